@@ -1,0 +1,57 @@
+// The hash and cipher choices, identified by the platform's ALG_ID values so
+// that the numbers a user may know from the Windows build mean the same here.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace kestrune {
+
+enum class HashAlgorithm : std::uint32_t {
+  sha1 = 0x8004,
+  sha256 = 0x800C,
+  sha384 = 0x800D,
+  sha512 = 0x800E,
+  md5 = 0x8003,
+};
+
+enum class CipherAlgorithm : std::uint32_t {
+  des = 0x6601,
+  triple_des = 0x6603,
+  aes128 = 0x660E,
+  aes192 = 0x660F,
+  aes256 = 0x6610,
+};
+
+// In the order the dialog lists them.
+inline constexpr HashAlgorithm kAllHashes[] = {HashAlgorithm::sha1, HashAlgorithm::sha256,
+                                               HashAlgorithm::sha384, HashAlgorithm::sha512,
+                                               HashAlgorithm::md5};
+inline constexpr CipherAlgorithm kAllCiphers[] = {CipherAlgorithm::des, CipherAlgorithm::triple_des,
+                                                  CipherAlgorithm::aes128, CipherAlgorithm::aes192,
+                                                  CipherAlgorithm::aes256};
+
+// The dialog's radio-button labels ("SHA256", "3DES", ...).
+std::string_view label(HashAlgorithm hash);
+std::string_view label(CipherAlgorithm cipher);
+std::optional<HashAlgorithm> hash_from_label(std::string_view label);
+std::optional<CipherAlgorithm> cipher_from_label(std::string_view label);
+
+std::size_t digest_length(HashAlgorithm hash);
+std::size_t key_length(CipherAlgorithm cipher);
+std::size_t block_size(CipherAlgorithm cipher);
+bool is_sha2(HashAlgorithm hash);
+
+// Process-wide choices. Front ends set them from any thread; a conversion
+// reads them once, when its key context opens, so a change never lands
+// mid-file.
+void set_hash_choice(HashAlgorithm hash);
+void set_cipher_choice(CipherAlgorithm cipher);
+HashAlgorithm hash_choice();
+CipherAlgorithm cipher_choice();
+
+}  // namespace kestrune

@@ -1,0 +1,108 @@
+#include "conversion.h"
+
+#include <ctime>
+
+#include "key_context.h"
+
+namespace kestrune {
+namespace {
+
+class BusyGuard {
+ public:
+  explicit BusyGuard(FrontEnd& front_end) : front_end_(front_end) { front_end_.set_busy(true); }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+  ~BusyGuard() { front_end_.set_busy(false); }
+
+ private:
+  FrontEnd& front_end_;
+};
+
+// The output under construction. Unless it was renamed into place, it is
+// removed when this goes away, so no failure leaves a partial file behind.
+class TemporaryOutput {
+ public:
+  explicit TemporaryOutput(FileSystem& file_system) : file_system_(file_system) {}
+  TemporaryOutput(const TemporaryOutput&) = delete;
+  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+  ~TemporaryOutput() {
+    if (file_ == nullptr && path_.empty()) return;
+    file_.reset();
+    if (!renamed_) file_system_.remove(path_);
+  }
+
+  std::error_code create(const std::filesystem::path& target) {
+    target_ = target;
+    return file_system_.create_temporary(target, file_, path_);
+  }
+
+  WritableFile& file() { return *file_; }
+
+  // Makes the output durable under its final name.
+  std::error_code commit() {
+    if (auto error = file_->sync()) return error;
+    if (auto error = file_->close()) return error;
+    if (auto error = file_system_.rename_into_place(path_, target_)) return error;
+    renamed_ = true;
+    return file_system_.sync_folder(target_.parent_path());
+  }
+
+ private:
+  FileSystem& file_system_;
+  std::unique_ptr<WritableFile> file_;
+  std::filesystem::path path_;
+  std::filesystem::path target_;
+  bool renamed_ = false;
+};
+
+Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
+                       std::u16string_view password) {
+  FileSystem& file_system = env.file_system;
+  const DirectionTexts& texts = plan.texts;
+  std::unique_ptr<ReadableFile> input;
+  FileStatus status;
+  if (file_system.open_for_reading(plan.input, input) || file_system.status(plan.input, status))
+    return Outcome::failed(texts.open_input);
+  TemporaryOutput output(file_system);
+  if (output.create(plan.output)) return Outcome::failed(texts.open_output);
+  KeyContextGuard key_context;
+  if (!open_key_context(password)) return Outcome::failed(texts.start);
+  RecordStreams streams{*input, output.file(), plan.input, status.size};
+  if (Outcome coded = plan.code_records(env, streams); !coded.ok()) return coded;
+  if (output.commit()) return Outcome::failed(texts.write);
+  input.reset();  // Windows cannot delete a file that is still open
+  // The platform cannot delete a read-only file and keeps it silently; Linux
+  // would delete it regardless of its mode, so the mode decides here.
+  if (!status.read_only) file_system.remove(plan.input);
+  return Outcome::done();
+}
+
+}  // namespace
+
+std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
+  BusyGuard busy(env.front_end);
+  const Outcome outcome = run_conversion(env, plan, password);
+  if (outcome.kind == Outcome::Kind::failed)
+    env.front_end.show_failure(outcome.failure.text, outcome.failure.caption);
+}
+
+std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
+                           std::size_t& bytes_read) {
+  bytes_read = 0;
+  while (bytes_read < buffer.size()) {
+    std::size_t got = 0;
+    if (auto error = file.read(buffer.subspan(bytes_read), got)) return error;
+    if (got == 0) break;
+    bytes_read += got;
+  }
+  return {};
+}
+
+bool report_progress(ConversionEnv& env, const RecordStreams& streams, std::uint64_t done) {
+  env.front_end.progress(streams.input_path, done, streams.input_size);
+  return !env.front_end.cancel_requested();
+}
+
+}  // namespace kestrune

@@ -1,0 +1,90 @@
+// The frame every conversion shares: open the input, create a temporary
+// output beside the final name, open the key context, code the records block
+// by block, then flush, rename into place and only then remove the input.
+// Every failure path releases everything before its message is shown, so
+// nothing is half-done while the user reads it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "crypto_service.h"
+#include "file_system.h"
+#include "front_end.h"
+#include "messages.h"
+
+namespace kestrune {
+
+// Seconds since the epoch; injectable so tests can pin the chunk layout.
+using Clock = std::function<std::int64_t()>;
+std::int64_t system_clock_seconds();
+
+// Memory for coding: allocated once, reused for every block of every file.
+struct BlockBuffer {
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kBlockSize);
+  std::vector<RecordSlot> slots = std::vector<RecordSlot>(kBlockSize / 1024);
+};
+
+// What conversions run against: the file-system seam, the front end, the
+// clock and the block memory. A front end makes one and keeps it.
+struct ConversionEnv {
+  FileSystem& file_system;
+  FrontEnd& front_end;
+  Clock clock = system_clock_seconds;
+  BlockBuffer buffer{};
+};
+
+// How a step of a conversion ended.
+struct Outcome {
+  enum class Kind { done, failed, cancelled };
+  Kind kind = Kind::done;
+  Failure failure{};
+
+  static Outcome done() { return {}; }
+  static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
+  static Outcome cancelled() { return {Kind::cancelled, {}}; }
+  bool ok() const { return kind == Kind::done; }
+};
+
+// The two open files of one conversion, as the record loop sees them.
+struct RecordStreams {
+  ReadableFile& input;
+  WritableFile& output;
+  const std::filesystem::path& input_path;
+  std::uint64_t input_size;
+};
+
+// The texts of one direction's failures.
+struct DirectionTexts {
+  Failure open_input;
+  Failure open_output;
+  Failure start;
+  Failure read;
+  Failure write;
+};
+
+struct ConversionPlan {
+  std::filesystem::path input;
+  std::filesystem::path output;
+  const DirectionTexts& texts;
+  // Codes every record with the open key context.
+  std::function<Outcome(ConversionEnv&, RecordStreams&)> code_records;
+};
+
+// Runs `plan` with the wait cursor shown and reports its failure, if any.
+void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password);
+
+// Reads until `buffer` is full or the file ends; `bytes_read` says how far.
+std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
+                           std::size_t& bytes_read);
+
+// Tells the front end how far the file has come; false when the user has
+// asked to stop.
+bool report_progress(ConversionEnv& env, const RecordStreams& streams, std::uint64_t done);
+
+}  // namespace kestrune

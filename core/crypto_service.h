@@ -1,0 +1,55 @@
+// The boundary to the cryptographic library. It speaks in the container's
+// terms: a key derived from a password digest as the platform's CryptDeriveKey
+// derives it, and batches of records, each record one complete CBC message
+// with an all-zero IV and PKCS#5 padding. Back ends never see files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "algorithms.h"
+
+namespace kestrune {
+
+// One record's place in a block: `offset` of its first byte and its length.
+struct RecordSlot {
+  std::uint32_t offset = 0;
+  std::uint32_t length = 0;
+};
+
+// Many records coded by one call, so a back end can work on several at once.
+struct RecordBatch {
+  std::span<std::uint8_t> block;
+  std::span<RecordSlot> records;
+};
+
+class RecordKey {
+ public:
+  virtual ~RecordKey() = default;
+
+  // Encrypts every record in place. On entry a slot's length is its chunk
+  // length and the block has room for the padded body behind the offset; on
+  // success the length is the body length. False leaves the block undefined.
+  virtual bool encrypt(RecordBatch batch) = 0;
+
+  // Decrypts every record in place. On entry a slot's length is its body
+  // length, a nonzero multiple of the block size; on success it is the plain
+  // length. False when any record's padding is not valid.
+  virtual bool decrypt(RecordBatch batch) = 0;
+};
+
+class CryptoService {
+ public:
+  virtual ~CryptoService() = default;
+
+  // Digests `key_material` with `hash` and derives the key for `cipher`.
+  // Null when the back end cannot offer the pair; nothing is held then.
+  virtual std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                                                std::span<const std::uint8_t> key_material) = 0;
+};
+
+// The back end this build was made with.
+CryptoService& native_crypto_service();
+
+}  // namespace kestrune

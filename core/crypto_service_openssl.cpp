@@ -1,0 +1,178 @@
+#include "crypto_service_openssl.h"
+
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <array>
+
+#include "key_derivation.h"
+#include "padding.h"
+
+namespace kestrune {
+namespace {
+
+const char* openssl_name(HashAlgorithm hash) {
+  switch (hash) {
+    case HashAlgorithm::sha1: return "SHA1";
+    case HashAlgorithm::sha256: return "SHA256";
+    case HashAlgorithm::sha384: return "SHA384";
+    case HashAlgorithm::sha512: return "SHA512";
+    case HashAlgorithm::md5: return "MD5";
+  }
+  return "";
+}
+
+const char* openssl_name(CipherAlgorithm cipher) {
+  switch (cipher) {
+    case CipherAlgorithm::des: return "DES-CBC";
+    case CipherAlgorithm::triple_des: return "DES-EDE3-CBC";
+    case CipherAlgorithm::aes128: return "AES-128-CBC";
+    case CipherAlgorithm::aes192: return "AES-192-CBC";
+    case CipherAlgorithm::aes256: return "AES-256-CBC";
+  }
+  return "";
+}
+
+// Providers and fetched algorithms live as long as the process: fetching per
+// file would cost a lookup and a lock each time.
+class Library {
+ public:
+  Library() : context_(OSSL_LIB_CTX_new()) {
+    if (context_ == nullptr) return;
+    default_provider_ = OSSL_PROVIDER_load(context_, "default");
+    legacy_provider_ = OSSL_PROVIDER_load(context_, "legacy");  // single DES lives here
+  }
+  ~Library() {
+    if (legacy_provider_ != nullptr) OSSL_PROVIDER_unload(legacy_provider_);
+    if (default_provider_ != nullptr) OSSL_PROVIDER_unload(default_provider_);
+    OSSL_LIB_CTX_free(context_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  // Null when the algorithm's provider could not be loaded.
+  EVP_MD* digest(HashAlgorithm hash) {
+    return context_ == nullptr ? nullptr : EVP_MD_fetch(context_, openssl_name(hash), nullptr);
+  }
+  EVP_CIPHER* cipher(CipherAlgorithm cipher) {
+    return context_ == nullptr ? nullptr
+                               : EVP_CIPHER_fetch(context_, openssl_name(cipher), nullptr);
+  }
+
+ private:
+  OSSL_LIB_CTX* context_;
+  OSSL_PROVIDER* default_provider_ = nullptr;
+  OSSL_PROVIDER* legacy_provider_ = nullptr;
+};
+
+Library& library() {
+  static Library instance;
+  return instance;
+}
+
+struct DigestDeleter {
+  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
+};
+struct CipherDeleter {
+  void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
+};
+struct CipherContextDeleter {
+  void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
+};
+using DigestHandle = std::unique_ptr<EVP_MD, DigestDeleter>;
+using CipherHandle = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
+
+constexpr std::array<unsigned char, 16> kZeroIv{};
+
+SecureBytes digest_with(const EVP_MD* md, std::span<const std::uint8_t> data) {
+  SecureBytes out(static_cast<std::size_t>(EVP_MD_get_size(md)));
+  unsigned int length = 0;
+  if (EVP_Digest(data.data(), data.size(), out.data(), &length, md, nullptr) != 1) return {};
+  return out;
+}
+
+// Keyed once per file; only the IV is re-armed for each record, since every
+// record is a message of its own.
+class OpenSslRecordKey final : public RecordKey {
+ public:
+  OpenSslRecordKey(CipherContext encryptor, CipherContext decryptor, std::size_t block_size)
+      : encryptor_(std::move(encryptor)),
+        decryptor_(std::move(decryptor)),
+        block_size_(block_size) {}
+
+  bool encrypt(RecordBatch batch) override {
+    for (RecordSlot& slot : batch.records) {
+      std::uint8_t* record = batch.block.data() + slot.offset;
+      const std::size_t body_length =
+          add_padding(batch.block.subspan(slot.offset), slot.length, block_size_);
+      if (!code_in_place(encryptor_.get(), record, body_length)) return false;
+      slot.length = static_cast<std::uint32_t>(body_length);
+    }
+    return true;
+  }
+
+  bool decrypt(RecordBatch batch) override {
+    for (RecordSlot& slot : batch.records) {
+      std::uint8_t* record = batch.block.data() + slot.offset;
+      if (!code_in_place(decryptor_.get(), record, slot.length)) return false;
+      const auto plain = strip_padding({record, slot.length}, block_size_);
+      if (!plain) return false;
+      slot.length = static_cast<std::uint32_t>(*plain);
+    }
+    return true;
+  }
+
+ private:
+  static bool code_in_place(EVP_CIPHER_CTX* context, std::uint8_t* data, std::size_t length) {
+    int written = 0;
+    return EVP_CipherInit_ex2(context, nullptr, nullptr, kZeroIv.data(), -1, nullptr) == 1 &&
+           EVP_CipherUpdate(context, data, &written, data, static_cast<int>(length)) == 1 &&
+           static_cast<std::size_t>(written) == length;
+  }
+
+  CipherContext encryptor_;
+  CipherContext decryptor_;
+  std::size_t block_size_;
+};
+
+CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, int encrypt) {
+  CipherContext context(EVP_CIPHER_CTX_new());
+  if (!context ||
+      EVP_CipherInit_ex2(context.get(), cipher, key.data(), kZeroIv.data(), encrypt, nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1)
+    return nullptr;
+  return context;
+}
+
+class OpenSslCryptoService final : public CryptoService {
+ public:
+  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                                        std::span<const std::uint8_t> key_material) override {
+    const DigestHandle md(library().digest(hash));
+    const CipherHandle evp_cipher(library().cipher(cipher));
+    if (!md || !evp_cipher) return nullptr;
+    const SecureBytes digest = digest_with(md.get(), key_material);
+    if (digest.size() == 0) return nullptr;
+    const SecureBytes key = derive_key_bytes(
+        hash, cipher, {digest.data(), digest.size()},
+        [&md](std::span<const std::uint8_t> data) { return digest_with(md.get(), data); });
+    if (key.size() != key_length(cipher) ||
+        static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher.get())) != key.size())
+      return nullptr;
+    CipherContext encryptor = keyed_context(evp_cipher.get(), key, 1);
+    CipherContext decryptor = keyed_context(evp_cipher.get(), key, 0);
+    if (!encryptor || !decryptor) return nullptr;
+    return std::make_unique<OpenSslRecordKey>(std::move(encryptor), std::move(decryptor),
+                                              block_size(cipher));
+  }
+};
+
+}  // namespace
+
+CryptoService& openssl_crypto_service() {
+  static OpenSslCryptoService service;
+  return service;
+}
+
+}  // namespace kestrune

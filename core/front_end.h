@@ -1,0 +1,32 @@
+// What the core needs of a front end (dialog, command line, tests): a way to
+// show a failure, the busy indicator and progress. The core reports every
+// failure here and returns nothing to its caller.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+namespace kestrune {
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+
+  // Shows `text` under `caption` with one OK button and returns when the user
+  // has closed it. Called after the failed file has been cleaned up.
+  virtual void show_failure(std::string_view text, std::string_view caption) = 0;
+
+  // The wait cursor: on while a file converts, off when it has finished.
+  virtual void set_busy(bool busy) = 0;
+
+  // `done` of `total` input bytes of `file` converted so far.
+  virtual void progress(const std::filesystem::path& file, std::uint64_t done,
+                        std::uint64_t total) = 0;
+
+  // Asked between blocks and between files: true abandons the current file
+  // as a failure would, silently, and skips the rest of the drop.
+  virtual bool cancel_requested() { return false; }
+};
+
+}  // namespace kestrune

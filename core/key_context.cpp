@@ -1,0 +1,52 @@
+#include "key_context.h"
+
+#include <memory>
+
+namespace kestrune {
+namespace {
+
+struct KeyContext {
+  std::unique_ptr<RecordKey> key;
+  CipherAlgorithm cipher = CipherAlgorithm::aes256;
+};
+
+KeyContext g_key_context;
+
+}  // namespace
+
+std::u16string_view limit_password(std::u16string_view password) {
+  return password.substr(0, kMaxPasswordLength);
+}
+
+SecureBytes password_key_material(std::u16string_view password) {
+  const std::u16string_view limited = limit_password(password);
+  const std::size_t n = limited.size();
+  SecureBytes material(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t unit = limited[i / 2];
+    material.data()[i] = static_cast<std::uint8_t>(i % 2 == 0 ? unit & 0xFF : unit >> 8);
+  }
+  return material;
+}
+
+bool open_key_context(std::u16string_view password, CryptoService& service) {
+  close_key_context();
+  const HashAlgorithm hash = hash_choice();
+  const CipherAlgorithm cipher = cipher_choice();
+  const SecureBytes material = password_key_material(password);
+  g_key_context.key = service.derive_key(hash, cipher, {material.data(), material.size()});
+  g_key_context.cipher = cipher;
+  return g_key_context.key != nullptr;
+}
+
+bool open_key_context(std::u16string_view password) {
+  return open_key_context(password, native_crypto_service());
+}
+
+void close_key_context() { g_key_context.key.reset(); }
+
+RecordKey& key_context_key() { return *g_key_context.key; }
+bool key_context_is_open() { return g_key_context.key != nullptr; }
+CipherAlgorithm key_context_cipher() { return g_key_context.cipher; }
+
+}  // namespace kestrune

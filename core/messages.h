@@ -1,0 +1,31 @@
+// The texts users see, word for word as the Windows build shows them.
+#pragma once
+
+#include <string_view>
+
+namespace kestrune {
+
+struct Failure {
+  std::string_view text;
+  std::string_view caption;
+};
+
+inline constexpr std::string_view kFileOpenCaption = "File open ERROR";
+inline constexpr std::string_view kEncryptCaption = "Encrypt ERROR";
+inline constexpr std::string_view kDecryptCaption = "Decrypt ERROR";
+
+inline constexpr Failure kCantOpenSource{"Can't open source file.", kFileOpenCaption};
+inline constexpr Failure kCantOpenEncryptionFile{"Can't open encryption file.", kFileOpenCaption};
+inline constexpr Failure kCantStartEncryption{"Can't Start Encryption", kEncryptCaption};
+inline constexpr Failure kCantEncryptData{"Can't Data Encryption", kEncryptCaption};
+inline constexpr Failure kCantReadSource{"Can't read source file.", kEncryptCaption};
+inline constexpr Failure kCantWriteEncryptionFile{"Can't write encryption file.", kEncryptCaption};
+
+inline constexpr Failure kCantOpenEncrypted{"Can't open encrypted file.", kFileOpenCaption};
+inline constexpr Failure kCantOpenDecryptionFile{"Can't open decryption file.", kFileOpenCaption};
+inline constexpr Failure kCantStartDecryption{"Can't Start Decryption", kDecryptCaption};
+inline constexpr Failure kCantDecryptData{"Can't Data Decryption", kDecryptCaption};
+inline constexpr Failure kCantReadEncrypted{"Can't read encrypted file.", kDecryptCaption};
+inline constexpr Failure kCantWriteDecryptionFile{"Can't write decryption file.", kDecryptCaption};
+
+}  // namespace kestrune
