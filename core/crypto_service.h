@@ -9,6 +9,7 @@
 #include <span>
 
 #include "algorithms.h"
+#include "secure_wipe.h"
 
 namespace kestrune {
 
@@ -42,6 +43,9 @@ class RecordKey {
 class CryptoService {
  public:
   virtual ~CryptoService() = default;
+
+  // The digest of `data`; empty when the back end cannot compute it.
+  virtual SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) = 0;
 
   // Digests `key_material` with `hash` and derives the key for `cipher`.
   // Null when the back end cannot offer the pair; nothing is held then.

@@ -147,6 +147,11 @@ CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, in
 
 class OpenSslCryptoService final : public CryptoService {
  public:
+  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
+    const DigestHandle md(library().digest(hash));
+    return md ? digest_with(md.get(), data) : SecureBytes{};
+  }
+
   std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
                                         std::span<const std::uint8_t> key_material) override {
     const DigestHandle md(library().digest(hash));
