@@ -66,7 +66,7 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   TemporaryOutput output(file_system);
   if (output.create(plan.output)) return Outcome::failed(texts.open_output);
   KeyContextGuard key_context;
-  if (!open_key_context(password)) return Outcome::failed(texts.start);
+  if (!open_key_context(password, env.crypto_service)) return Outcome::failed(texts.start);
   RecordStreams streams{*input, output.file(), plan.input, status.size};
   if (Outcome coded = plan.code_records(env, streams); !coded.ok()) return coded;
   if (output.commit()) return Outcome::failed(texts.write);

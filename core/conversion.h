@@ -31,11 +31,13 @@ struct BlockBuffer {
 };
 
 // What conversions run against: the file-system seam, the front end, the
-// clock and the block memory. A front end makes one and keeps it.
+// clock, the crypto back end and the block memory. A front end makes one and
+// keeps it.
 struct ConversionEnv {
   FileSystem& file_system;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
+  CryptoService& crypto_service = native_crypto_service();
   BlockBuffer buffer{};
 };
 

@@ -95,6 +95,12 @@ std::string hidden_temporary_name(const std::string& target_name, std::mt19937_6
   return "." + stem + ".kestrune-" + tag + ".tmp";
 }
 
+// The folder a path lies in; "." for a bare file name.
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  const std::filesystem::path parent = path.parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
 mode_t current_umask() {
   const mode_t mask = ::umask(022);
   ::umask(mask);
@@ -123,6 +129,10 @@ class PosixFileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
+    // The final name must be possible before any work is done for it.
+    const long name_max = ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX);
+    if (name_max > 0 && target.filename().native().size() > static_cast<std::size_t>(name_max))
+      return std::make_error_code(std::errc::filename_too_long);
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path name =
           target.parent_path() / hidden_temporary_name(target.filename().native(), random_);

@@ -39,10 +39,6 @@ bool open_key_context(std::u16string_view password, CryptoService& service) {
   return g_key_context.key != nullptr;
 }
 
-bool open_key_context(std::u16string_view password) {
-  return open_key_context(password, native_crypto_service());
-}
-
 void close_key_context() { g_key_context.key.reset(); }
 
 RecordKey& key_context_key() { return *g_key_context.key; }

@@ -25,7 +25,6 @@ SecureBytes password_key_material(std::u16string_view password);
 // Derives the key for the current hash and cipher choices through `service`.
 // True when the key is ready; false leaves the context closed.
 bool open_key_context(std::u16string_view password, CryptoService& service);
-bool open_key_context(std::u16string_view password);
 
 // Releases the key. Safe to call when the context is closed.
 void close_key_context();

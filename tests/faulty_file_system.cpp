@@ -1,0 +1,105 @@
+#include "faulty_file_system.h"
+
+namespace kestrune::test {
+namespace {
+
+class FaultyReadableFile final : public ReadableFile {
+ public:
+  FaultyReadableFile(std::unique_ptr<ReadableFile> real, FaultyFileSystem& faults)
+      : real_(std::move(real)), faults_(faults) {}
+  std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
+    bytes_read = 0;
+    if (faults_.should_fail(Call::read)) return faults_.fault_error();
+    return real_->read(buffer, bytes_read);
+  }
+
+ private:
+  std::unique_ptr<ReadableFile> real_;
+  FaultyFileSystem& faults_;
+};
+
+class FaultyWritableFile final : public WritableFile {
+ public:
+  FaultyWritableFile(std::unique_ptr<WritableFile> real, FaultyFileSystem& faults)
+      : real_(std::move(real)), faults_(faults) {}
+  std::error_code write(std::span<const std::uint8_t> data) override {
+    // A failing write may have put part of the data on disk, as a full disk does.
+    if (faults_.should_fail(Call::write)) {
+      real_->write(data.first(data.size() / 2));
+      return faults_.fault_error();
+    }
+    return real_->write(data);
+  }
+  std::error_code sync() override {
+    return faults_.should_fail(Call::sync) ? faults_.fault_error() : real_->sync();
+  }
+  std::error_code close() override {
+    if (faults_.should_fail(Call::close)) {
+      real_->close();
+      return faults_.fault_error();
+    }
+    return real_->close();
+  }
+
+ private:
+  std::unique_ptr<WritableFile> real_;
+  FaultyFileSystem& faults_;
+};
+
+}  // namespace
+
+std::string_view name_of(Call call) {
+  static constexpr std::string_view kNames[kCallKinds] = {
+      "open_for_reading", "read",   "create_temporary", "write",       "sync",
+      "close",            "rename", "remove",           "sync_folder", "status"};
+  return kNames[static_cast<std::size_t>(call)];
+}
+
+bool FaultyFileSystem::should_fail(Call call) {
+  const std::size_t ordinal = ++counts_[static_cast<std::size_t>(call)];
+  if (call != fault_call_ || ordinal != fault_ordinal_) return false;
+  fault_fired_ = true;
+  return true;
+}
+
+std::error_code FaultyFileSystem::open_for_reading(const std::filesystem::path& path,
+                                                   std::unique_ptr<ReadableFile>& file) {
+  if (should_fail(Call::open_for_reading)) return fault_error_;
+  std::unique_ptr<ReadableFile> real;
+  if (auto error = real_.open_for_reading(path, real)) return error;
+  file = std::make_unique<FaultyReadableFile>(std::move(real), *this);
+  return {};
+}
+
+std::error_code FaultyFileSystem::create_temporary(const std::filesystem::path& target,
+                                                   std::unique_ptr<WritableFile>& file,
+                                                   std::filesystem::path& temporary) {
+  if (should_fail(Call::create_temporary)) return fault_error_;
+  std::unique_ptr<WritableFile> real;
+  if (auto error = real_.create_temporary(target, real, temporary)) return error;
+  file = std::make_unique<FaultyWritableFile>(std::move(real), *this);
+  return {};
+}
+
+std::error_code FaultyFileSystem::rename_into_place(const std::filesystem::path& temporary,
+                                                    const std::filesystem::path& target) {
+  if (should_fail(Call::rename_into_place)) return fault_error_;
+  return real_.rename_into_place(temporary, target);
+}
+
+std::error_code FaultyFileSystem::remove(const std::filesystem::path& path) {
+  if (should_fail(Call::remove)) return fault_error_;
+  return real_.remove(path);
+}
+
+std::error_code FaultyFileSystem::sync_folder(const std::filesystem::path& folder) {
+  if (should_fail(Call::sync_folder)) return fault_error_;
+  return real_.sync_folder(folder);
+}
+
+std::error_code FaultyFileSystem::status(const std::filesystem::path& path, FileStatus& status) {
+  if (should_fail(Call::status)) return fault_error_;
+  return real_.status(path, status);
+}
+
+}  // namespace kestrune::test

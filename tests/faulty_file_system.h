@@ -1,0 +1,67 @@
+// A file system that passes every call to the real one, counts the calls of
+// each kind, and can make the N-th call of one kind fail with a chosen error.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <system_error>
+
+#include "file_system.h"
+
+namespace kestrune::test {
+
+enum class Call {
+  open_for_reading,
+  read,
+  create_temporary,
+  write,
+  sync,
+  close,
+  rename_into_place,
+  remove,
+  sync_folder,
+  status,
+};
+inline constexpr std::size_t kCallKinds = 10;
+std::string_view name_of(Call call);
+
+class FaultyFileSystem final : public FileSystem {
+ public:
+  explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
+
+  // Makes call number `ordinal` (from 1) of `call` fail with `error`.
+  void fail(Call call, std::size_t ordinal, std::errc error) {
+    fault_call_ = call;
+    fault_ordinal_ = ordinal;
+    fault_error_ = std::make_error_code(error);
+  }
+  std::size_t count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+  bool fault_fired() const { return fault_fired_; }
+
+  // Counts the call; true when it is the one that must fail.
+  bool should_fail(Call call);
+  std::error_code fault_error() const { return fault_error_; }
+
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file) override;
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override;
+  std::error_code rename_into_place(const std::filesystem::path& temporary,
+                                    const std::filesystem::path& target) override;
+  std::error_code remove(const std::filesystem::path& path) override;
+  std::error_code sync_folder(const std::filesystem::path& folder) override;
+  std::error_code status(const std::filesystem::path& path, FileStatus& status) override;
+
+ private:
+  FileSystem& real_;
+  std::array<std::size_t, kCallKinds> counts_{};
+  Call fault_call_ = Call::open_for_reading;
+  std::size_t fault_ordinal_ = 0;
+  std::error_code fault_error_;
+  bool fault_fired_ = false;
+};
+
+}  // namespace kestrune::test
