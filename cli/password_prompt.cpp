@@ -22,12 +22,13 @@ class EchoOff {
     if (tcgetattr(fd_, &saved_) != 0) return;
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+    // TCSANOW keeps what was typed ahead of the prompt.
+    active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
   }
 
  private:

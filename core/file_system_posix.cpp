@@ -133,6 +133,9 @@ class PosixFileSystem final : public FileSystem {
     const long name_max = ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX);
     if (name_max > 0 && target.filename().native().size() > static_cast<std::size_t>(name_max))
       return std::make_error_code(std::errc::filename_too_long);
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+      return std::make_error_code(std::errc::is_a_directory);
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path name =
           target.parent_path() / hidden_temporary_name(target.filename().native(), random_);

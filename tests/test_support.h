@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct ShownFailure {
   std::string text;
   std::string caption;
   bool operator==(const ShownFailure&) const = default;
+  friend void PrintTo(const ShownFailure& failure, std::ostream* out) {
+    *out << '"' << failure.caption << ": " << failure.text << '"';
+  }
 };
 
 class RecordingFrontEnd final : public FrontEnd {

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# kestrune-cli as a user runs it: exit codes, messages, files on disk.
+set -uo pipefail
+cli="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # check NAME COMMAND...: counts and reports one case
+  local name="$1"; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+round_trip() {
+  head -c 300000 /dev/urandom > "$work/doc.pdf" && cp "$work/doc.pdf" "$work/orig"
+  printf 'secret\n' | "$cli" --password-stdin --hash SHA512 --cipher 3DES "$work/doc.pdf" &&
+    [ ! -e "$work/doc.pdf" ] && [ -s "$work/doc.pdf.enc" ] &&
+    printf 'secret\n' | "$cli" --password-stdin --hash SHA512 --cipher 3DES "$work/doc.pdf.enc" &&
+    cmp -s "$work/doc.pdf" "$work/orig" && [ ! -e "$work/doc.pdf.enc" ]
+}
+
+wrong_password_is_reported_and_keeps_the_container() {
+  printf 'x' > "$work/w.txt"
+  printf 'right\n' | "$cli" --password-stdin "$work/w.txt" || return 1
+  local err status
+  err=$(printf 'wrong\n' | "$cli" --password-stdin "$work/w.txt.enc" 2>&1 >/dev/null)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$work/w.txt.enc: Decrypt ERROR: Can't Data Decryption" ] &&
+    [ -e "$work/w.txt.enc" ] && [ ! -e "$work/w.txt" ]
+}
+
+one_failure_does_not_stop_the_others() {
+  printf 'y' > "$work/y.txt"
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$work/absent" "$work/y.txt" 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$work/absent: File open ERROR: Can't open source file." ] &&
+    [ -e "$work/y.txt.enc" ]
+}
+
+usage_errors_exit_2() {
+  "$cli" 2>/dev/null; [ $? -eq 2 ] || return 1
+  printf 'pw\n' | "$cli" --password-stdin --hash SHA3 "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
+  printf 'pw\n' | "$cli" --password-stdin --bogus "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
+  printf '\xff\xfe\n' | "$cli" --password-stdin "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
+  "$cli" --password-stdin "$work/z" </dev/null 2>/dev/null; [ $? -eq 2 ]
+}
+
+help_and_version() {
+  "$cli" --help | grep -q -- '--password-stdin' && "$cli" --version | grep -qx 'kestrune-cli 1.0.4'
+}
+
+terminal_prompt_confirms_before_encrypting() {
+  command -v script >/dev/null || { echo "script(1) missing"; return 1; }
+  printf 't' > "$work/t.txt"
+  # Mismatched confirmation: nothing happens.
+  printf 'one\ntwo\n' | script -qec "'$cli' '$work/t.txt'" /dev/null >/dev/null 2>&1
+  [ -e "$work/t.txt" ] && [ ! -e "$work/t.txt.enc" ] || return 1
+  printf 'one\none\n' | script -qec "'$cli' '$work/t.txt'" /dev/null >/dev/null 2>&1
+  [ -e "$work/t.txt.enc" ] || return 1
+  # Decrypting asks once.
+  printf 'one\n' | script -qec "'$cli' '$work/t.txt.enc'" /dev/null >/dev/null 2>&1
+  [ "$(cat "$work/t.txt")" = "t" ]
+}
+
+check "round trip" round_trip
+check "wrong password" wrong_password_is_reported_and_keeps_the_container
+check "failure does not stop the rest" one_failure_does_not_stop_the_others
+check "usage errors" usage_errors_exit_2
+check "help and version" help_and_version
+check "terminal prompt" terminal_prompt_confirms_before_encrypting
+
+echo "cli: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,277 @@
+// Conversions as a user meets them: round trips, the failure messages, and
+// the promise that a failure never costs a file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "container.h"
+#include "decrypt.h"
+#include "dispatch.h"
+#include "encrypt.h"
+#include "messages.h"
+#include "test_support.h"
+
+namespace kestrune::test {
+namespace {
+
+ShownFailure shown(const Failure& failure) {
+  return {std::string(failure.text), std::string(failure.caption)};
+}
+
+// A back end that cannot make keys, or whose keys cannot code records.
+class BrokenCryptoService final : public CryptoService {
+ public:
+  explicit BrokenCryptoService(bool keys_work) : keys_work_(keys_work) {}
+  SecureBytes digest(HashAlgorithm, std::span<const std::uint8_t>) override { return {}; }
+  std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm,
+                                        std::span<const std::uint8_t>) override {
+    struct UselessKey final : RecordKey {
+      bool encrypt(RecordBatch) override { return false; }
+      bool decrypt(RecordBatch) override { return false; }
+    };
+    return keys_work_ ? std::make_unique<UselessKey>() : nullptr;
+  }
+
+ private:
+  bool keys_work_;
+};
+
+class Conversion : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    set_hash_choice(HashAlgorithm::sha256);
+    set_cipher_choice(CipherAlgorithm::aes256);
+  }
+
+  void drop(std::initializer_list<std::filesystem::path> paths, std::u16string_view password = u"pw") {
+    const std::vector<std::filesystem::path> list(paths);
+    dispatch_dropped_files(env, password, list);
+  }
+
+  ScratchFolder folder;
+  std::unique_ptr<FileSystem> file_system = make_native_file_system();
+  RecordingFrontEnd front_end;
+  ConversionEnv env{*file_system, front_end, fixed_clock(1700000000)};
+};
+
+TEST_F(Conversion, RoundTripsEverySizeAndCipherAndRemovesInputs) {
+  for (CipherAlgorithm cipher : kAllCiphers) {
+    set_cipher_choice(cipher);
+    for (std::size_t size : {0u, 1u, 1023u, 1024u, 2048u, 70000u, 3u * 1048576u + 17u}) {
+      SCOPED_TRACE(std::string(label(cipher)) + " size " + std::to_string(size));
+      const Bytes plain = random_bytes(size, static_cast<std::uint32_t>(size));
+      write_file(folder / "file.dat", plain);
+      drop({folder / "file.dat"});
+      EXPECT_EQ(folder.entries(), std::vector<std::string>{"file.dat.enc"});
+      drop({folder / "file.dat.enc"});
+      EXPECT_EQ(folder.entries(), std::vector<std::string>{"file.dat"});
+      EXPECT_EQ(read_file(folder / "file.dat"), plain);
+    }
+  }
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(front_end.busy_changes.size() % 2, 0u);
+  EXPECT_FALSE(front_end.busy_changes.back());
+}
+
+TEST_F(Conversion, HundredBytesMakeOneRecordOfTheDocumentedSize) {
+  write_file(folder / "report.txt", pattern_bytes(100));
+  drop({folder / "report.txt"});
+  Bytes container = read_file(folder / "report.txt.enc");
+  ASSERT_EQ(container.size(), 114u);
+  EXPECT_EQ(container[0], 0x70);
+  EXPECT_EQ(container[1], 0x80);
+
+  set_cipher_choice(CipherAlgorithm::des);
+  write_file(folder / "des.txt", pattern_bytes(100));
+  drop({folder / "des.txt"});
+  container = read_file(folder / "des.txt.enc");
+  ASSERT_EQ(container.size(), 106u);
+  EXPECT_EQ(container[0], 0x68);
+}
+
+TEST_F(Conversion, ExistingOutputIsReplacedOnlyBySuccess) {
+  write_file(folder / "a.txt", pattern_bytes(5000));
+  write_file(folder / "a.txt.enc", {'o', 'l', 'd'});
+  drop({folder / "a.txt"});
+  const Bytes container = read_file(folder / "a.txt.enc");
+  EXPECT_NE(container, (Bytes{'o', 'l', 'd'}));
+
+  // A wrong password leaves both the container and the old plain file.
+  write_file(folder / "a.txt", {'k', 'e', 'e', 'p'});
+  drop({folder / "a.txt.enc"}, u"wrong password");
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantDecryptData)});
+  EXPECT_EQ(read_file(folder / "a.txt.enc"), container);
+  EXPECT_EQ(read_file(folder / "a.txt"), (Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(folder.entries().size(), 2u);
+
+  drop({folder / "a.txt.enc"});
+  EXPECT_EQ(read_file(folder / "a.txt"), pattern_bytes(5000));
+}
+
+TEST_F(Conversion, InputsThatCannotBeOpenedAreReportedAndNothingIsCreated) {
+  std::filesystem::create_directory(folder / "folder");
+  write_file(folder / "folder" / "inside.txt", {'x'});
+  ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+  drop({folder / "missing.txt", folder / "folder", folder / "pipe", folder / "missing.enc"});
+  EXPECT_EQ(front_end.failures,
+            (std::vector{shown(kCantOpenSource), shown(kCantOpenSource), shown(kCantOpenSource),
+                         shown(kCantOpenEncrypted)}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"folder", "pipe"}));
+  EXPECT_EQ(read_file(folder / "folder" / "inside.txt"), Bytes{'x'});
+}
+
+TEST_F(Conversion, OutputThatCannotBeCreatedIsAnOpenFailure) {
+  // The container's name would be longer than the folder allows.
+  const std::string long_name(NAME_MAX - 2, 'n');
+  write_file(folder / long_name, {'x'});
+  drop({folder / long_name});
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantOpenEncryptionFile)});
+  EXPECT_EQ(read_file(folder / long_name), Bytes{'x'});
+
+  // A container whose plain name is a folder.
+  std::filesystem::create_directory(folder / "dir");
+  write_file(folder / "dir.enc", {});
+  front_end.failures.clear();
+  drop({folder / "dir.enc"});
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantOpenDecryptionFile)});
+  EXPECT_TRUE(std::filesystem::exists(folder / "dir.enc"));
+}
+
+TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
+  write_file(folder / "p.txt", pattern_bytes(3000));
+  write_file(folder / "c.enc", {0x10, 0x80, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  BrokenCryptoService no_keys(false);
+  BrokenCryptoService useless_keys(true);
+  ConversionEnv without_keys{*file_system, front_end, fixed_clock(1), no_keys};
+  ConversionEnv without_coding{*file_system, front_end, fixed_clock(1), useless_keys};
+  const std::vector<std::filesystem::path> drop_list{folder / "p.txt", folder / "c.enc"};
+  dispatch_dropped_files(without_keys, u"pw", drop_list);
+  dispatch_dropped_files(without_coding, u"pw", drop_list);
+  EXPECT_EQ(front_end.failures,
+            (std::vector{shown(kCantStartEncryption), shown(kCantStartDecryption),
+                         shown(kCantEncryptData), shown(kCantDecryptData)}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"c.enc", "p.txt"}));
+}
+
+TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
+  set_cipher_choice(CipherAlgorithm::des);
+  write_file(folder / "small", random_bytes(3500, 3));
+  drop({folder / "small"});
+  const Bytes container = read_file(folder / "small.enc");
+  std::vector<std::size_t> record_ends{0};
+  for (std::size_t at = 0; at < container.size();) {
+    at += 2 + decode_length_code(static_cast<std::uint16_t>(container[at] | container[at + 1] << 8));
+    record_ends.push_back(at);
+  }
+  ASSERT_GE(record_ends.size(), 3u);
+  for (std::size_t cut = 0; cut < container.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    write_file(folder / "small.enc", Bytes(container.begin(), container.begin() + cut));
+    front_end.failures.clear();
+    drop({folder / "small.enc"});
+    const bool whole_records = std::find(record_ends.begin(), record_ends.end(), cut) != record_ends.end();
+    if (whole_records) {
+      // Fewer whole records cannot be told from a shorter file.
+      EXPECT_TRUE(front_end.failures.empty());
+      EXPECT_EQ(folder.entries(), std::vector<std::string>{"small"});
+      std::filesystem::remove(folder / "small");
+    } else {
+      EXPECT_EQ(front_end.failures, std::vector{shown(kCantDecryptData)});
+      EXPECT_EQ(folder.entries(), std::vector<std::string>{"small.enc"});
+    }
+  }
+}
+
+TEST_F(Conversion, ImpossibleLengthCodesAreRefused) {
+  const Bytes valid_body(16, 0);
+  for (Bytes code : {Bytes{0x00, 0x80}, Bytes{0x01, 0x0C}, Bytes{0x0F, 0x80}, Bytes{0xFF, 0x7F}}) {
+    Bytes damaged = code;
+    damaged.insert(damaged.end(), 5000, 0xAB);
+    write_file(folder / "x.enc", damaged);
+    front_end.failures.clear();
+    drop({folder / "x.enc"});
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantDecryptData)});
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"x.enc"});
+  }
+}
+
+TEST_F(Conversion, DropsAreConvertedInOrderEachFindingWhatTheLastLeft) {
+  write_file(folder / "a.txt", pattern_bytes(10));
+  write_file(folder / "b.ENC", pattern_bytes(20));
+  write_file(folder / "c", pattern_bytes(30));
+  drop({folder / "a.txt", folder / "b.ENC", folder / "a.txt.enc", folder / "c"});
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a.txt", "b.ENC.enc", "c.enc"}));
+  EXPECT_EQ(read_file(folder / "a.txt"), pattern_bytes(10));
+
+  // A failure does not stop the files after it.
+  drop({folder / "nothing", folder / "c.enc"});
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantOpenSource)});
+  EXPECT_EQ(read_file(folder / "c"), pattern_bytes(30));
+}
+
+TEST_F(Conversion, KeyCoversOnlyTheFirstNBytesOfThePassword) {
+  write_file(folder / "f", pattern_bytes(100));
+  drop({folder / "f"}, u"abcd");
+  drop({folder / "f.enc"}, u"abXY");  // same length, same first four bytes of UTF-16LE
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(read_file(folder / "f"), pattern_bytes(100));
+
+  const std::u16string long_password(300, u'k');
+  drop({folder / "f"}, long_password);
+  drop({folder / "f.enc"}, long_password.substr(0, 259));
+  EXPECT_TRUE(front_end.failures.empty());
+
+  write_file(folder / "g", random_bytes(5000, 1));
+  drop({folder / "g"}, u"abc");
+  drop({folder / "g.enc"}, u"abcd");  // a prefix of another length is another key
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantDecryptData)});
+}
+
+TEST_F(Conversion, ReadOnlyInputStaysBesideItsOutput) {
+  write_file(folder / "ro.txt", pattern_bytes(50));
+  ASSERT_EQ(::chmod((folder / "ro.txt").c_str(), 0444), 0);
+  drop({folder / "ro.txt"});
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"ro.txt", "ro.txt.enc"}));
+}
+
+TEST_F(Conversion, OutputGetsTheModeOfANewFile) {
+  const mode_t saved = ::umask(027);
+  auto masked_file_system = make_native_file_system();
+  ::umask(saved);
+  ConversionEnv masked{*masked_file_system, front_end, fixed_clock(5)};
+  write_file(folder / "m", pattern_bytes(10));
+  const std::vector<std::filesystem::path> paths{folder / "m"};
+  dispatch_dropped_files(masked, u"pw", paths);
+  struct stat info {};
+  ASSERT_EQ(::stat((folder / "m.enc").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// Asks to stop as soon as the first block has been coded.
+class ImpatientFrontEnd final : public FrontEnd {
+ public:
+  void show_failure(std::string_view, std::string_view) override { ++failures; }
+  void set_busy(bool) override {}
+  void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override { stop = true; }
+  bool cancel_requested() override { return stop; }
+  bool stop = false;
+  int failures = 0;
+};
+
+TEST_F(Conversion, CancellingLeavesInputsAndSkipsTheRestOfTheDrop) {
+  const Bytes big = random_bytes(3u << 20, 9);
+  write_file(folder / "big", big);
+  write_file(folder / "next", {'n'});
+  ImpatientFrontEnd impatient;
+  ConversionEnv cancellable{*file_system, impatient, fixed_clock(5)};
+  const std::vector<std::filesystem::path> paths{folder / "big", folder / "next"};
+  dispatch_dropped_files(cancellable, u"pw", paths);
+  EXPECT_EQ(impatient.failures, 0);
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"big", "next"}));
+  EXPECT_EQ(read_file(folder / "big"), big);
+}
+
+}  // namespace
+}  // namespace kestrune::test

@@ -1,0 +1,75 @@
+// The container's small rules, where one wrong bit breaks compatibility
+// with every container already made.
+#include <gtest/gtest.h>
+
+#include "container.h"
+#include "padding.h"
+#include "utf8.h"
+
+namespace kestrune::test {
+namespace {
+
+TEST(ContainerNames, SuffixIsExactAndCaseSensitive) {
+  EXPECT_TRUE(is_container_name("report.txt.enc"));
+  EXPECT_TRUE(is_container_name(".enc"));
+  EXPECT_FALSE(is_container_name("enc"));
+  EXPECT_FALSE(is_container_name("report.ENC"));
+  EXPECT_FALSE(is_container_name("report.enc.bak"));
+  EXPECT_EQ(container_name_for("/d/report.txt"), "/d/report.txt.enc");
+  EXPECT_EQ(container_name_for("/d/report.ENC"), "/d/report.ENC.enc");
+  EXPECT_EQ(plain_name_for("/d/report.txt.enc"), "/d/report.txt");
+}
+
+TEST(LengthCodes, BothFormsRoundTripAtTheirEdges) {
+  EXPECT_EQ(encode_length_code(1024), 0x8400);
+  EXPECT_EQ(encode_length_code(1025), 0x0001);
+  EXPECT_EQ(encode_length_code(112), 0x8070);
+  EXPECT_EQ(encode_length_code(2048), 0x0400);
+  EXPECT_EQ(decode_length_code(0x0000), 1024u);
+  EXPECT_EQ(decode_length_code(0x8000), 0u);
+  EXPECT_EQ(decode_length_code(0x7FFF), 33791u);
+  for (std::uint32_t length = 8; length <= 2048; length += 8)
+    EXPECT_EQ(decode_length_code(encode_length_code(length)), length);
+  EXPECT_FALSE(is_valid_body_length(0, 8));
+  EXPECT_FALSE(is_valid_body_length(4104, 8));
+  EXPECT_FALSE(is_valid_body_length(24, 16));
+  EXPECT_TRUE(is_valid_body_length(4096, 16));
+}
+
+TEST(ChunkLengths, FollowTheMicrosoftRuntimeSequence) {
+  // srand(1) makes that rand() give 41, 18467, 6334, 26500.
+  ChunkLengthGenerator generator(1);
+  EXPECT_EQ(generator.next_request(), 1024u + (41u & 1023u));
+  EXPECT_EQ(generator.next_request(), 1024u + (18467u & 1023u));
+  EXPECT_EQ(generator.next_request(), 1024u + (6334u & 1023u));
+  EXPECT_EQ(generator.next_request(), 1024u + (26500u & 1023u));
+}
+
+TEST(Padding, EveryPadByteIsChecked) {
+  std::uint8_t record[32] = {};
+  EXPECT_EQ(add_padding(record, 16, 16), 32u);
+  EXPECT_EQ(record[16], 16);
+  EXPECT_EQ(strip_padding(record, 16), 16u);
+  record[20] = 15;
+  EXPECT_FALSE(strip_padding(record, 16));
+  EXPECT_EQ(add_padding(record, 13, 8), 16u);
+  EXPECT_EQ(strip_padding({record, 16}, 8), 13u);
+  record[15] = 0;
+  EXPECT_FALSE(strip_padding({record, 16}, 8));
+  record[15] = 9;
+  EXPECT_FALSE(strip_padding({record, 16}, 8));
+}
+
+TEST(Utf8Passwords, AreDecodedStrictly) {
+  EXPECT_EQ(utf8_to_utf16("P\xC3\xA4ss"), u"P\u00e4ss");
+  EXPECT_EQ(utf8_to_utf16("\xF0\x9F\x94\x91"), u"\U0001F511");
+  EXPECT_EQ(utf8_to_utf16(""), u"");
+  EXPECT_FALSE(utf8_to_utf16("\xC0\xAF"));          // overlong
+  EXPECT_FALSE(utf8_to_utf16("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(utf8_to_utf16("\xF4\x90\x80\x80"));  // past U+10FFFF
+  EXPECT_FALSE(utf8_to_utf16("\xE2\x82"));          // cut short
+  EXPECT_FALSE(utf8_to_utf16("\xFF"));
+}
+
+}  // namespace
+}  // namespace kestrune::test
