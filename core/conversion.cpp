@@ -100,9 +100,12 @@ std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
   return {};
 }
 
-bool report_progress(ConversionEnv& env, const RecordStreams& streams, std::uint64_t done) {
-  env.front_end.progress(streams.input_path, done, streams.input_size);
-  return !env.front_end.cancel_requested();
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages) {
+  stages.progress = [&env, &streams](std::uint64_t done) {
+    env.front_end.progress(streams.input_path, done, streams.input_size);
+    return !env.front_end.cancel_requested();
+  };
+  return run_pipeline(env.blocks, stages, streams.input_size > Block::kSize);
 }
 
 }  // namespace kestrune

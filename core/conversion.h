@@ -5,6 +5,7 @@
 // nothing is half-done while the user reads it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "block_pipeline.h"
 #include "crypto_service.h"
 #include "file_system.h"
 #include "front_end.h"
@@ -23,34 +25,15 @@ namespace kestrune {
 using Clock = std::function<std::int64_t()>;
 std::int64_t system_clock_seconds();
 
-// Memory for coding: allocated once, reused for every block of every file.
-struct BlockBuffer {
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kBlockSize);
-  std::vector<RecordSlot> slots = std::vector<RecordSlot>(kBlockSize / 1024);
-};
-
 // What conversions run against: the file-system seam, the front end, the
-// clock, the crypto back end and the block memory. A front end makes one and
-// keeps it.
+// clock, the crypto back end and the block memory (allocated once here, so
+// a front end makes one and keeps it).
 struct ConversionEnv {
   FileSystem& file_system;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
   CryptoService& crypto_service = native_crypto_service();
-  BlockBuffer buffer{};
-};
-
-// How a step of a conversion ended.
-struct Outcome {
-  enum class Kind { done, failed, cancelled };
-  Kind kind = Kind::done;
-  Failure failure{};
-
-  static Outcome done() { return {}; }
-  static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
-  static Outcome cancelled() { return {Kind::cancelled, {}}; }
-  bool ok() const { return kind == Kind::done; }
+  std::array<Block, kPipelineDepth> blocks{};
 };
 
 // The two open files of one conversion, as the record loop sees them.
@@ -85,8 +68,8 @@ void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
                            std::size_t& bytes_read);
 
-// Tells the front end how far the file has come; false when the user has
-// asked to stop.
-bool report_progress(ConversionEnv& env, const RecordStreams& streams, std::uint64_t done);
+// Runs a direction's stages over the whole file, overlapping I/O with the
+// coding when the file spans several blocks, and reporting progress.
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages);
 
 }  // namespace kestrune

@@ -15,8 +15,8 @@ namespace kestrune {
 
 // One record's place in a block: `offset` of its first byte and its length.
 struct RecordSlot {
-  std::uint32_t offset = 0;
-  std::uint32_t length = 0;
+  std::uint32_t offset;
+  std::uint32_t length;
 };
 
 // Many records coded by one call, so a back end can work on several at once.

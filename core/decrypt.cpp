@@ -1,5 +1,6 @@
 #include "decrypt.h"
 
+#include <array>
 #include <cstring>
 
 #include "container.h"
@@ -19,20 +20,20 @@ struct ParsedBlock {
 };
 
 // Finds the whole records in the first `held` bytes of the block.
-ParsedBlock parse_records(BlockBuffer& buffer, std::size_t held, std::size_t cipher_block) {
+ParsedBlock parse_records(Block& block, std::size_t held, std::size_t cipher_block) {
   ParsedBlock parsed;
-  while (parsed.consumed + kLengthCodeSize <= held && parsed.records < buffer.slots.size()) {
-    const std::uint8_t* code_bytes = buffer.bytes.data() + parsed.consumed;
-    const std::uint32_t body_length = decode_length_code(
-        static_cast<std::uint16_t>(code_bytes[0] | (code_bytes[1] << 8)));
+  while (parsed.consumed + kLengthCodeSize <= held) {
+    const std::uint8_t* code_bytes = block.bytes.data() + parsed.consumed;
+    const std::uint32_t body_length =
+        decode_length_code(static_cast<std::uint16_t>(code_bytes[0] | (code_bytes[1] << 8)));
     if (!is_valid_body_length(body_length, cipher_block)) {
       parsed.damaged = true;
       return parsed;
     }
     const std::size_t record_end = parsed.consumed + kLengthCodeSize + body_length;
     if (record_end > held) break;
-    buffer.slots[parsed.records++] = {
-        static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize), body_length};
+    block.slots[parsed.records++] = {static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize),
+                                     body_length};
     parsed.consumed = record_end;
   }
   return parsed;
@@ -41,42 +42,74 @@ ParsedBlock parse_records(BlockBuffer& buffer, std::size_t held, std::size_t cip
 // Packs the plain bytes of the decrypted records to the front of the block;
 // returns their total length. Plain data is never longer than its record,
 // so each move only goes backwards.
-std::size_t gather_plain(BlockBuffer& buffer, std::size_t records) {
+std::size_t gather_plain(Block& block) {
   std::size_t end = 0;
-  for (std::size_t i = 0; i < records; ++i) {
-    const RecordSlot& slot = buffer.slots[i];
-    std::memmove(buffer.bytes.data() + end, buffer.bytes.data() + slot.offset, slot.length);
+  for (std::size_t i = 0; i < block.records; ++i) {
+    const RecordSlot& slot = block.slots[i];
+    std::memmove(block.bytes.data() + end, block.bytes.data() + slot.offset, slot.length);
     end += slot.length;
   }
   return end;
 }
 
-Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams) {
-  BlockBuffer& buffer = env.buffer;
-  const std::size_t cipher_block = block_size(key_context_cipher());
-  std::size_t held = 0;  // bytes of an unfinished record carried to the block's front
-  std::uint64_t done = 0;
-  for (;;) {
+// Records do not line up with blocks: the reader carries the start of an
+// unfinished record over to the next block.
+class DecryptionStages {
+ public:
+  explicit DecryptionStages(RecordStreams& streams)
+      : streams_(streams), cipher_block_(block_size(key_context_cipher())) {}
+
+  Outcome read(Block& block) {
+    std::memcpy(block.bytes.data(), carry_.data(), carried_);
     std::size_t got = 0;
-    if (read_fully(streams.input, std::span(buffer.bytes).subspan(held), got))
+    if (read_fully(streams_.input, block.bytes.subspan(carried_), got))
       return Outcome::failed(kCantReadEncrypted);
-    held += got;
-    const ParsedBlock parsed = parse_records(buffer, held, cipher_block);
+    read_so_far_ += got;
+    const std::size_t held = carried_ + got;
+    const ParsedBlock parsed = parse_records(block, held, cipher_block_);
     if (parsed.damaged) return Outcome::failed(kCantDecryptData);
-    if (parsed.records == 0 && got == 0) {
-      // A container that ends inside a length code or a body is damaged too.
-      return held == 0 ? Outcome::done() : Outcome::failed(kCantDecryptData);
-    }
-    if (!key_context_key().decrypt({buffer.bytes, {buffer.slots.data(), parsed.records}}))
-      return Outcome::failed(kCantDecryptData);
-    const std::size_t plain_bytes = gather_plain(buffer, parsed.records);
-    if (streams.output.write({buffer.bytes.data(), plain_bytes}))
-      return Outcome::failed(kCantWriteDecryptionFile);
-    std::memmove(buffer.bytes.data(), buffer.bytes.data() + parsed.consumed, held - parsed.consumed);
-    held -= parsed.consumed;
-    done += parsed.consumed;
-    if (!report_progress(env, streams, done)) return Outcome::cancelled();
+    block.records = parsed.records;
+    block.input_bytes = parsed.consumed;
+    carried_ = held - parsed.consumed;
+    std::memcpy(carry_.data(), block.bytes.data() + parsed.consumed, carried_);
+    block.last = held < block.bytes.size();
+    if (!block.last) return Outcome::done();
+    // A container that ends inside a length code or a body is damaged.
+    if (carried_ != 0) return Outcome::failed(kCantDecryptData);
+    return read_so_far_ == streams_.input_size ? Outcome::done()
+                                               : Outcome::failed(kCantReadEncrypted);
   }
+
+  static Outcome code(Block& block) {
+    block.output_bytes = 0;
+    if (block.records == 0) return Outcome::done();
+    if (!key_context_key().decrypt({block.bytes, block.slots.first(block.records)}))
+      return Outcome::failed(kCantDecryptData);
+    block.output_bytes = gather_plain(block);
+    return Outcome::done();
+  }
+
+  Outcome write(const Block& block) {
+    if (block.output_bytes == 0) return Outcome::done();
+    return streams_.output.write({block.bytes.data(), block.output_bytes})
+               ? Outcome::failed(kCantWriteDecryptionFile)
+               : Outcome::done();
+  }
+
+ private:
+  RecordStreams& streams_;
+  std::size_t cipher_block_;
+  // An unfinished record is shorter than the largest whole one.
+  std::array<std::uint8_t, kMaxRecordSize> carry_{};
+  std::size_t carried_ = 0;
+  std::uint64_t read_so_far_ = 0;
+};
+
+Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams) {
+  DecryptionStages stages(streams);
+  return run_stages(env, streams,
+                    {[&](Block& block) { return stages.read(block); }, DecryptionStages::code,
+                     [&](Block& block) { return stages.write(block); }, {}});
 }
 
 }  // namespace

@@ -18,13 +18,12 @@ constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + 2048;
 
 // Draws chunk requests until the block could not hold another record;
 // returns how many, with their lengths in the slots.
-std::size_t plan_requests(ChunkLengthGenerator& generator, BlockBuffer& buffer,
-                          std::size_t cipher_block) {
+std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::size_t cipher_block) {
   std::size_t used = 0;
   std::size_t count = 0;
-  while (used + kMaxWrittenRecord <= buffer.bytes.size() && count < buffer.slots.size()) {
+  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.slots.size()) {
     const std::uint32_t request = generator.next_request();
-    buffer.slots[count++].length = request;
+    block.slots[count++].length = request;
     used += kLengthCodeSize + padded_length(request, cipher_block);
   }
   return count;
@@ -33,62 +32,92 @@ std::size_t plan_requests(ChunkLengthGenerator& generator, BlockBuffer& buffer,
 // Cuts `plain_bytes` read bytes into the requested chunks (the last one may
 // be short) and moves each to where its record's body goes, last first, so
 // that no chunk overwrites one not yet moved. Returns the record count.
-std::size_t lay_out_records(BlockBuffer& buffer, std::size_t requests, std::size_t plain_bytes,
+std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plain_bytes,
                             std::size_t cipher_block) {
   std::size_t records = 0;
   std::size_t plain_offset = 0;
   std::size_t record_offset = 0;
   for (; records < requests && plain_offset < plain_bytes; ++records) {
-    RecordSlot& slot = buffer.slots[records];
-    slot.length = static_cast<std::uint32_t>(std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
+    RecordSlot& slot = block.slots[records];
+    slot.length = static_cast<std::uint32_t>(
+        std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
     slot.offset = static_cast<std::uint32_t>(record_offset + kLengthCodeSize);
     plain_offset += slot.length;
     record_offset += kLengthCodeSize + padded_length(slot.length, cipher_block);
   }
   for (std::size_t i = records; i-- > 0;) {
-    plain_offset -= buffer.slots[i].length;
-    std::memmove(buffer.bytes.data() + buffer.slots[i].offset,
-                 buffer.bytes.data() + plain_offset, buffer.slots[i].length);
+    plain_offset -= block.slots[i].length;
+    std::memmove(block.bytes.data() + block.slots[i].offset, block.bytes.data() + plain_offset,
+                 block.slots[i].length);
   }
   return records;
 }
 
 // Puts each body's length code in front of it; returns the bytes to write.
-std::size_t write_length_codes(BlockBuffer& buffer, std::size_t records) {
+std::size_t write_length_codes(Block& block) {
   std::size_t end = 0;
-  for (std::size_t i = 0; i < records; ++i) {
-    const RecordSlot& slot = buffer.slots[i];
+  for (std::size_t i = 0; i < block.records; ++i) {
+    const RecordSlot& slot = block.slots[i];
     const std::uint16_t code = encode_length_code(slot.length);
-    buffer.bytes[slot.offset - 2] = static_cast<std::uint8_t>(code & 0xFF);
-    buffer.bytes[slot.offset - 1] = static_cast<std::uint8_t>(code >> 8);
+    block.bytes[slot.offset - 2] = static_cast<std::uint8_t>(code & 0xFF);
+    block.bytes[slot.offset - 1] = static_cast<std::uint8_t>(code >> 8);
     end = slot.offset + slot.length;
   }
   return end;
 }
 
-Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, std::uint32_t seed) {
-  BlockBuffer& buffer = env.buffer;
-  const std::size_t cipher_block = block_size(key_context_cipher());
-  ChunkLengthGenerator generator(seed);
-  std::uint64_t done = 0;
-  for (;;) {
-    const std::size_t requests = plan_requests(generator, buffer, cipher_block);
+// The chunk layout follows from the seed alone, so the reader draws it;
+// the coder and the writer only see finished blocks.
+class EncryptionStages {
+ public:
+  EncryptionStages(RecordStreams& streams, std::uint32_t seed)
+      : streams_(streams), generator_(seed), cipher_block_(block_size(key_context_cipher())) {}
+
+  Outcome read(Block& block) {
+    const std::size_t requests = plan_requests(generator_, block, cipher_block_);
     std::size_t wanted = 0;
-    for (std::size_t i = 0; i < requests; ++i) wanted += buffer.slots[i].length;
+    for (std::size_t i = 0; i < requests; ++i) wanted += block.slots[i].length;
     std::size_t plain_bytes = 0;
-    if (read_fully(streams.input, {buffer.bytes.data(), wanted}, plain_bytes))
+    if (read_fully(streams_.input, {block.bytes.data(), wanted}, plain_bytes))
       return Outcome::failed(kCantReadSource);
-    const std::size_t records = lay_out_records(buffer, requests, plain_bytes, cipher_block);
-    if (records == 0) return Outcome::done();
-    if (!key_context_key().encrypt({buffer.bytes, {buffer.slots.data(), records}}))
-      return Outcome::failed(kCantEncryptData);
-    const std::size_t block_end = write_length_codes(buffer, records);
-    if (streams.output.write({buffer.bytes.data(), block_end}))
-      return Outcome::failed(kCantWriteEncryptionFile);
-    done += plain_bytes;
-    if (!report_progress(env, streams, done)) return Outcome::cancelled();
-    if (plain_bytes < wanted) return Outcome::done();
+    read_so_far_ += plain_bytes;
+    block.last = plain_bytes < wanted;
+    // A file that grows or shrinks while it is read would be cut silently.
+    if (read_so_far_ > streams_.input_size || (block.last && read_so_far_ != streams_.input_size))
+      return Outcome::failed(kCantReadSource);
+    block.records = lay_out_records(block, requests, plain_bytes, cipher_block_);
+    block.input_bytes = plain_bytes;
+    return Outcome::done();
   }
+
+  static Outcome code(Block& block) {
+    block.output_bytes = 0;
+    if (block.records == 0) return Outcome::done();
+    if (!key_context_key().encrypt({block.bytes, block.slots.first(block.records)}))
+      return Outcome::failed(kCantEncryptData);
+    block.output_bytes = write_length_codes(block);
+    return Outcome::done();
+  }
+
+  Outcome write(const Block& block) {
+    if (block.output_bytes == 0) return Outcome::done();
+    return streams_.output.write({block.bytes.data(), block.output_bytes})
+               ? Outcome::failed(kCantWriteEncryptionFile)
+               : Outcome::done();
+  }
+
+ private:
+  RecordStreams& streams_;
+  ChunkLengthGenerator generator_;
+  std::size_t cipher_block_;
+  std::uint64_t read_so_far_ = 0;
+};
+
+Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, std::uint32_t seed) {
+  EncryptionStages stages(streams, seed);
+  return run_stages(env, streams,
+                    {[&](Block& block) { return stages.read(block); }, EncryptionStages::code,
+                     [&](Block& block) { return stages.write(block); }, {}});
 }
 
 }  // namespace

@@ -249,6 +249,63 @@ TEST_F(Conversion, OutputGetsTheModeOfANewFile) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+// Reports every file `skew` bytes longer or shorter than it is, as if it
+// changed between the look and the read.
+class SkewedSizeFileSystem final : public FileSystem {
+ public:
+  SkewedSizeFileSystem(FileSystem& real, std::int64_t skew) : real_(real), skew_(skew) {}
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file) override {
+    return real_.open_for_reading(path, file);
+  }
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    return real_.create_temporary(target, file, temporary);
+  }
+  std::error_code rename_into_place(const std::filesystem::path& from,
+                                    const std::filesystem::path& to) override {
+    return real_.rename_into_place(from, to);
+  }
+  std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
+  std::error_code sync_folder(const std::filesystem::path& folder) override {
+    return real_.sync_folder(folder);
+  }
+  std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
+    const std::error_code error = real_.status(path, status);
+    status.size = static_cast<std::uint64_t>(static_cast<std::int64_t>(status.size) + skew_);
+    return error;
+  }
+
+ private:
+  FileSystem& real_;
+  std::int64_t skew_;
+};
+
+TEST_F(Conversion, InputThatChangesSizeWhileReadIsAFailure) {
+  const Bytes plain = random_bytes(2u << 20, 4);
+  for (std::int64_t skew : {-1, 1}) {
+    SCOPED_TRACE("skew " + std::to_string(skew));
+    SkewedSizeFileSystem skewed(*file_system, skew);
+    ConversionEnv changing{skewed, front_end, fixed_clock(5)};
+    write_file(folder / "grows", plain);
+    front_end.failures.clear();
+    const std::vector<std::filesystem::path> paths{folder / "grows"};
+    dispatch_dropped_files(changing, u"pw", paths);
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantReadSource)});
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"grows"});
+
+    drop({folder / "grows"});
+    front_end.failures.clear();
+    const std::vector<std::filesystem::path> containers{folder / "grows.enc"};
+    dispatch_dropped_files(changing, u"pw", containers);
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantReadEncrypted)});
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"grows.enc"});
+    drop({folder / "grows.enc"});
+    EXPECT_EQ(read_file(folder / "grows"), plain);
+  }
+}
+
 // Asks to stop as soon as the first block has been coded.
 class ImpatientFrontEnd final : public FrontEnd {
  public:

@@ -1,0 +1,63 @@
+// Reading, coding and writing a file block by block. With more than one
+// block of input, reading and writing run on threads of their own so that
+// they overlap the coding; the coding, the progress reports and the key
+// context stay on the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "crypto_service.h"
+#include "messages.h"
+
+namespace kestrune {
+
+// How a step of a conversion ended.
+struct Outcome {
+  enum class Kind { done, failed, cancelled };
+  Kind kind = Kind::done;
+  Failure failure{};
+
+  static Outcome done() { return {}; }
+  static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
+  static Outcome cancelled() { return {Kind::cancelled, {}}; }
+  bool ok() const { return kind == Kind::done; }
+};
+
+// One block on its way through: memory allocated once and reused.
+// Left uninitialised, so that pages a small file never touches cost nothing.
+struct Block {
+  static constexpr std::size_t kSize = std::size_t{1} << 20;
+  // The most records a block can hold: bodies of one cipher block.
+  static constexpr std::size_t kMaxRecords = kSize / (2 + 8) + 1;
+  std::unique_ptr<std::uint8_t[]> byte_storage =
+      std::make_unique_for_overwrite<std::uint8_t[]>(kSize);
+  std::unique_ptr<RecordSlot[]> slot_storage =
+      std::make_unique_for_overwrite<RecordSlot[]>(kMaxRecords);
+  std::span<std::uint8_t> bytes{byte_storage.get(), kSize};
+  std::span<RecordSlot> slots{slot_storage.get(), kMaxRecords};
+  std::size_t records = 0;
+  std::uint64_t input_bytes = 0;  // how much of the input this block holds
+  std::size_t output_bytes = 0;   // what to write, from the block's start
+  bool last = false;              // no block follows
+};
+
+// Enough blocks for one to be read, one coded and one written at once.
+inline constexpr std::size_t kPipelineDepth = 3;
+
+struct PipelineStages {
+  std::function<Outcome(Block&)> read;
+  std::function<Outcome(Block&)> code;
+  std::function<Outcome(Block&)> write;
+  // Told the input bytes coded so far; false asks to stop.
+  std::function<bool(std::uint64_t done)> progress;
+};
+
+// Runs the stages over every block of a file, in order. `overlap` puts
+// reading and writing on threads of their own.
+Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, bool overlap);
+
+}  // namespace kestrune
