@@ -1,0 +1,164 @@
+#include "simulated_disk.h"
+
+#include <algorithm>
+
+namespace kestrune::test {
+namespace {
+
+std::error_code power_failure() { return std::make_error_code(std::errc::io_error); }
+
+class SimulatedReader final : public ReadableFile {
+ public:
+  SimulatedReader(SimulatedDisk& disk, std::shared_ptr<SimulatedDisk::Inode> inode)
+      : disk_(disk), inode_(std::move(inode)) {}
+  std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
+    std::lock_guard lock(disk_.mutex);
+    bytes_read = 0;
+    if (!disk_.has_power()) return power_failure();
+    const std::size_t left = inode_->content.size() - std::min(position_, inode_->content.size());
+    bytes_read = std::min(left, buffer.size());
+    std::copy_n(inode_->content.begin() + static_cast<std::ptrdiff_t>(position_), bytes_read,
+                buffer.begin());
+    position_ += bytes_read;
+    return {};
+  }
+
+ private:
+  SimulatedDisk& disk_;
+  std::shared_ptr<SimulatedDisk::Inode> inode_;
+  std::size_t position_ = 0;
+};
+
+class SimulatedWriter final : public WritableFile {
+ public:
+  SimulatedWriter(SimulatedDisk& disk, std::shared_ptr<SimulatedDisk::Inode> inode)
+      : disk_(disk), inode_(std::move(inode)) {}
+  std::error_code write(std::span<const std::uint8_t> data) override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    inode_->content.insert(inode_->content.end(), data.begin(), data.end());
+    return {};
+  }
+  std::error_code sync() override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    inode_->durable = inode_->content;
+    return {};
+  }
+  std::error_code close() override {
+    std::lock_guard lock(disk_.mutex);
+    return disk_.has_power() ? std::error_code{} : power_failure();
+  }
+
+ private:
+  SimulatedDisk& disk_;
+  std::shared_ptr<SimulatedDisk::Inode> inode_;
+};
+
+std::string name_of(const std::filesystem::path& path) { return path.filename().string(); }
+
+}  // namespace
+
+void SimulatedDisk::add_durable_file(const std::string& name, const Bytes& content) {
+  auto inode = std::make_shared<Inode>(Inode{content, content});
+  names_[name] = inode;
+  durable_names_[name] = inode;
+}
+
+bool SimulatedDisk::has_power() {
+  if (power_failed_) return false;
+  if (++calls_ != power_fails_at_) return true;
+  power_failed_ = true;
+  // Each subset of the pending name changes, applied in their order.
+  std::vector<FolderState> states;
+  for (std::size_t subset = 0; subset < (std::size_t{1} << pending_.size()); ++subset) {
+    Names names = durable_names_;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      if ((subset & (std::size_t{1} << i)) == 0) continue;
+      const NameChange& change = pending_[i];
+      if (!change.from.empty()) names.erase(change.from);
+      if (change.inode)
+        names[change.name] = change.inode;
+      else
+        names.erase(change.name);
+    }
+    states.push_back(contents(names));
+  }
+  states_at_failure_ = std::move(states);
+  return false;
+}
+
+std::vector<FolderState> SimulatedDisk::states_after_power_loss() const {
+  return states_at_failure_.value_or(std::vector<FolderState>{contents(durable_names_)});
+}
+
+FolderState SimulatedDisk::contents(const Names& names) {
+  FolderState state;
+  for (const auto& [name, inode] : names) state[name] = inode->durable;
+  return state;
+}
+
+std::error_code SimulatedDisk::open_for_reading(const std::filesystem::path& path,
+                                                std::unique_ptr<ReadableFile>& file) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  const auto found = names_.find(name_of(path));
+  if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
+  file = std::make_unique<SimulatedReader>(*this, found->second);
+  return {};
+}
+
+std::error_code SimulatedDisk::create_temporary(const std::filesystem::path& target,
+                                                std::unique_ptr<WritableFile>& file,
+                                                std::filesystem::path& temporary) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  const std::string name = "." + name_of(target) + "." + std::to_string(next_temporary_++) + ".tmp";
+  auto inode = std::make_shared<Inode>();
+  names_[name] = inode;
+  pending_.push_back({name, "", inode});
+  file = std::make_unique<SimulatedWriter>(*this, inode);
+  temporary = target.parent_path() / name;
+  return {};
+}
+
+std::error_code SimulatedDisk::rename_into_place(const std::filesystem::path& temporary,
+                                                 const std::filesystem::path& target) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  const auto found = names_.find(name_of(temporary));
+  if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
+  const auto inode = found->second;
+  names_.erase(found);
+  names_[name_of(target)] = inode;
+  pending_.push_back({name_of(target), name_of(temporary), inode});
+  return {};
+}
+
+std::error_code SimulatedDisk::remove(const std::filesystem::path& path) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  if (names_.erase(name_of(path)) == 0)
+    return std::make_error_code(std::errc::no_such_file_or_directory);
+  pending_.push_back({name_of(path), "", nullptr});
+  return {};
+}
+
+std::error_code SimulatedDisk::sync_folder(const std::filesystem::path&) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  durable_names_ = names_;
+  pending_.clear();
+  return {};
+}
+
+std::error_code SimulatedDisk::status(const std::filesystem::path& path, FileStatus& status) {
+  std::lock_guard lock(mutex);
+  if (!has_power()) return power_failure();
+  const auto found = names_.find(name_of(path));
+  if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
+  status = {true, false, found->second->content.size()};
+  return {};
+}
+
+}  // namespace kestrune::test
