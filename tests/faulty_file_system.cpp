@@ -9,13 +9,19 @@ class FaultyReadableFile final : public ReadableFile {
       : real_(std::move(real)), faults_(faults) {}
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     bytes_read = 0;
-    if (faults_.should_fail(Call::read)) return faults_.fault_error();
-    return real_->read(buffer, bytes_read);
+    if (error_pending_) return faults_.fault_error();
+    if (!faults_.should_fail(Call::read)) return real_->read(buffer, bytes_read);
+    if (!faults_.after_some_data() || buffer.size() < 2) return faults_.fault_error();
+    error_pending_ = true;
+    const std::error_code error = real_->read(buffer.first(buffer.size() / 2), bytes_read);
+    // With no data left to give, the error cannot wait for the next read.
+    return error || bytes_read > 0 ? error : faults_.fault_error();
   }
 
  private:
   std::unique_ptr<ReadableFile> real_;
   FaultyFileSystem& faults_;
+  bool error_pending_ = false;
 };
 
 class FaultyWritableFile final : public WritableFile {

@@ -31,12 +31,16 @@ class FaultyFileSystem final : public FileSystem {
  public:
   explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
 
-  // Makes call number `ordinal` (from 1) of `call` fail with `error`.
-  void fail(Call call, std::size_t ordinal, std::errc error) {
+  // Makes call number `ordinal` (from 1) of `call` fail with `error`. With
+  // `after_some_data`, a read first returns part of what was asked and the
+  // error comes with the next read.
+  void fail(Call call, std::size_t ordinal, std::errc error, bool after_some_data = false) {
     fault_call_ = call;
     fault_ordinal_ = ordinal;
     fault_error_ = std::make_error_code(error);
+    after_some_data_ = after_some_data;
   }
+  bool after_some_data() const { return after_some_data_; }
   std::size_t count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
   bool fault_fired() const { return fault_fired_; }
 
@@ -62,6 +66,7 @@ class FaultyFileSystem final : public FileSystem {
   std::size_t fault_ordinal_ = 0;
   std::error_code fault_error_;
   bool fault_fired_ = false;
+  bool after_some_data_ = false;
 };
 
 }  // namespace kestrune::test
