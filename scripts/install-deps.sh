@@ -6,7 +6,15 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
+  util-linux  # script(1), for the CLI's terminal prompt test
 )
+# Optional groups, named on the command line.
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=(clang-14 libclang-rt-14-dev xxd) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -59,6 +59,17 @@ std::string name_of(const std::filesystem::path& path) { return path.filename().
 
 }  // namespace
 
+void SimulatedDisk::clear() {
+  names_.clear();
+  durable_names_.clear();
+  pending_.clear();
+  calls_ = 0;
+  power_fails_at_ = 0;
+  power_failed_ = false;
+  states_at_failure_.reset();
+  next_temporary_ = 0;
+}
+
 void SimulatedDisk::add_durable_file(const std::string& name, const Bytes& content) {
   auto inode = std::make_shared<Inode>(Inode{content, content});
   names_[name] = inode;
@@ -92,9 +103,9 @@ std::vector<FolderState> SimulatedDisk::states_after_power_loss() const {
   return states_at_failure_.value_or(std::vector<FolderState>{contents(durable_names_)});
 }
 
-FolderState SimulatedDisk::contents(const Names& names) {
+FolderState SimulatedDisk::contents(const Names& names, Bytes Inode::*version) {
   FolderState state;
-  for (const auto& [name, inode] : names) state[name] = inode->durable;
+  for (const auto& [name, inode] : names) state[name] = (*inode).*version;
   return state;
 }
 

@@ -28,6 +28,8 @@ class SimulatedDisk final : public FileSystem {
     Bytes durable;
   };
 
+  // Forgets every file and call, as a newly formatted disk.
+  void clear();
   // Adds a file as if it had been there, synced, for a long time.
   void add_durable_file(const std::string& name, const Bytes& content);
   // The power fails just before call number `call` (from 1).
@@ -38,6 +40,8 @@ class SimulatedDisk final : public FileSystem {
   // data that was not synced is gone, and any subset of the name changes
   // since the last folder sync may have reached the disk.
   std::vector<FolderState> states_after_power_loss() const;
+  // What the folder holds now, durable or not.
+  FolderState current_state() const { return contents(names_, &Inode::content); }
 
   // Counts a call; false when the power has failed.
   bool has_power();
@@ -62,7 +66,7 @@ class SimulatedDisk final : public FileSystem {
     std::shared_ptr<Inode> inode;  // null for a removal
   };
   using Names = std::map<std::string, std::shared_ptr<Inode>>;
-  static FolderState contents(const Names& names);
+  static FolderState contents(const Names& names, Bytes Inode::*version = &Inode::durable);
 
   Names names_;
   Names durable_names_;
