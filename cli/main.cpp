@@ -1,5 +1,6 @@
 // kestrune-cli: the dialog's conversions for scripts and servers. Each path
 // is converted as a drop of its own, with the same rules and messages.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -134,6 +135,9 @@ std::optional<std::string> obtain_password(const Options& options, std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit, a write should fail and be reported, not kill
+  // the process midway.
+  std::signal(SIGXFSZ, SIG_IGN);
   Options options;
   if (const auto status = parse_arguments(argc, argv, options)) return *status;
 

@@ -55,6 +55,16 @@ class TemporaryOutput {
   bool renamed_ = false;
 };
 
+// The platform cannot delete a read-only file and keeps it silently; Linux
+// would delete it regardless of its mode, so the mode decides here. A name
+// that now leads to another file than the one converted is kept too: that
+// file was put there by someone else while we worked.
+bool may_remove_input(FileSystem& file_system, const std::filesystem::path& input,
+                      const FileStatus& converted) {
+  FileStatus now;
+  return !converted.read_only && !file_system.status(input, now) && now.same_file_as(converted);
+}
+
 Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
                        std::u16string_view password) {
   FileSystem& file_system = env.file_system;
@@ -71,9 +81,7 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   if (Outcome coded = plan.code_records(env, streams); !coded.ok()) return coded;
   if (output.commit()) return Outcome::failed(texts.write);
   input.reset();  // Windows cannot delete a file that is still open
-  // The platform cannot delete a read-only file and keeps it silently; Linux
-  // would delete it regardless of its mode, so the mode decides here.
-  if (!status.read_only) file_system.remove(plan.input);
+  if (may_remove_input(file_system, plan.input, status)) file_system.remove(plan.input);
   return Outcome::done();
 }
 

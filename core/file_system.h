@@ -18,6 +18,14 @@ struct FileStatus {
   // No write permission: the platform keeps such an input after converting it.
   bool read_only = false;
   std::uint64_t size = 0;
+  // Which file the name leads to (device and file number), so a conversion
+  // can tell that its input was replaced under it.
+  std::uint64_t device = 0;
+  std::uint64_t file_number = 0;
+
+  bool same_file_as(const FileStatus& other) const {
+    return device == other.device && file_number == other.file_number;
+  }
 };
 
 class ReadableFile {

@@ -174,6 +174,8 @@ class PosixFileSystem final : public FileSystem {
     status.is_regular = S_ISREG(info.st_mode);
     status.read_only = (info.st_mode & 0222) == 0;
     status.size = static_cast<std::uint64_t>(info.st_size);
+    status.device = static_cast<std::uint64_t>(info.st_dev);
+    status.file_number = static_cast<std::uint64_t>(info.st_ino);
     return {};
   }
 

@@ -249,6 +249,50 @@ TEST_F(Conversion, OutputGetsTheModeOfANewFile) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
+  // A file system that swaps the input for another file just before the
+  // converted one would be removed.
+  class Swapping final : public FileSystem {
+   public:
+    Swapping(FileSystem& real, std::filesystem::path input) : real_(real), input_(std::move(input)) {}
+    std::error_code open_for_reading(const std::filesystem::path& path,
+                                     std::unique_ptr<ReadableFile>& file) override {
+      return real_.open_for_reading(path, file);
+    }
+    std::error_code create_temporary(const std::filesystem::path& target,
+                                     std::unique_ptr<WritableFile>& file,
+                                     std::filesystem::path& temporary) override {
+      return real_.create_temporary(target, file, temporary);
+    }
+    std::error_code rename_into_place(const std::filesystem::path& from,
+                                      const std::filesystem::path& to) override {
+      const std::error_code error = real_.rename_into_place(from, to);
+      write_file(input_.parent_path() / "newcomer", {'n', 'e', 'w'});
+      std::filesystem::rename(input_.parent_path() / "newcomer", input_);
+      return error;
+    }
+    std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
+    std::error_code sync_folder(const std::filesystem::path& folder) override {
+      return real_.sync_folder(folder);
+    }
+    std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
+      return real_.status(path, status);
+    }
+
+   private:
+    FileSystem& real_;
+    std::filesystem::path input_;
+  };
+  write_file(folder / "doc", pattern_bytes(4000));
+  Swapping swapping(*file_system, folder / "doc");
+  ConversionEnv env_swapping{swapping, front_end, fixed_clock(5)};
+  const std::vector<std::filesystem::path> paths{folder / "doc"};
+  dispatch_dropped_files(env_swapping, u"pw", paths);
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(read_file(folder / "doc"), (Bytes{'n', 'e', 'w'}));
+  EXPECT_TRUE(std::filesystem::exists(folder / "doc.enc"));
+}
+
 // Reports every file `skew` bytes longer or shorter than it is, as if it
 // changed between the look and the read.
 class SkewedSizeFileSystem final : public FileSystem {

@@ -168,7 +168,8 @@ std::error_code SimulatedDisk::status(const std::filesystem::path& path, FileSta
   if (!has_power()) return power_failure();
   const auto found = names_.find(name_of(path));
   if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
-  status = {true, false, found->second->content.size()};
+  status = {true, false, found->second->content.size(), 0,
+            reinterpret_cast<std::uintptr_t>(found->second.get())};
   return {};
 }
 
