@@ -13,6 +13,7 @@
 #include "dispatch.h"
 #include "file_system.h"
 #include "password_prompt.h"
+#include "secure_wipe.h"
 #include "utf8.h"
 
 namespace {
@@ -142,9 +143,10 @@ int main(int argc, char** argv) {
   if (const auto status = parse_arguments(argc, argv, options)) return *status;
 
   std::string error;
-  const auto password_utf8 = obtain_password(options, error);
+  auto password_utf8 = obtain_password(options, error);
   if (!password_utf8) return usage_error(error);
-  const auto password = kestrune::utf8_to_utf16(*password_utf8);
+  auto password = kestrune::utf8_to_utf16(*password_utf8);
+  kestrune::secure_wipe(password_utf8->data(), password_utf8->size());
   if (!password) return usage_error("the password is not valid UTF-8");
 
   kestrune::set_hash_choice(options.hash);
@@ -156,5 +158,6 @@ int main(int argc, char** argv) {
     front_end.set_current_path(path);
     kestrune::dispatch_dropped_files(env, *password, {&path, 1});
   }
+  kestrune::secure_wipe(password->data(), password->size() * sizeof(char16_t));
   return front_end.failures() == 0 ? kExitConverted : kExitFailed;
 }

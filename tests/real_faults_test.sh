@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Real faults on real file systems: a full disk, a file-size limit, a
+# read-only file system, an input truncated while it converts, and a rename
+# the file system refuses. Needs root (mount, chattr); skipped otherwise.
+# Usage: real_faults_test.sh CLI
+set -uo pipefail
+cli="$1"
+if [ "$(id -u)" -ne 0 ]; then echo "real faults: skipped, needs root for mount and chattr"; exit 0; fi
+work=$(mktemp -d)
+mnt="$work/mnt"
+mkdir -p "$mnt"
+cleanup() {
+  chattr -i "$work"/disk/* 2>/dev/null
+  mountpoint -q "$mnt" && umount "$mnt"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+passed=0; failed=0; skipped=0
+
+check() {  # NAME COMMAND...
+  local name="$1"; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+# Runs the CLI on FILE and expects MESSAGE, FILE unchanged (against REF) and
+# nothing else in its folder but OTHER, when given.
+expect_failure() {  # FILE REF MESSAGE [OTHER]
+  local file="$1" ref="$2" message="$3" other="${4:-}"
+  local err
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$file" 2>&1 >/dev/null)
+  local status=$?
+  [ "$status" -eq 1 ] || { echo "exit status $status"; return 1; }
+  [ "$err" = "$file: $message" ] || { echo "message: $err"; return 1; }
+  cmp -s "$file" "$ref" || { echo "input changed"; return 1; }
+  [ -z "$(ls -A "$(dirname "$file")" | grep -v -x -F -e "$(basename "$file")" -e "${other:-$(basename "$file")}")" ] ||
+    { echo "left behind: $(ls -A "$(dirname "$file")")"; return 1; }
+}
+
+full_disk() {
+  mount -t tmpfs -o size=4m tmpfs "$mnt" || return 1
+  head -c $((5 * 512 * 1024)) /dev/urandom > "$mnt/f"
+  cp "$mnt/f" "$work/ref"
+  expect_failure "$mnt/f" "$work/ref" "Encrypt ERROR: Can't write encryption file."
+  local result=$?
+  umount "$mnt"
+  return $result
+}
+
+full_disk_decrypting() {
+  head -c $((3 * 1024 * 1024)) /dev/urandom > "$work/plain"
+  printf 'pw\n' | "$cli" --password-stdin "$work/plain" || return 1
+  mount -t tmpfs -o size=5m tmpfs "$mnt" || return 1
+  cp "$work/plain.enc" "$mnt/f.enc"
+  expect_failure "$mnt/f.enc" "$work/plain.enc" "Decrypt ERROR: Can't write decryption file."
+  local result=$?
+  umount "$mnt"
+  return $result
+}
+
+file_size_limit() {
+  mkdir -p "$work/limit"
+  head -c $((3 * 1024 * 1024)) /dev/urandom > "$work/limit/f"
+  cp "$work/limit/f" "$work/ref"
+  (ulimit -f 1024; expect_failure "$work/limit/f" "$work/ref" "Encrypt ERROR: Can't write encryption file.")
+}
+
+read_only_file_system() {
+  mount -t tmpfs -o size=4m tmpfs "$mnt" || return 1
+  echo "some text" > "$mnt/f"
+  cp "$mnt/f" "$work/ref"
+  mount -o remount,ro "$mnt" || return 1
+  expect_failure "$mnt/f" "$work/ref" "File open ERROR: Can't open encryption file."
+  local result=$?
+  umount "$mnt"
+  return $result
+}
+
+truncated_while_converting() {
+  mount -t tmpfs -o size=300m tmpfs "$mnt" || return 1
+  head -c $((96 * 1024 * 1024)) /dev/urandom > "$mnt/f"
+  printf 'pw\n' | "$cli" --password-stdin --cipher 3DES "$mnt/f" 2>"$work/err" &
+  local pid=$!
+  sleep 0.3
+  truncate -s 1000 "$mnt/f"
+  wait "$pid"
+  local status=$?
+  local result=0
+  [ "$status" -eq 1 ] || { echo "exit status $status (was the conversion over before the cut?)"; result=1; }
+  [ "$(cat "$work/err")" = "$mnt/f: Encrypt ERROR: Can't read source file." ] || { cat "$work/err"; result=1; }
+  [ "$(ls -A "$mnt")" = "f" ] || { echo "left behind: $(ls -A "$mnt")"; result=1; }
+  umount "$mnt"
+  return $result
+}
+
+rename_refused() {
+  mkdir -p "$work/disk"
+  echo "plain" > "$work/disk/f"
+  echo "old container" > "$work/disk/f.enc"
+  cp "$work/disk/f" "$work/ref"
+  cp "$work/disk/f.enc" "$work/ref.enc"
+  if ! chattr +i "$work/disk/f.enc" 2>/dev/null; then
+    echo "real faults: rename refusal skipped, this file system has no immutable files"
+    skipped=$((skipped + 1))
+    return 0
+  fi
+  expect_failure "$work/disk/f" "$work/ref" "Encrypt ERROR: Can't write encryption file." f.enc
+  local result=$?
+  chattr -i "$work/disk/f.enc"
+  cmp -s "$work/disk/f.enc" "$work/ref.enc" || { echo "old container changed"; result=1; }
+  return $result
+}
+
+check "full disk while encrypting" full_disk
+check "full disk while decrypting" full_disk_decrypting
+check "file-size limit" file_size_limit
+check "read-only file system" read_only_file_system
+check "input truncated while converting" truncated_while_converting
+check "rename refused" rename_refused
+
+echo "real faults: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
