@@ -1,0 +1,121 @@
+#include "conversion_worker.h"
+
+#include <QFile>
+#include <utility>
+
+#include "container.h"
+#include "messages.h"
+#include "secure_wipe.h"
+
+namespace kestrune::qt {
+
+Failure unreachable_item_failure(const DroppedItem& item) {
+  return is_container_name(item.path) ? kCantOpenEncrypted : kCantOpenSource;
+}
+
+ConversionWorker::ConversionWorker(FileSystem& file_system, DropConverter convert)
+    : convert_(std::move(convert)),
+      env_{file_system, *this},
+      thread_([this](std::stop_token stop) { run(stop); }) {}
+
+ConversionWorker::~ConversionWorker() { stop(); }
+
+void ConversionWorker::enqueue(Drop drop) {
+  {
+    std::lock_guard lock(mutex_);
+    items_accepted_ += static_cast<int>(drop.items.size());
+    queue_.push_back(std::move(drop));
+  }
+  wake_.notify_one();
+}
+
+void ConversionWorker::acknowledge_failure() {
+  {
+    std::lock_guard lock(mutex_);
+    failure_shown_ = false;
+  }
+  wake_.notify_one();
+}
+
+void ConversionWorker::stop() {
+  thread_.request_stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ConversionWorker::run(std::stop_token stop) {
+  stop_ = stop;
+  Drop drop;
+  while (next_drop(drop)) {
+    convert_drop(drop);
+    secure_wipe(drop.password.data(), drop.password.size() * sizeof(char16_t));
+    finish_drop();
+  }
+}
+
+bool ConversionWorker::next_drop(Drop& drop) {
+  std::unique_lock lock(mutex_);
+  if (!wake_.wait(lock, stop_, [this] { return !queue_.empty(); })) return false;
+  drop = std::move(queue_.front());
+  queue_.pop_front();
+  return true;
+}
+
+void ConversionWorker::convert_drop(const Drop& drop) {
+  for (const DroppedItem& item : drop.items) {
+    if (cancel_requested()) return;
+    announce_item(item);
+    if (item.is_local) {
+      convert_(env_, drop.password, {&item.path, 1});
+    } else {
+      const Failure failure = unreachable_item_failure(item);
+      show_failure(failure.text, failure.caption);
+    }
+  }
+}
+
+void ConversionWorker::announce_item(const DroppedItem& item) {
+  int number = 0;
+  int count = 0;
+  {
+    std::lock_guard lock(mutex_);
+    number = ++items_started_;
+    count = items_accepted_;
+  }
+  Q_EMIT file_started(QFile::decodeName(item.path.filename().c_str()), number, count);
+}
+
+void ConversionWorker::finish_drop() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!queue_.empty()) return;
+    items_started_ = 0;
+    items_accepted_ = 0;
+  }
+  if (!cancel_requested()) Q_EMIT idle();
+}
+
+void ConversionWorker::show_failure(std::string_view text, std::string_view caption) {
+  if (cancel_requested()) return;
+  {
+    std::lock_guard lock(mutex_);
+    failure_shown_ = true;
+  }
+  Q_EMIT failure_raised(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                      QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+  std::unique_lock lock(mutex_);
+  wake_.wait(lock, stop_, [this] { return !failure_shown_; });
+}
+
+// The dialog's wait cursor spans the whole queue rather than each file, so
+// it does not flicker between files; see file_started() and idle().
+void ConversionWorker::set_busy(bool) {}
+
+void ConversionWorker::progress(const std::filesystem::path&, std::uint64_t done,
+                                std::uint64_t total) {
+  const auto percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+  Q_EMIT progressed(percent);
+}
+
+bool ConversionWorker::cancel_requested() { return stop_.stop_requested(); }
+
+}  // namespace kestrune::qt

@@ -1,0 +1,268 @@
+#include "main_dialog.h"
+
+#include <QButtonGroup>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <algorithm>
+
+#include "algorithms.h"
+#include "application_icon.h"
+#include "dialog_units.h"
+
+namespace kestrune::qt {
+namespace {
+
+// The template is 171 x 155 dialog units at a 9-point font; the progress
+// bar and status line add a strip below it.
+constexpr int kFontPointSize = 9;
+constexpr int kWindowWidthUnits = 171;
+constexpr int kTemplateHeightUnits = 155;
+constexpr int kWindowHeightUnits = kTemplateHeightUnits + 27;
+
+// The radio buttons' rows and widths, in the order the core lists the
+// algorithms.
+constexpr int kRadioTops[] = {82, 95, 108, 121, 135};
+constexpr int kHashRadioWidths[] = {33, 39, 39, 39, 29};
+constexpr int kCipherRadioWidths[] = {29, 32, 39, 39, 39};
+constexpr int kRadioHeight = 10;
+constexpr int kHashRadioLeft = 12;
+constexpr int kCipherRadioLeft = 62;
+
+// Windows shows a static icon at the system's large-icon size.
+constexpr int kIconPixels = 32;
+
+QString to_qstring(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr auto kDropHint = "* Input a password and please drag files here *";
+constexpr int kDropHintWidthUnits = 158;
+
+// A left-aligned text longer than the template allowed for it (the font is
+// not the template's) runs on into the free space to its right.
+QLabel* add_static_text(QWidget* parent, const QString& text, const QRect& geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setGeometry(geometry);
+  label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
+  return label;
+}
+
+// Adds the radio buttons of one choice, each identified by its algorithm's
+// ALG_ID, and checks `initial`.
+template <typename Algorithm, std::size_t kCount>
+QButtonGroup* add_radio_group(QWidget* parent, const Algorithm (&algorithms)[kCount],
+                              const int (&widths)[kCount], int left, Algorithm initial,
+                              const DialogUnits& units) {
+  auto* group = new QButtonGroup(parent);
+  for (std::size_t i = 0; i < kCount; ++i) {
+    auto* button = new QRadioButton(to_qstring(label(algorithms[i])), parent);
+    button->setGeometry(units.rect(left, kRadioTops[i], widths[i], kRadioHeight));
+    // Only the password field is a tab stop; the choices are made with the mouse.
+    button->setFocusPolicy(Qt::ClickFocus);
+    button->setChecked(algorithms[i] == initial);
+    group->addButton(button, static_cast<int>(algorithms[i]));
+  }
+  return group;
+}
+
+bool is_local_file(const QUrl& url) {
+  return url.isLocalFile() && (url.host().isEmpty() || url.host() == QStringLiteral("localhost"));
+}
+
+// Files dropped here are converted in place; the source must neither move
+// nor delete them, so only copying is ever accepted.
+void accept_file_drag(QDropEvent* event) {
+  if (!event->mimeData()->hasUrls()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+QString status_text(const QFontMetrics& metrics, int width, const QString& file, int percent,
+                    int number, int count) {
+  const QString details = QStringLiteral(" \u2014 %1% \u2014 %2 of %3").arg(percent).arg(number).arg(count);
+  const int file_width = width - metrics.horizontalAdvance(details);
+  return metrics.elidedText(file, Qt::ElideMiddle, file_width) + details;
+}
+
+}  // namespace
+
+std::vector<DroppedItem> dropped_items(const QMimeData& data) {
+  std::vector<DroppedItem> items;
+  for (const QUrl& url : data.urls()) {
+    const bool local = is_local_file(url);
+    const QString path = local ? url.toLocalFile() : url.path();
+    items.push_back({QFile::encodeName(path).toStdString(), local});
+  }
+  return items;
+}
+
+MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
+    : worker_(file_system, std::move(convert)) {
+  setWindowTitle(QStringLiteral("Kestrune"));
+  setWindowIcon(application_icon());
+  QFont dialog_font = font();
+  dialog_font.setPointSize(kFontPointSize);
+  setFont(dialog_font);
+  setAcceptDrops(true);
+
+  const DialogUnits units(dialog_font, QString::fromLatin1(kDropHint), kDropHintWidthUnits);
+  build_template_controls(units);
+  build_progress_area(units);
+  setFixedSize(units.size(kWindowWidthUnits, kWindowHeightUnits));
+  connect_worker();
+  password_field_->setFocus();
+}
+
+void MainDialog::build_template_controls(const DialogUnits& units) {
+  add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
+
+  auto* quit_button = new QPushButton(QStringLiteral("QUIT"), this);
+  quit_button->setObjectName(QStringLiteral("quit_button"));
+  quit_button->setGeometry(units.rect(114, 134, 50, 14));
+  quit_button->setDefault(true);
+  quit_button->setFocusPolicy(Qt::ClickFocus);
+  connect(quit_button, &QPushButton::clicked, this, &QDialog::accept);
+
+  password_field_ = new QLineEdit(this);
+  password_field_->setObjectName(QStringLiteral("password_field"));
+  password_field_->setGeometry(units.rect(6, 21, 158, 14));
+  password_field_->setEchoMode(QLineEdit::Password);
+  // A file dropped on the field is a file to convert, not text to insert.
+  password_field_->setAcceptDrops(false);
+
+  QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
+                                 units.rect(6, 49, kDropHintWidthUnits, 8));
+  hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+  (new QGroupBox(QStringLiteral("Hash"), this))->setGeometry(units.rect(6, 72, 48, 76));
+  (new QGroupBox(QStringLiteral("Algorithm"), this))->setGeometry(units.rect(59, 71, 48, 77));
+  build_choice_groups(units);
+
+  auto* icon = new QLabel(this);
+  icon->setPixmap(application_icon().pixmap(kIconPixels));
+  icon->setGeometry(QRect(units.rect(131, 82, 20, 20).topLeft(), QSize(kIconPixels, kIconPixels)));
+
+  add_static_text(this, QStringLiteral("Ver." KESTRUNE_VERSION), units.rect(127, 110, 25, 8));
+}
+
+void MainDialog::build_choice_groups(const DialogUnits& units) {
+  set_hash_choice(HashAlgorithm::sha256);
+  set_cipher_choice(CipherAlgorithm::aes256);
+  QButtonGroup* hashes = add_radio_group(this, kAllHashes, kHashRadioWidths, kHashRadioLeft,
+                                         HashAlgorithm::sha256, units);
+  QButtonGroup* ciphers = add_radio_group(this, kAllCiphers, kCipherRadioWidths, kCipherRadioLeft,
+                                          CipherAlgorithm::aes256, units);
+  connect(hashes, &QButtonGroup::idClicked, this,
+          [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
+  connect(ciphers, &QButtonGroup::idClicked, this,
+          [](int id) { set_cipher_choice(static_cast<CipherAlgorithm>(id)); });
+}
+
+void MainDialog::build_progress_area(const DialogUnits& units) {
+  progress_bar_ = new QProgressBar(this);
+  progress_bar_->setObjectName(QStringLiteral("progress_bar"));
+  progress_bar_->setGeometry(units.rect(6, kTemplateHeightUnits, 158, 9));
+  progress_bar_->setRange(0, 100);
+  progress_bar_->setTextVisible(false);
+
+  status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
+  status_line_->setObjectName(QStringLiteral("status_line"));
+  show_idle();
+}
+
+void MainDialog::connect_worker() {
+  connect(&worker_, &ConversionWorker::file_started, this, &MainDialog::show_file_started);
+  connect(&worker_, &ConversionWorker::progressed, this, &MainDialog::show_progress);
+  connect(&worker_, &ConversionWorker::failure_raised, this, &MainDialog::show_failure);
+  connect(&worker_, &ConversionWorker::idle, this, &MainDialog::show_idle);
+}
+
+void MainDialog::done(int result) {
+  closed_ = true;
+  worker_.stop();
+  if (failure_box_) failure_box_->close();
+  QDialog::done(result);
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) { accept_file_drag(event); }
+
+void MainDialog::dragMoveEvent(QDragMoveEvent* event) { accept_file_drag(event); }
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  std::vector<DroppedItem> items = dropped_items(*event->mimeData());
+  if (items.empty()) {
+    event->ignore();
+    return;
+  }
+  accept_file_drag(event);
+  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+}
+
+// Reports still queued when the dialog closes are ignored: they describe
+// work that was abandoned.
+void MainDialog::show_file_started(const QString& name, int number, int count) {
+  if (closed_) return;
+  converting_ = true;
+  current_file_ = name;
+  current_number_ = number;
+  current_count_ = count;
+  show_progress(0);
+  update_cursor();
+}
+
+void MainDialog::show_progress(int percent) {
+  if (closed_) return;
+  progress_bar_->setValue(percent);
+  status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(),
+                                    current_file_, percent, current_number_, current_count_));
+}
+
+// The box is not modal: the dialog stays usable while it is shown, and a
+// choice changed meanwhile applies to the files that follow.
+void MainDialog::show_failure(const QString& text, const QString& caption) {
+  if (closed_) return;
+  failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+  failure_box_->setTextFormat(Qt::PlainText);
+  failure_box_->setWindowModality(Qt::NonModal);
+  failure_box_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(failure_box_, &QMessageBox::finished, this, [this] {
+    failure_box_ = nullptr;
+    worker_.acknowledge_failure();
+    update_cursor();
+  });
+  failure_box_->show();
+  update_cursor();
+}
+
+void MainDialog::show_idle() {
+  if (closed_) return;
+  converting_ = false;
+  progress_bar_->setValue(0);
+  status_line_->clear();
+  update_cursor();
+}
+
+// The wait cursor while a file converts, but not while a failure waits for
+// the user.
+void MainDialog::update_cursor() {
+  if (converting_ && failure_box_ == nullptr)
+    setCursor(Qt::WaitCursor);
+  else
+    unsetCursor();
+}
+
+}  // namespace kestrune::qt
