@@ -20,13 +20,15 @@ ConversionWorker::ConversionWorker(FileSystem& file_system, DropConverter conver
 
 ConversionWorker::~ConversionWorker() { stop(); }
 
-void ConversionWorker::enqueue(Drop drop) {
+int ConversionWorker::enqueue(Drop drop) {
+  int accepted = 0;
   {
     std::lock_guard lock(mutex_);
-    items_accepted_ += static_cast<int>(drop.items.size());
+    accepted = items_accepted_ += static_cast<int>(drop.items.size());
     queue_.push_back(std::move(drop));
   }
   wake_.notify_one();
+  return accepted;
 }
 
 void ConversionWorker::acknowledge_failure() {

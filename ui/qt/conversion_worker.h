@@ -51,8 +51,9 @@ class ConversionWorker final : public QObject, private FrontEnd {
   // Stops as stop() does.
   ~ConversionWorker() override;
 
-  // Queues `drop` behind those not yet converted. Any thread.
-  void enqueue(Drop drop);
+  // Queues `drop` behind those not yet converted; returns how many items
+  // have been accepted since the worker was last idle. Any thread.
+  int enqueue(Drop drop);
 
   // The failure last signalled has been read: the next file may start.
   void acknowledge_failure();

@@ -48,13 +48,17 @@ QString to_qstring(std::string_view text) {
 constexpr auto kDropHint = "* Input a password and please drag files here *";
 constexpr int kDropHintWidthUnits = 158;
 
-// A left-aligned text longer than the template allowed for it (the font is
-// not the template's) runs on into the free space to its right.
+// A text longer than the template allowed for it (the font is not the
+// template's) runs on into the free space to its right rather than being cut.
+void place_whole(QWidget* control, const QRect& geometry) {
+  control->setGeometry(geometry);
+  control->resize(std::max(geometry.width(), control->sizeHint().width()), geometry.height());
+}
+
 QLabel* add_static_text(QWidget* parent, const QString& text, const QRect& geometry) {
   auto* label = new QLabel(text, parent);
   label->setTextFormat(Qt::PlainText);
-  label->setGeometry(geometry);
-  label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
+  place_whole(label, geometry);
   return label;
 }
 
@@ -67,7 +71,7 @@ QButtonGroup* add_radio_group(QWidget* parent, const Algorithm (&algorithms)[kCo
   auto* group = new QButtonGroup(parent);
   for (std::size_t i = 0; i < kCount; ++i) {
     auto* button = new QRadioButton(to_qstring(label(algorithms[i])), parent);
-    button->setGeometry(units.rect(left, kRadioTops[i], widths[i], kRadioHeight));
+    place_whole(button, units.rect(left, kRadioTops[i], widths[i], kRadioHeight));
     // Only the password field is a tab stop; the choices are made with the mouse.
     button->setFocusPolicy(Qt::ClickFocus);
     button->setChecked(algorithms[i] == initial);
@@ -209,7 +213,8 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
-  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  current_count_ = worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  if (converting_) show_progress(progress_bar_->value());
 }
 
 // Reports still queued when the dialog closes are ignored: they describe
@@ -219,7 +224,8 @@ void MainDialog::show_file_started(const QString& name, int number, int count) {
   converting_ = true;
   current_file_ = name;
   current_number_ = number;
-  current_count_ = count;
+  // A drop queued since the worker sent this has already raised the count.
+  current_count_ = std::max(current_count_, count);
   show_progress(0);
   update_cursor();
 }
@@ -251,6 +257,7 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
 void MainDialog::show_idle() {
   if (closed_) return;
   converting_ = false;
+  current_count_ = 0;
   progress_bar_->setValue(0);
   status_line_->clear();
   update_cursor();
