@@ -7,6 +7,11 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
   util-linux  # script(1), for the CLI's terminal prompt test
+  # The Qt dialog, and a font for it to measure and draw its texts with.
+  qt6-base-dev fonts-dejavu-core
+  # Its end-to-end test: a real X server, synthetic mouse and keys, a
+  # screenshot, and a check of the desktop entry.
+  xvfb xdotool imagemagick desktop-file-utils
 )
 # Optional groups, named on the command line.
 for group in "$@"; do
