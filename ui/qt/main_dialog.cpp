@@ -1,5 +1,6 @@
 #include "main_dialog.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -41,12 +42,13 @@ constexpr int kCipherRadioLeft = 62;
 // Windows shows a static icon at the system's large-icon size.
 constexpr int kIconPixels = 32;
 
+// The template's widest line; the dialog units are chosen so that it fits.
+constexpr auto kDropHint = "* Input a password and please drag files here *";
+constexpr int kDropHintWidthUnits = 158;
+
 QString to_qstring(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-constexpr auto kDropHint = "* Input a password and please drag files here *";
-constexpr int kDropHintWidthUnits = 158;
 
 // A text longer than the template allowed for it (the font is not the
 // template's) runs on into the free space to its right rather than being cut.
@@ -102,8 +104,8 @@ QString status_text(const QFontMetrics& metrics, int width, const QString& file,
   return metrics.elidedText(file, Qt::ElideMiddle, file_width) + details;
 }
 
-}  // namespace
-
+// The drop's items in its order: local files by path, anything else by the
+// path part of its address.
 std::vector<DroppedItem> dropped_items(const QMimeData& data) {
   std::vector<DroppedItem> items;
   for (const QUrl& url : data.urls()) {
@@ -113,6 +115,8 @@ std::vector<DroppedItem> dropped_items(const QMimeData& data) {
   }
   return items;
 }
+
+}  // namespace
 
 MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
     : worker_(file_system, std::move(convert)) {
@@ -135,7 +139,6 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
 
   auto* quit_button = new QPushButton(QStringLiteral("QUIT"), this);
-  quit_button->setObjectName(QStringLiteral("quit_button"));
   quit_button->setGeometry(units.rect(114, 134, 50, 14));
   quit_button->setDefault(true);
   quit_button->setFocusPolicy(Qt::ClickFocus);
@@ -195,9 +198,15 @@ void MainDialog::connect_worker() {
   connect(&worker_, &ConversionWorker::idle, this, &MainDialog::show_idle);
 }
 
+MainDialog::~MainDialog() {
+  closed_ = true;
+  update_cursor();
+}
+
 void MainDialog::done(int result) {
   closed_ = true;
   worker_.stop();
+  update_cursor();
   if (failure_box_) failure_box_->close();
   QDialog::done(result);
 }
@@ -263,13 +272,16 @@ void MainDialog::show_idle() {
   update_cursor();
 }
 
-// The wait cursor while a file converts, but not while a failure waits for
-// the user.
+// The wait cursor over the whole window, the password field included, while
+// a file converts; not while a failure waits for the user.
 void MainDialog::update_cursor() {
-  if (converting_ && failure_box_ == nullptr)
-    setCursor(Qt::WaitCursor);
+  const bool wait = converting_ && failure_box_ == nullptr && !closed_;
+  if (wait == shows_wait_cursor_) return;
+  shows_wait_cursor_ = wait;
+  if (wait)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
   else
-    unsetCursor();
+    QApplication::restoreOverrideCursor();
 }
 
 }  // namespace kestrune::qt

@@ -5,7 +5,6 @@
 
 #include <QDialog>
 #include <QPointer>
-#include <vector>
 
 #include "conversion_worker.h"
 #include "dispatch.h"
@@ -14,7 +13,6 @@
 class QLabel;
 class QLineEdit;
 class QMessageBox;
-class QMimeData;
 class QProgressBar;
 
 namespace kestrune::qt {
@@ -27,6 +25,7 @@ class MainDialog final : public QDialog {
  public:
   // Sets the default choices, SHA256 and AES256, as the dialog opens.
   explicit MainDialog(FileSystem& file_system, DropConverter convert = dispatch_dropped_files);
+  ~MainDialog() override;
 
   // Every way out (QUIT, Enter, Escape, the close box) ends here: the file
   // converting is abandoned safely and the rest of the queue forgotten.
@@ -57,12 +56,9 @@ class MainDialog final : public QDialog {
   int current_number_ = 0;
   int current_count_ = 0;
   bool converting_ = false;
+  bool shows_wait_cursor_ = false;
   bool closed_ = false;
   ConversionWorker worker_;
 };
-
-// The local paths and other items of a drop, in the drop's order; empty when
-// it carries no addresses at all.
-std::vector<DroppedItem> dropped_items(const QMimeData& data);
 
 }  // namespace kestrune::qt
