@@ -1,28 +1,35 @@
-// The window, the choices, how drops reach the core and how the dialog ends.
+// The dialog in-process, on the offscreen platform: its window and choices,
+// how drops reach the core, the queue, failure messages and quitting.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
+#include <algorithm>
 #include <memory>
 
 #include "algorithms.h"
 #include "dialog_driver.h"
 #include "file_system.h"
 #include "main_dialog.h"
+#include "messages.h"
 #include "scripted_core.h"
 
 namespace kestrune::qt::testing {
 namespace {
 
 constexpr int kTimeoutMs = 5000;
+
+QUrl local(const char* path) { return QUrl::fromLocalFile(QString::fromUtf8(path)); }
+
+using Paths = std::vector<std::filesystem::path>;
 
 }  // namespace
 
@@ -31,10 +38,12 @@ class MainDialogTest : public QObject {
 
  private Q_SLOTS:
   void init() {
+    set_hash_choice(HashAlgorithm::md5);
+    set_cipher_choice(CipherAlgorithm::des);
     core_ = std::make_unique<ScriptedCore>();
     dialog_ = std::make_unique<MainDialog>(*file_system_, core_->converter());
     dialog_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
   }
 
   void cleanup() {
@@ -43,31 +52,22 @@ class MainDialogTest : public QObject {
   }
 
   void opens_with_the_template_controls_and_defaults() {
-    set_hash_choice(HashAlgorithm::md5);
-    set_cipher_choice(CipherAlgorithm::des);
-    MainDialog dialog(*file_system_, core_->converter());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
-
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Kestrune"));
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune"));
     QCOMPARE(hash_choice(), HashAlgorithm::sha256);
     QCOMPARE(cipher_choice(), CipherAlgorithm::aes256);
-    QVERIFY(button_labelled(dialog, QStringLiteral("SHA256"))->isChecked());
-    QVERIFY(button_labelled(dialog, QStringLiteral("AES256"))->isChecked());
-
-    auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("password_field"));
-    QCOMPARE(QApplication::focusWidget(), password);
-    QCOMPARE(password->echoMode(), QLineEdit::Password);
-    QVERIFY(password->text().isEmpty());
-    QVERIFY(qobject_cast<QPushButton*>(button_labelled(dialog, QStringLiteral("QUIT")))->isDefault());
-    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-    QVERIFY(!dialog.windowIcon().isNull());
+    QVERIFY(button("SHA256")->isChecked());
+    QVERIFY(button("AES256")->isChecked());
+    QCOMPARE(QApplication::focusWidget(), password_field());
+    QCOMPARE(password_field()->echoMode(), QLineEdit::Password);
+    QVERIFY(password_field()->text().isEmpty());
+    QVERIFY(qobject_cast<QPushButton*>(button("QUIT"))->isDefault());
+    QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
 
     QStringList texts;
-    for (auto* label : dialog.findChildren<QLabel*>())
+    for (auto* label : dialog_->findChildren<QLabel*>())
       if (!label->text().isEmpty()) texts << label->text();
-    for (auto* group : dialog.findChildren<QGroupBox*>()) texts << group->title();
-    for (auto* button : dialog.findChildren<QAbstractButton*>()) texts << button->text();
+    for (auto* group : dialog_->findChildren<QGroupBox*>()) texts << group->title();
+    for (auto* control : dialog_->findChildren<QAbstractButton*>()) texts << control->text();
     texts.sort();
     QStringList expected{"Password", "* Input a password and please drag files here *", "Hash",
                          "Algorithm", "SHA1", "SHA256", "SHA384", "SHA512", "MD5", "DES", "3DES",
@@ -78,10 +78,9 @@ class MainDialogTest : public QObject {
 
   void shows_the_icon_and_every_text_whole() {
     const auto labels = dialog_->findChildren<QLabel*>();
-    const bool shows_icon = std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
-      return !label->pixmap().isNull();
-    });
-    QVERIFY2(shows_icon, "the icon resource did not load");
+    QVERIFY2(std::any_of(labels.begin(), labels.end(),
+                         [](QLabel* label) { return !label->pixmap().isNull(); }),
+             "the icon resource did not load");
     for (QWidget* control : dialog_->findChildren<QWidget*>()) {
       const QString text = control->property("text").toString();
       if (text.isEmpty()) continue;
@@ -92,41 +91,35 @@ class MainDialogTest : public QObject {
 
   void radio_buttons_set_the_choices() {
     for (const HashAlgorithm hash : kAllHashes) {
-      QTest::mouseClick(button_labelled(*dialog_, QString::fromLatin1(label(hash).data())), Qt::LeftButton);
+      QTest::mouseClick(button(label(hash).data()), Qt::LeftButton);
       QCOMPARE(hash_choice(), hash);
     }
     for (const CipherAlgorithm cipher : kAllCiphers) {
-      QTest::mouseClick(button_labelled(*dialog_, QString::fromLatin1(label(cipher).data())), Qt::LeftButton);
+      QTest::mouseClick(button(label(cipher).data()), Qt::LeftButton);
       QCOMPARE(cipher_choice(), cipher);
     }
-    // The two groups are independent: the last click in each stays checked.
-    QVERIFY(button_labelled(*dialog_, QStringLiteral("MD5"))->isChecked());
-    QVERIFY(button_labelled(*dialog_, QStringLiteral("AES256"))->isChecked());
-    QVERIFY(!button_labelled(*dialog_, QStringLiteral("SHA512"))->isChecked());
+    // The groups are independent: the last click in each stays checked.
+    QVERIFY(button("MD5")->isChecked());
+    QVERIFY(button("AES256")->isChecked());
+    QVERIFY(!button("SHA512")->isChecked());
   }
 
   void a_drop_hands_the_password_and_the_ordered_paths_to_the_core() {
     const QString password = QStringLiteral("p\u00e4ssw\u00f6rd \u2713");
     password_field()->setText(password);
-    const QList<QUrl> urls{QUrl::fromLocalFile("/data/z last.txt"),
-                           QUrl::fromLocalFile("/data/r\u00e9sum\u00e9.txt.enc"),
-                           QUrl::fromLocalFile("/data/a first.txt")};
-    QVERIFY(drop_urls(*dialog_, urls));
+    QVERIFY(drop_urls(*dialog_, {local("/data/z last.txt"), local("/data/r\u00e9sum\u00e9.txt.enc"),
+                                 local("/data/a first.txt")}));
 
     QTRY_COMPARE_WITH_TIMEOUT(core_->calls().size(), std::size_t{3}, kTimeoutMs);
-    const std::vector<std::filesystem::path> expected{"/data/z last.txt",
-                                                      "/data/r\u00e9sum\u00e9.txt.enc",
-                                                      "/data/a first.txt"};
-    QCOMPARE(core_->converted_paths(), expected);
+    QCOMPARE(core_->converted_paths(),
+             (Paths{"/data/z last.txt", "/data/r\u00e9sum\u00e9.txt.enc", "/data/a first.txt"}));
     for (const auto& call : core_->calls()) QCOMPARE(call.password, password.toStdU16String());
   }
 
   void a_drop_on_the_password_field_is_a_file_drop() {
-    const std::unique_ptr<QMimeData> data(file_manager_drag({QUrl::fromLocalFile("/data/report.txt")}));
-    const QPoint on_field = password_field()->geometry().center();
-    QVERIFY(drop_on(*dialog_, on_field, *data));
-
-    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths().size(), std::size_t{1}, kTimeoutMs);
+    const std::unique_ptr<QMimeData> data(file_manager_drag({local("/data/report.txt")}));
+    QVERIFY(drop_on(*dialog_, password_field()->geometry().center(), *data));
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), Paths{"/data/report.txt"}, kTimeoutMs);
     QVERIFY(password_field()->text().isEmpty());
   }
 
@@ -141,20 +134,72 @@ class MainDialogTest : public QObject {
   }
 
   void items_that_are_not_local_files_get_the_cant_open_message_of_their_direction() {
-    QVERIFY(drop_urls(*dialog_, {QUrl("https://example.com/notes.txt"),
-                                 QUrl::fromLocalFile("/data/local.txt"),
+    QVERIFY(drop_urls(*dialog_, {QUrl("https://example.com/notes.txt"), local("/data/local.txt"),
                                  QUrl("sftp://host/backup.tar.enc"),
                                  QUrl("file://otherhost/share/plan.txt.enc")}));
+    for (const char* text :
+         {"Can't open source file.", "Can't open encrypted file.", "Can't open encrypted file."}) {
+      QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+      QCOMPARE(shown_failure_box()->text(), QString::fromUtf8(text));
+      QCOMPARE(shown_failure_box()->windowTitle(), QStringLiteral("File open ERROR"));
+      close_failure_box();
+    }
+    QCOMPARE(core_->converted_paths(), Paths{"/data/local.txt"});
+  }
 
-    expect_failure_box(QStringLiteral("Can't open source file."));
-    QVERIFY(core_->calls().empty());  // held until the message is closed
-    close_failure_box();
-    expect_failure_box(QStringLiteral("Can't open encrypted file."));
-    QCOMPARE(core_->converted_paths(), std::vector<std::filesystem::path>{"/data/local.txt"});
-    close_failure_box();
-    expect_failure_box(QStringLiteral("Can't open encrypted file."));
-    close_failure_box();
+  void a_failure_holds_the_next_file_until_closed_while_the_dialog_stays_usable() {
+    core_->fail("/data/a.txt", kCantReadSource);
+    QVERIFY(drop_urls(*dialog_, {local("/data/a.txt"), local("/data/b.txt")}));
+
+    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+    QMessageBox* box = shown_failure_box();
+    QCOMPARE(box->windowTitle(), QStringLiteral("Encrypt ERROR"));
+    QCOMPARE(box->text(), QStringLiteral("Can't read source file."));
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QCOMPARE(box->buttons(), QList<QAbstractButton*>{box->button(QMessageBox::Ok)});
+    QVERIFY(!box->isModal());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QTest::qWait(100);
     QCOMPARE(core_->calls().size(), std::size_t{1});
+
+    // The dialog answers meanwhile; the new choices apply to the next file.
+    QTest::mouseClick(button("SHA1"), Qt::LeftButton);
+    QTest::mouseClick(button("3DES"), Qt::LeftButton);
+    close_failure_box();
+    QTRY_COMPARE_WITH_TIMEOUT(core_->calls().size(), std::size_t{2}, kTimeoutMs);
+    QCOMPARE(core_->calls()[0].hash, HashAlgorithm::sha256);
+    QCOMPARE(core_->calls()[1].hash, HashAlgorithm::sha1);
+    QCOMPARE(core_->calls()[1].cipher, CipherAlgorithm::triple_des);
+  }
+
+  void drops_during_a_conversion_wait_their_turn_with_their_own_password() {
+    core_->hold("/data/big.iso");
+    password_field()->setText(QStringLiteral("first"));
+    QVERIFY(drop_urls(*dialog_, {local("/data/big.iso")}));
+    QTRY_VERIFY_WITH_TIMEOUT(core_->is_converting("/data/big.iso"), kTimeoutMs);
+    password_field()->setText(QStringLiteral("second"));
+    QVERIFY(drop_urls(*dialog_, {local("/data/b.txt"), local("/data/c.txt")}));
+
+    auto* progress_bar = dialog_->findChild<QProgressBar*>(QStringLiteral("progress_bar"));
+    auto* status_line = dialog_->findChild<QLabel*>(QStringLiteral("status_line"));
+    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(), QStringLiteral("big.iso \u2014 50% \u2014 1 of 3"),
+                              kTimeoutMs);
+    QCOMPARE(progress_bar->value(), 50);
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QTest::qWait(50);
+    QCOMPARE(core_->calls().size(), std::size_t{1});
+
+    core_->release();
+    QTRY_COMPARE_WITH_TIMEOUT(core_->calls().size(), std::size_t{3}, kTimeoutMs);
+    QCOMPARE(core_->converted_paths(), (Paths{"/data/big.iso", "/data/b.txt", "/data/c.txt"}));
+    QCOMPARE(core_->calls()[0].password, u"first");
+    QCOMPARE(core_->calls()[1].password, u"second");
+    QCOMPARE(core_->calls()[2].password, u"second");
+    QVERIFY(!core_->overlapped());
+    QTRY_VERIFY_WITH_TIMEOUT(status_line->text().isEmpty(), kTimeoutMs);
+    QCOMPARE(progress_bar->value(), 0);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
   void every_way_out_ends_the_dialog_data() {
@@ -174,21 +219,51 @@ class MainDialogTest : public QObject {
     else if (way == QStringLiteral("escape"))
       QTest::keyClick(password_field(), Qt::Key_Escape);
     else if (way == QStringLiteral("quit"))
-      QTest::mouseClick(button_labelled(*dialog_, QStringLiteral("QUIT")), Qt::LeftButton);
+      QTest::mouseClick(button("QUIT"), Qt::LeftButton);
     else
       dialog_->windowHandle()->close();
-
     QCOMPARE(finished.size(), 1);
     QVERIFY(!dialog_->isVisible());
   }
 
- private:
-  QLineEdit* password_field() { return dialog_->findChild<QLineEdit*>(QStringLiteral("password_field")); }
+  void quitting_cancels_the_conversion_and_forgets_the_queue_data() {
+    QTest::addColumn<bool>("while_failure_shown");
+    QTest::newRow("while a file converts") << false;
+    QTest::newRow("while a failure is shown") << true;
+  }
 
-  static void expect_failure_box(const QString& text) {
-    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
-    QCOMPARE(shown_failure_box()->text(), text);
-    QCOMPARE(shown_failure_box()->windowTitle(), QStringLiteral("File open ERROR"));
+  // The core abandons a cancelled file safely (its own tests check the
+  // files); here: quitting cancels the file converting and nothing queued
+  // starts, also while a failure is shown.
+  void quitting_cancels_the_conversion_and_forgets_the_queue() {
+    QFETCH(bool, while_failure_shown);
+    if (while_failure_shown)
+      core_->fail("/data/big.iso", kCantOpenSource);
+    else
+      core_->hold("/data/big.iso");
+    QVERIFY(drop_urls(*dialog_, {local("/data/big.iso"), local("/data/b.txt")}));
+    QVERIFY(drop_urls(*dialog_, {local("/data/queued.txt")}));
+    if (while_failure_shown)
+      QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+    else
+      QTRY_VERIFY_WITH_TIMEOUT(core_->is_converting("/data/big.iso"), kTimeoutMs);
+
+    QSignalSpy finished(dialog_.get(), &QDialog::finished);
+    QTest::mouseClick(button("QUIT"), Qt::LeftButton);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(core_->was_cancelled(), !while_failure_shown);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() == nullptr, kTimeoutMs);
+    QTest::qWait(50);
+    QCOMPARE(core_->converted_paths(), Paths{"/data/big.iso"});
+  }
+
+ private:
+  QLineEdit* password_field() {
+    return dialog_->findChild<QLineEdit*>(QStringLiteral("password_field"));
+  }
+  QAbstractButton* button(const char* text) {
+    return button_labelled(*dialog_, QString::fromUtf8(text));
   }
 
   static void close_failure_box() {
@@ -204,6 +279,12 @@ class MainDialogTest : public QObject {
 
 }  // namespace kestrune::qt::testing
 
-#include "offscreen_test_main.h"
-KESTRUNE_OFFSCREEN_TEST_MAIN(kestrune::qt::testing::MainDialogTest)
+// The offscreen platform unless another is asked for, so no display is needed.
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  kestrune::qt::testing::MainDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
 #include "main_dialog_test.moc"

@@ -48,6 +48,11 @@ bool ScriptedCore::overlapped() const {
   return overlapped_;
 }
 
+bool ScriptedCore::was_cancelled() const {
+  std::lock_guard lock(mutex_);
+  return cancelled_;
+}
+
 void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
                            std::span<const std::filesystem::path> paths) {
   {
@@ -79,8 +84,10 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
 // Polls for cancellation as the core does between blocks.
 void ScriptedCore::wait_for_release(ConversionEnv& env) {
   std::unique_lock lock(mutex_);
-  while (!released_ && !env.front_end.cancel_requested())
+  while (!released_ && !cancelled_) {
     released_changed_.wait_for(lock, std::chrono::milliseconds(5));
+    cancelled_ = env.front_end.cancel_requested();
+  }
 }
 
 }  // namespace kestrune::qt::testing

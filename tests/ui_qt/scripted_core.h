@@ -42,6 +42,8 @@ class ScriptedCore {
   bool is_converting(const std::filesystem::path& path) const;
   // True if a conversion ever started while another was running.
   bool overlapped() const;
+  // True if a held conversion ended because the front end cancelled it.
+  bool was_cancelled() const;
 
  private:
   void convert(ConversionEnv& env, std::u16string_view password,
@@ -56,6 +58,7 @@ class ScriptedCore {
   std::filesystem::path converting_;
   bool released_ = false;
   bool overlapped_ = false;
+  bool cancelled_ = false;
   int running_ = 0;
 };
 
