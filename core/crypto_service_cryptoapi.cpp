@@ -1,0 +1,196 @@
+#include "crypto_service_cryptoapi.h"
+
+// clang-format off
+#include <windows.h>
+#include <wincrypt.h>
+// clang-format on
+
+#include <array>
+#include <cstring>
+
+#include "padding.h"
+
+namespace kestrune {
+namespace {
+
+// CryptEncrypt is always given a buffer of this size, as the format's reader
+// holds one body of at most this many bytes.
+constexpr DWORD kRecordBufferSize = 4096;
+
+// The service wants a valid pointer even for zero bytes.
+const BYTE* bytes_of(std::span<const std::uint8_t> data) {
+  static const BYTE kNothing = 0;
+  return data.empty() ? &kNothing : data.data();
+}
+
+DWORD provider_type_for(CipherAlgorithm cipher) {
+  return cipher == CipherAlgorithm::des || cipher == CipherAlgorithm::triple_des
+             ? PROV_RSA_SCHANNEL
+             : PROV_RSA_AES;
+}
+
+// The three handles of one key context. They are released in the order the
+// service expects (hash, key, provider), on every path, by the destructor.
+class CryptHandles {
+ public:
+  CryptHandles() = default;
+  CryptHandles(const CryptHandles&) = delete;
+  CryptHandles& operator=(const CryptHandles&) = delete;
+  ~CryptHandles() { release(); }
+
+  // Flags 0 first; the second attempt creates the user's default key
+  // container of this type on first use.
+  bool acquire(DWORD provider_type) {
+    release();
+    return CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, 0) ||
+           CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, CRYPT_NEWKEYSET);
+  }
+
+  bool create_hash(HashAlgorithm hash) {
+    return CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_);
+  }
+
+  bool hash_data(std::span<const std::uint8_t> data) {
+    return CryptHashData(hash_, bytes_of(data), static_cast<DWORD>(data.size()), 0);
+  }
+
+  bool derive(CipherAlgorithm cipher) {
+    return CryptDeriveKey(provider_, static_cast<ALG_ID>(cipher), hash_, CRYPT_EXPORTABLE, &key_);
+  }
+
+  HCRYPTKEY key() const { return key_; }
+
+ private:
+  void release() {
+    if (hash_ != 0) CryptDestroyHash(hash_);
+    if (key_ != 0) CryptDestroyKey(key_);
+    if (provider_ != 0) CryptReleaseContext(provider_, 0);
+    hash_ = 0;
+    key_ = 0;
+    provider_ = 0;
+  }
+
+  HCRYPTPROV provider_ = 0;
+  HCRYPTHASH hash_ = 0;
+  HCRYPTKEY key_ = 0;
+};
+
+// Acquires the provider for `cipher` and creates a hash object for `hash`.
+// The SChannel type offers no SHA-2 hash; the AES type derives the same DES
+// and 3DES keys from the same digest, so it stands in rather than leaving
+// those combinations unusable.
+bool open_hash(CryptHandles& handles, HashAlgorithm hash, CipherAlgorithm cipher) {
+  const DWORD provider_type = provider_type_for(cipher);
+  if (!handles.acquire(provider_type)) return false;
+  if (handles.create_hash(hash)) return true;
+  return provider_type == PROV_RSA_SCHANNEL && handles.acquire(PROV_RSA_AES) &&
+         handles.create_hash(hash);
+}
+
+class CryptoApiRecordKey final : public RecordKey {
+ public:
+  CryptoApiRecordKey(std::unique_ptr<CryptHandles> handles, std::size_t block_size)
+      : handles_(std::move(handles)), block_size_(block_size) {}
+  ~CryptoApiRecordKey() override { secure_wipe(buffer_.data(), buffer_.size()); }
+
+  bool encrypt(RecordBatch batch) override {
+    for (RecordSlot& slot : batch.records) {
+      if (padded_length(slot.length, block_size_) > kRecordBufferSize) return false;
+      DWORD length = slot.length;
+      std::memcpy(buffer_.data(), batch.block.data() + slot.offset, length);
+      if (!CryptEncrypt(handles_->key(), 0, TRUE, 0, buffer_.data(), &length, kRecordBufferSize))
+        return false;
+      if (!fits(batch, slot.offset, length)) return false;
+      std::memcpy(batch.block.data() + slot.offset, buffer_.data(), length);
+      slot.length = length;
+    }
+    return true;
+  }
+
+  bool decrypt(RecordBatch batch) override {
+    for (RecordSlot& slot : batch.records) {
+      // An empty body is refused here: some versions of the service crash
+      // on it instead of failing.
+      if (slot.length == 0 || slot.length > kRecordBufferSize || slot.length % block_size_ != 0 ||
+          !fits(batch, slot.offset, slot.length))
+        return false;
+      DWORD length = slot.length;
+      std::memcpy(buffer_.data(), batch.block.data() + slot.offset, length);
+      if (!CryptDecrypt(handles_->key(), 0, TRUE, 0, buffer_.data(), &length)) return false;
+      std::memcpy(batch.block.data() + slot.offset, buffer_.data(), length);
+      slot.length = length;
+    }
+    return true;
+  }
+
+ private:
+  static bool fits(const RecordBatch& batch, std::size_t offset, std::size_t length) {
+    return offset <= batch.block.size() && length <= batch.block.size() - offset;
+  }
+
+  std::unique_ptr<CryptHandles> handles_;
+  std::size_t block_size_;
+  // Each record goes through this buffer, so the service always sees the
+  // 4096 bytes of room it is promised, whatever the block leaves behind.
+  std::array<BYTE, kRecordBufferSize> buffer_{};
+};
+
+// A verify-only provider for digests: they need no key container, and it is
+// kept for the life of the process since acquiring one is slow.
+class DigestProvider {
+ public:
+  DigestProvider() {
+    if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+      provider_ = 0;
+  }
+  DigestProvider(const DigestProvider&) = delete;
+  DigestProvider& operator=(const DigestProvider&) = delete;
+  ~DigestProvider() {
+    if (provider_ != 0) CryptReleaseContext(provider_, 0);
+  }
+
+  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) const {
+    HCRYPTHASH hash_object = 0;
+    if (provider_ == 0 || !CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_object))
+      return {};
+    SecureBytes result(digest_length(hash));
+    DWORD length = static_cast<DWORD>(result.size());
+    const bool ok =
+        CryptHashData(hash_object, bytes_of(data), static_cast<DWORD>(data.size()), 0) &&
+        CryptGetHashParam(hash_object, HP_HASHVAL, result.data(), &length, 0) &&
+        length == result.size();
+    CryptDestroyHash(hash_object);
+    return ok ? std::move(result) : SecureBytes{};
+  }
+
+ private:
+  HCRYPTPROV provider_ = 0;
+};
+
+class CryptoApiCryptoService final : public CryptoService {
+ public:
+  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
+    return digest_provider_.digest(hash, data);
+  }
+
+  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                                        std::span<const std::uint8_t> key_material) override {
+    auto handles = std::make_unique<CryptHandles>();
+    if (!open_hash(*handles, hash, cipher) || !handles->hash_data(key_material) ||
+        !handles->derive(cipher))
+      return nullptr;
+    return std::make_unique<CryptoApiRecordKey>(std::move(handles), block_size(cipher));
+  }
+
+ private:
+  DigestProvider digest_provider_;
+};
+
+}  // namespace
+
+CryptoService& cryptoapi_crypto_service() {
+  static CryptoApiCryptoService service;
+  return service;
+}
+
+}  // namespace kestrune
