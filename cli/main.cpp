@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "algorithms.h"
+#include "command_line.h"
 #include "container.h"
 #include "dispatch.h"
 #include "file_system.h"
@@ -48,7 +49,7 @@ struct Options {
 class CliFrontEnd final : public kestrune::FrontEnd {
  public:
   void show_failure(std::string_view text, std::string_view caption) override {
-    std::cerr << current_path_.string() << ": " << caption << ": " << text << '\n';
+    std::cerr << kestrune::printable_path(current_path_) << ": " << caption << ": " << text << '\n';
     ++failures_;
   }
   void set_busy(bool) override {}
@@ -68,12 +69,13 @@ int usage_error(const std::string& message) {
 }
 
 // Parses the command line; returns an exit status when it should end here.
-std::optional<int> parse_arguments(int argc, char** argv, Options& options) {
+std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Options& options) {
   bool only_paths = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
+  const std::size_t argc = arguments.size();
+  for (std::size_t i = 1; i < argc; ++i) {
+    const std::string& argument = arguments[i];
     if (only_paths || argument.empty() || argument[0] != '-' || argument == "-") {
-      options.paths.emplace_back(argument);
+      options.paths.push_back(kestrune::path_from_argument(argument));
     } else if (argument == "--") {
       only_paths = true;
     } else if (argument == "--help") {
@@ -86,7 +88,7 @@ std::optional<int> parse_arguments(int argc, char** argv, Options& options) {
       options.password_from_stdin = true;
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= argc) return usage_error(argument + " needs a name");
-      const std::string name = argv[++i];
+      const std::string& name = arguments[++i];
       if (argument == "--hash") {
         const auto hash = kestrune::hash_from_label(name);
         if (!hash) return usage_error("unknown hash '" + name + "'");
@@ -140,7 +142,8 @@ int main(int argc, char** argv) {
   // the process midway.
   std::signal(SIGXFSZ, SIG_IGN);
   Options options;
-  if (const auto status = parse_arguments(argc, argv, options)) return *status;
+  if (const auto status = parse_arguments(kestrune::command_line_arguments(argc, argv), options))
+    return *status;
 
   std::string error;
   auto password_utf8 = obtain_password(options, error);

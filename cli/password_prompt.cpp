@@ -1,11 +1,15 @@
 #include "password_prompt.h"
 
+#include <istream>
+
+// Windows asks on its console instead: password_prompt_win32.cpp.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <istream>
+#endif
 
 namespace kestrune {
 namespace {
@@ -15,6 +19,7 @@ void strip_line_ending(std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 
+#ifndef _WIN32
 // Restores the terminal's echo on every path, including a failed read.
 class EchoOff {
  public:
@@ -37,8 +42,11 @@ class EchoOff {
   bool active_ = false;
 };
 
+#endif
+
 }  // namespace
 
+#ifndef _WIN32
 std::optional<std::string> prompt_without_echo(const char* prompt) {
   FILE* terminal = std::fopen("/dev/tty", "r+");
   if (terminal == nullptr) return std::nullopt;
@@ -57,6 +65,8 @@ std::optional<std::string> prompt_without_echo(const char* prompt) {
   if (line) strip_line_ending(*line);
   return line;
 }
+
+#endif
 
 std::optional<std::string> read_first_line(std::istream& in) {
   std::string line;
