@@ -1,0 +1,308 @@
+// The main dialog in this process, driven from a second thread as a user
+// would: typing, clicking, dropping files and closing it, with the files
+// checked on disk. Needs a display (Xvfb under Wine).
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "algorithms.h"
+#include "decrypt.h"
+#include "main_dialog.h"
+#include "resource_ids.h"
+#include "test_support.h"
+
+namespace kestrune::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// True once `condition` holds; false after `limit`.
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::wstring text_of(HWND window) {
+  std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
+  text.resize(GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
+  return text;
+}
+
+// A visible dialog-class window of `thread` with `caption`, or null.
+HWND find_window_of(DWORD thread, const std::wstring& caption) {
+  struct Search {
+    const std::wstring& caption;
+    HWND found = nullptr;
+  } search{caption};
+  EnumThreadWindows(
+      thread,
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(context);
+        wchar_t class_name[16]{};
+        GetClassNameW(window, class_name, 16);
+        if (std::wstring(class_name) == L"#32770" && IsWindowVisible(window) &&
+            text_of(window) == search.caption)
+          search.found = window;
+        return search.found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Whether any child of `window` shows `text`.
+bool shows_text(HWND window, const std::wstring& text) {
+  struct Search {
+    const std::wstring& text;
+    bool found = false;
+  } search{text};
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM context) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(context);
+        search.found = search.found || text_of(child) == search.text;
+        return !search.found;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A drop as the shell makes one: a DROPFILES header and the wide paths,
+// each ended by a zero, the list by another.
+HDROP make_drop(const std::vector<std::filesystem::path>& paths) {
+  std::wstring list;
+  for (const auto& path : paths) list += path.native() + L'\0';
+  list += L'\0';
+  const std::size_t size = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GHND, size);
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  std::memcpy(reinterpret_cast<std::uint8_t*>(header) + sizeof(DROPFILES), list.data(),
+              list.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+// What the test thread does to the dialog that runs on the main thread.
+class DialogDriver {
+ public:
+  explicit DialogDriver(DWORD ui_thread) : ui_thread_(ui_thread) {}
+
+  bool wait_for_dialog() {
+    return wait_until([this] { return (dialog_ = find_window_of(ui_thread_, L"Kestrune")) != nullptr; });
+  }
+  HWND dialog() const { return dialog_; }
+  HWND control(int id) const { return GetDlgItem(dialog_, id); }
+
+  void type(const std::wstring& text) {
+    for (wchar_t unit : text) SendMessageW(control(IDC_PASSWORD), WM_CHAR, unit, 1);
+  }
+  void click(int id) { SendMessageW(control(id), BM_CLICK, 0, 0); }
+  // Posted, as the shell does: the drop is handled once the dialog's loop
+  // gets to it, and the caller waits for its effects.
+  void drop(const std::vector<std::filesystem::path>& paths) {
+    PostMessageW(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
+  }
+  void press_key(WPARAM key) {
+    PostMessageW(control(IDC_PASSWORD), WM_KEYDOWN, key, 1);
+    PostMessageW(control(IDC_PASSWORD), WM_KEYUP, key, 0xC0000001);
+  }
+  void close_box() { PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+  HWND wait_for_message(const std::wstring& caption) {
+    HWND box = nullptr;
+    wait_until([&] { return (box = find_window_of(ui_thread_, caption)) != nullptr; });
+    return box;
+  }
+  void dismiss(HWND box) {
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    wait_until([box] { return !IsWindow(box); });
+  }
+
+  bool dialog_is_open() const { return IsWindow(dialog_) && IsWindowVisible(dialog_); }
+
+  // Closes whatever a failed step left open, so a failure cannot hang the run.
+  void clean_up() {
+    for (int attempt = 0; attempt < 50 && IsWindow(dialog_); ++attempt) {
+      for (const wchar_t* caption : {L"File open ERROR", L"Encrypt ERROR", L"Decrypt ERROR"})
+        if (HWND box = find_window_of(ui_thread_, caption)) PostMessageW(box, WM_COMMAND, IDOK, 0);
+      PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+
+ private:
+  DWORD ui_thread_;
+  HWND dialog_ = nullptr;
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    set_hash_choice(HashAlgorithm::sha256);
+    set_cipher_choice(CipherAlgorithm::aes256);
+  }
+
+  // Runs the dialog here while `script` drives it from another thread;
+  // returns what ended the dialog. Checks the quit message it leaves behind.
+  INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script) {
+    DialogDriver driver(GetCurrentThreadId());
+    std::thread user([&] {
+      if (driver.wait_for_dialog()) script(driver);
+      else ADD_FAILURE() << "the dialog did not appear";
+      driver.clean_up();
+    });
+    win32::MainDialog dialog(GetModuleHandleW(nullptr));
+    const INT_PTR result = dialog.run();
+    user.join();
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no quit message";
+    EXPECT_EQ(quit.wParam, 0u) << "exit code";
+    return result;
+  }
+
+  bool converted(const std::filesystem::path& from, const std::filesystem::path& to) const {
+    return wait_until([&] { return std::filesystem::exists(to) && !std::filesystem::exists(from); });
+  }
+
+  // Decrypts `container` here with the given choices; its plain bytes.
+  Bytes decrypt_here(const std::filesystem::path& container, std::u16string_view password,
+                     HashAlgorithm hash, CipherAlgorithm cipher) {
+    set_hash_choice(hash);
+    set_cipher_choice(cipher);
+    RecordingFrontEnd front_end;
+    auto file_system = make_native_file_system();
+    ConversionEnv env{*file_system, front_end};
+    decrypt_file(env, container, password);
+    EXPECT_TRUE(front_end.failures.empty());
+    return read_file(container.parent_path() / container.stem());
+  }
+
+  ScratchFolder folder;
+};
+
+TEST_F(MainDialogTest, OpensWithTheDefaultsAndFocusOnThePasswordAndQuitEndsIt) {
+  const INT_PTR result = run_dialog([](DialogDriver& driver) {
+    EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_SHA256), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_AES256), BST_CHECKED);
+    EXPECT_EQ(hash_choice(), HashAlgorithm::sha256);
+    EXPECT_EQ(cipher_choice(), CipherAlgorithm::aes256);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(driver.dialog(), nullptr), &info);
+    EXPECT_EQ(info.hwndFocus, driver.control(IDC_PASSWORD));
+    driver.click(IDOK);
+  });
+  EXPECT_EQ(result, IDOK);
+}
+
+TEST_F(MainDialogTest, DropsEncryptAndDecryptWithTheClickedChoicesAndEnterEndsIt) {
+  const auto report = folder / "report.txt";
+  const auto data = folder / "data.bin";
+  write_file(report, pattern_bytes(100));
+  write_file(data, random_bytes(70000, 7));
+  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+    driver.type(L"secret");
+    driver.click(IDC_SHA1);
+    driver.click(IDC_DES);
+    EXPECT_EQ(hash_choice(), HashAlgorithm::sha1);
+    EXPECT_EQ(cipher_choice(), CipherAlgorithm::des);
+    driver.drop({report, data});
+    ASSERT_TRUE(converted(report, folder / "report.txt.enc"));
+    ASSERT_TRUE(converted(data, folder / "data.bin.enc"));
+    driver.drop({folder / "data.bin.enc"});
+    ASSERT_TRUE(converted(folder / "data.bin.enc", data));
+    driver.press_key(VK_RETURN);
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(read_file(data), random_bytes(70000, 7));
+  EXPECT_EQ(decrypt_here(folder / "report.txt.enc", u"secret", HashAlgorithm::sha1,
+                         CipherAlgorithm::des),
+            pattern_bytes(100));
+}
+
+// The message of a failed file waits for OK; a radio button clicked then
+// applies to the files of the same drop that follow.
+TEST_F(MainDialogTest, FailureIsShownAndTheRestOfTheDropFollowsTheNewChoiceAndEscapeEndsIt) {
+  const auto damaged = folder / "damaged.enc";
+  const auto later = folder / "later.txt";
+  write_file(damaged, {0x10, 0x80, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  write_file(later, pattern_bytes(3000));
+  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+    driver.drop({damaged, later});
+    HWND box = driver.wait_for_message(L"Decrypt ERROR");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(shows_text(box, L"Can't Data Decryption"));
+    EXPECT_TRUE(std::filesystem::exists(later));
+    driver.click(IDC_MD5);
+    driver.dismiss(box);
+    ASSERT_TRUE(converted(later, folder / "later.txt.enc"));
+    EXPECT_TRUE(std::filesystem::exists(damaged));
+    driver.press_key(VK_ESCAPE);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(decrypt_here(folder / "later.txt.enc", u"", HashAlgorithm::md5, CipherAlgorithm::aes256),
+            pattern_bytes(3000));
+}
+
+// While a failure message is shown, a new drop and QUIT wait until the
+// drop that failed has finished, and are then taken in order.
+TEST_F(MainDialogTest, DropAndQuitDuringAFailureMessageAreDeferredInOrder) {
+  const auto missing = folder / "missing.txt";
+  const auto waiting = folder / "waiting.txt";
+  write_file(waiting, pattern_bytes(10));
+  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+    driver.drop({missing});
+    HWND box = driver.wait_for_message(L"File open ERROR");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(shows_text(box, L"Can't open source file."));
+    driver.drop({waiting});
+    driver.click(IDOK);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(driver.dialog_is_open());
+    EXPECT_TRUE(std::filesystem::exists(waiting));
+    driver.dismiss(box);
+    EXPECT_TRUE(converted(waiting, folder / "waiting.txt.enc"));
+    EXPECT_TRUE(wait_until([&] { return !IsWindow(driver.dialog()); }));
+  });
+  EXPECT_EQ(result, IDOK);
+}
+
+// Dropped without a password: the empty password. The path is far longer
+// than 260 units and must arrive whole.
+TEST_F(MainDialogTest, LongPathWithoutPasswordConvertsAndTheCloseBoxEndsIt) {
+  const std::wstring long_name(200, L'n');
+  const auto inner = folder.path() / long_name;
+  ASSERT_TRUE(CreateDirectoryW((LR"(\\?\)" + inner.native()).c_str(), nullptr));
+  const auto plain = inner / (long_name + L".txt");
+  const auto container = std::filesystem::path(plain.native() + L".enc");
+  ASSERT_GT(plain.native().size(), 400u);
+  const auto long_form = [](const std::filesystem::path& path) {
+    return std::filesystem::path(LR"(\\?\)" + path.native());
+  };
+  write_file(long_form(plain), pattern_bytes(500));
+  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+    driver.drop({plain});
+    EXPECT_TRUE(converted(long_form(plain), long_form(container)));
+    driver.close_box();
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(decrypt_here(long_form(container), u"", HashAlgorithm::sha256, CipherAlgorithm::aes256),
+            pattern_bytes(500));
+  std::filesystem::remove(long_form(plain));
+  RemoveDirectoryW((LR"(\\?\)" + inner.native()).c_str());
+}
+
+}  // namespace
+}  // namespace kestrune::test

@@ -1,0 +1,166 @@
+// The Win32 file-system seam, alone and under whole conversions: hidden
+// temporaries beside the target, replacing renames, devices refused,
+// read-only inputs kept, and paths past the old 260-unit limit.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "algorithms.h"
+#include "decrypt.h"
+#include "encrypt.h"
+#include "file_system.h"
+#include "test_support.h"
+
+namespace kestrune::test {
+namespace {
+
+DWORD attributes_of(const std::filesystem::path& path) {
+  return GetFileAttributesW((LR"(\\?\)" + path.native()).c_str());
+}
+
+bool exists_long(const std::filesystem::path& path) {
+  return attributes_of(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A folder whose path is `length` units long, under `base`; made and
+// removed with the long-path API, which std::filesystem here cannot use.
+class DeepFolder {
+ public:
+  DeepFolder(const std::filesystem::path& base, std::size_t length) : path_(base) {
+    while (path_.native().size() + 1 < length) {
+      const std::size_t room = length - path_.native().size() - 1;
+      path_ /= std::wstring(std::min<std::size_t>(room, 100), L'd');
+      CreateDirectoryW((LR"(\\?\)" + path_.native()).c_str(), nullptr);
+      made_.push_back(path_);
+    }
+  }
+  DeepFolder(const DeepFolder&) = delete;
+  DeepFolder& operator=(const DeepFolder&) = delete;
+  ~DeepFolder() {
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+      RemoveDirectoryW((LR"(\\?\)" + it->native()).c_str());
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::vector<std::filesystem::path> made_;
+};
+
+Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& path) {
+  std::unique_ptr<ReadableFile> file;
+  if (file_system.open_for_reading(path, file)) return {};
+  Bytes bytes(1 << 16);
+  std::size_t got = 0;
+  if (read_fully(*file, bytes, got)) return {};
+  bytes.resize(got);
+  return bytes;
+}
+
+class Win32FileSystemTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    set_hash_choice(HashAlgorithm::sha256);
+    set_cipher_choice(CipherAlgorithm::aes256);
+  }
+  ScratchFolder folder;
+  std::unique_ptr<FileSystem> file_system = make_native_file_system();
+  RecordingFrontEnd front_end;
+  ConversionEnv env{*file_system, front_end, fixed_clock(1700000000)};
+};
+
+TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt) {
+  const auto target = folder / "report.txt.enc";
+  write_file(target, {1, 2, 3});
+  std::unique_ptr<WritableFile> file;
+  std::filesystem::path temporary;
+  ASSERT_FALSE(file_system->create_temporary(target, file, temporary));
+  EXPECT_EQ(temporary.parent_path(), folder.path());
+  EXPECT_NE(attributes_of(temporary) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  ASSERT_FALSE(file->write(Bytes{9, 8}));
+  ASSERT_FALSE(file->sync());
+  ASSERT_FALSE(file->close());
+
+  ASSERT_FALSE(file_system->rename_into_place(temporary, target));
+  EXPECT_EQ(read_file(target), (Bytes{9, 8}));
+  EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_FALSE(exists_long(temporary));
+  EXPECT_FALSE(file_system->sync_folder(folder.path()));
+}
+
+TEST_F(Win32FileSystemTest, TemporariesNeverShareANameAndKeepOthersOut) {
+  const auto target = folder / "x";
+  std::unique_ptr<WritableFile> first, second;
+  std::filesystem::path first_name, second_name;
+  ASSERT_FALSE(file_system->create_temporary(target, first, first_name));
+  ASSERT_FALSE(file_system->create_temporary(target, second, second_name));
+  EXPECT_NE(first_name, second_name);
+  std::unique_ptr<ReadableFile> reader;
+  EXPECT_TRUE(file_system->open_for_reading(first_name, reader));
+}
+
+TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
+  std::unique_ptr<ReadableFile> file;
+  EXPECT_TRUE(file_system->open_for_reading(folder.path(), file));
+  EXPECT_TRUE(file_system->open_for_reading(L"NUL", file));
+  EXPECT_TRUE(file_system->open_for_reading(folder / "missing", file));
+  write_file(folder / "plain", {7});
+  EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file));
+}
+
+TEST_F(Win32FileSystemTest, StatusReportsReadOnlyAndFolders) {
+  const auto path = folder / "locked.txt";
+  write_file(path, pattern_bytes(300));
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  FileStatus status;
+  ASSERT_FALSE(file_system->status(path, status));
+  EXPECT_TRUE(status.is_regular);
+  EXPECT_TRUE(status.read_only);
+  EXPECT_EQ(status.size, 300u);
+  ASSERT_FALSE(file_system->status(folder.path(), status));
+  EXPECT_FALSE(status.is_regular);
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// DeleteFileW leaves a read-only file alone; the container is made anyway.
+TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
+  const auto path = folder / "locked.txt";
+  write_file(path, pattern_bytes(5000));
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  encrypt_file(env, path, u"pw");
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_TRUE(exists_long(path));
+  EXPECT_TRUE(exists_long(folder / "locked.txt.enc"));
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A plain path just under the limit gives a container name and a temporary
+// name past it; both must work, and nothing may be cut.
+TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
+  const DeepFolder deep(folder.path(), 240);
+  const auto plain = deep.path() / L"\u30C7\u30FC\u30BF\U0001F600-plain-text.bin";
+  ASSERT_GT(plain.native().size(), 255u);
+  const Bytes content = pattern_bytes(9000);
+  {
+    std::unique_ptr<WritableFile> file;
+    std::filesystem::path temporary;
+    ASSERT_FALSE(file_system->create_temporary(plain, file, temporary));
+    ASSERT_FALSE(file->write(content));
+    ASSERT_FALSE(file->close());
+    ASSERT_FALSE(file_system->rename_into_place(temporary, plain));
+  }
+  encrypt_file(env, plain, u"long");
+  ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;
+  const auto container = std::filesystem::path(plain.native() + L".enc");
+  EXPECT_TRUE(exists_long(container));
+  EXPECT_FALSE(exists_long(plain));
+
+  decrypt_file(env, container, u"long");
+  ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;
+  EXPECT_EQ(read_through_seam(*file_system, plain), content);
+  EXPECT_FALSE(exists_long(container));
+  EXPECT_FALSE(file_system->remove(plain));
+}
+
+}  // namespace
+}  // namespace kestrune::test
