@@ -103,6 +103,18 @@ std::wstring hidden_temporary_name(const std::wstring& target_name, std::mt19937
   return L"." + stem + L".kestrune-" + tag + L".tmp";
 }
 
+// The final name must be possible before any work is done for it: no name
+// longer than a folder entry may be, and no folder in its place.
+std::error_code check_target_name(const std::filesystem::path& target) {
+  constexpr std::size_t kMaxNameLength = 255;
+  if (target.filename().native().size() > kMaxNameLength)
+    return std::make_error_code(std::errc::filename_too_long);
+  const DWORD attributes = GetFileAttributesW(native_name(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::make_error_code(std::errc::is_a_directory);
+  return {};
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Win32FileSystem() : random_(std::random_device{}()) {}
@@ -124,6 +136,7 @@ class Win32FileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
+    if (auto error = check_target_name(target)) return error;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path name =
           target.parent_path() / hidden_temporary_name(target.filename().native(), random_);

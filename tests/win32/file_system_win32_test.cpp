@@ -122,6 +122,25 @@ TEST_F(Win32FileSystemTest, StatusReportsReadOnlyAndFolders) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Refused before any work is done: a name longer than a folder entry may be,
+// and a folder where the output belongs.
+TEST_F(Win32FileSystemTest, ImpossibleOutputNamesAreOpenFailures) {
+  const auto plain = folder / std::string(253, 'n');
+  std::unique_ptr<WritableFile> file;
+  std::filesystem::path temporary;
+  EXPECT_EQ(file_system->create_temporary(std::filesystem::path(plain.native() + L".enc"), file,
+                                          temporary),
+            std::errc::filename_too_long);
+
+  std::filesystem::create_directory(folder / "dir");
+  write_file(folder / "dir.enc", {});
+  decrypt_file(env, folder / "dir.enc", u"pw");
+  ASSERT_EQ(front_end.failures.size(), 1u);
+  EXPECT_EQ(front_end.failures[0].text, "Can't open decryption file.");
+  EXPECT_TRUE(exists_long(folder / "dir.enc"));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"dir", "dir.enc"}));
+}
+
 // DeleteFileW leaves a read-only file alone; the container is made anyway.
 TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   const auto path = folder / "locked.txt";
