@@ -36,6 +36,16 @@ make_wine_prefix() {
   wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 }
 
+# Wine's server and system processes, once started, keep the output of the
+# program that started them open for as long as they live, and CTest waits
+# for that output to close. So one idle program holds the session open from
+# here to the end, started with its output going nowhere.
+start_wine_session() {
+  (sleep 3600 | KESTRUNE_WINE_TIMEOUT=3600 wine_run cmd /c pause) >/dev/null 2>&1 &
+  sleep 2
+}
+stop_wine_session() { WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null || true; }
+
 xvfb_pid=
 start_display() {
   local display_file
@@ -47,7 +57,7 @@ start_display() {
   rm -f "$display_file"
 }
 stop_display() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; }
-trap stop_display EXIT
+trap 'stop_wine_session; stop_display' EXIT
 
 # A container made on one side opens on the other, both ways, for a name
 # outside ASCII and for a combination that needs the AES provider fallback.
@@ -95,6 +105,7 @@ cmake --build --preset windows-i686 -j "$jobs"
 # keeps the display it was started with.
 start_display
 make_wine_prefix
+start_wine_session
 cmake --preset windows-x86_64 -G Ninja
 cmake --build --preset windows-x86_64 -j "$jobs"
 ctest --preset windows-x86_64 -j "$jobs"
