@@ -108,7 +108,7 @@ TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
   EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file));
 }
 
-TEST_F(Win32FileSystemTest, StatusReportsReadOnlyAndFolders) {
+TEST_F(Win32FileSystemTest, StatusReportsReadOnlyFoldersAndWhichFile) {
   const auto path = folder / "locked.txt";
   write_file(path, pattern_bytes(300));
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -117,6 +117,13 @@ TEST_F(Win32FileSystemTest, StatusReportsReadOnlyAndFolders) {
   EXPECT_TRUE(status.is_regular);
   EXPECT_TRUE(status.read_only);
   EXPECT_EQ(status.size, 300u);
+  FileStatus again;
+  ASSERT_FALSE(file_system->status(path, again));
+  EXPECT_TRUE(again.same_file_as(status));
+  write_file(folder / "other.txt", {1});
+  FileStatus other;
+  ASSERT_FALSE(file_system->status(folder / "other.txt", other));
+  EXPECT_FALSE(other.same_file_as(status));
   ASSERT_FALSE(file_system->status(folder.path(), status));
   EXPECT_FALSE(status.is_regular);
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
