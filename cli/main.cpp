@@ -140,7 +140,9 @@ std::optional<std::string> obtain_password(const Options& options, std::string& 
 int main(int argc, char** argv) {
   // Past a file-size limit, a write should fail and be reported, not kill
   // the process midway.
+#ifdef SIGXFSZ  // Windows has no file-size signal
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   Options options;
   if (const auto status = parse_arguments(kestrune::command_line_arguments(argc, argv), options))
     return *status;
