@@ -11,7 +11,8 @@ namespace kestrune {
 
 // The multi-buffer service, or null when the library cannot run on this CPU.
 // Each thread that codes records gets a job manager of its own on its first
-// batch and keeps it until it ends; nothing is allocated per record.
+// batch and keeps it until it ends; nothing is allocated per record. So one
+// key may code disjoint batches on several threads at once.
 CryptoService* ipsec_mb_crypto_service();
 
 }  // namespace kestrune
