@@ -96,21 +96,26 @@ class IpsecMbRecordKey final : public RecordKey {
     switch (cipher) {
       case CipherAlgorithm::aes128:
         IMB_AES_KEYEXP_128(manager, key, encrypt_keys, decrypt_keys);
-        return use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        return true;
       case CipherAlgorithm::aes192:
         IMB_AES_KEYEXP_192(manager, key, encrypt_keys, decrypt_keys);
-        return use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        return true;
       case CipherAlgorithm::aes256:
         IMB_AES_KEYEXP_256(manager, key, encrypt_keys, decrypt_keys);
-        return use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        use_keys(IMB_CIPHER_CBC, encrypt_keys, decrypt_keys);
+        return true;
       case CipherAlgorithm::des:
+        if (!schedule_des(key, 1)) return false;
         // DES jobs use the same schedule in both directions.
-        return schedule_des(key, 1) &&
-               use_keys(IMB_CIPHER_DES, round_keys_.des[0].data(), round_keys_.des[0].data());
+        use_keys(IMB_CIPHER_DES, round_keys_.des[0].data(), round_keys_.des[0].data());
+        return true;
       case CipherAlgorithm::triple_des:
         if (!schedule_des(key, 3)) return false;
         for (std::size_t i = 0; i < 3; ++i) round_keys_.des3[i] = round_keys_.des[i].data();
-        return use_keys(IMB_CIPHER_DES3, round_keys_.des3.data(), round_keys_.des3.data());
+        use_keys(IMB_CIPHER_DES3, round_keys_.des3.data(), round_keys_.des3.data());
+        return true;
     }
     return false;
   }
@@ -122,11 +127,10 @@ class IpsecMbRecordKey final : public RecordKey {
     return true;
   }
 
-  bool use_keys(IMB_CIPHER_MODE mode, const void* encrypt_keys, const void* decrypt_keys) {
+  void use_keys(IMB_CIPHER_MODE mode, const void* encrypt_keys, const void* decrypt_keys) {
     mode_ = mode;
     encrypt_keys_ = encrypt_keys;
     decrypt_keys_ = decrypt_keys;
-    return true;
   }
 
   // Fills the manager's next job with one record, coded in place as a
