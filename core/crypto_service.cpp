@@ -4,6 +4,9 @@
 #include "crypto_service_cryptoapi.h"
 #else
 #include "crypto_service_openssl.h"
+#ifdef KESTRUNE_HAVE_IPSEC_MB
+#include "crypto_service_ipsec_mb.h"
+#endif
 #endif
 
 namespace kestrune {
@@ -11,7 +14,14 @@ namespace kestrune {
 #ifdef _WIN32
 CryptoService& native_crypto_service() { return cryptoapi_crypto_service(); }
 #else
-CryptoService& native_crypto_service() { return openssl_crypto_service(); }
+CryptoService& native_crypto_service() {
+#ifdef KESTRUNE_HAVE_IPSEC_MB
+  // The multi-buffer library codes many records at once; it declines CPUs
+  // it cannot serve well, and OpenSSL takes over.
+  if (CryptoService* multi_buffer = ipsec_mb_crypto_service()) return *multi_buffer;
+#endif
+  return openssl_crypto_service();
+}
 #endif
 
 }  // namespace kestrune

@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# Measures kestrune-cli on tmpfs against cp and openssl enc, and prints
+# Markdown tables: median wall times, paired ratios, peak memory, many small
+# files, and the in-memory record coding benchmark.
+#
+# Usage: scripts/bench.sh [--quick] [--size-mib N] [--runs N] [--files N]
+#                         [--ciphers "AES256 3DES DES"] [--build DIR] [--no-micro]
+#   --quick      16 MiB, 3 runs, 200 small files: a smoke test of a few seconds
+#   --size-mib   size of the large file (default 1024)
+#   --runs       timed runs per comparison (default 5)
+#   --files      number of 1 KiB files converted in one call (default 10000)
+#
+# Each run times Kestrune and its baselines back to back, in an order that
+# rotates from run to run, so a change in the machine's load falls on all of
+# them alike; a ratio is the median of the per-run ratios.
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+
+size_mib=1024
+runs=5
+files=10000
+ciphers="AES256 3DES DES"
+build=build/default
+micro_min_time=0.5
+run_micro=1
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) size_mib=16 runs=3 files=200 micro_min_time=0.01 ;;
+    --size-mib) size_mib="$2"; shift ;;
+    --runs) runs="$2"; shift ;;
+    --files) files="$2"; shift ;;
+    --ciphers) ciphers="$2"; shift ;;
+    --build) build="$2"; shift ;;
+    --no-micro) run_micro=0 ;;
+    *) echo "bench.sh: unknown option $1 (see the comment at the top)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+cli="$build/cli/kestrune-cli"
+baseline="$build/bench/file_steps_baseline"
+micro="$build/bench/record_coding_bench"
+gnu_time=/usr/bin/time
+for tool in "$cli" "$baseline" "$micro" "$gnu_time"; do
+  [ -x "$tool" ] || { echo "bench.sh: $tool is missing (build first; 'time' package for $gnu_time)" >&2; exit 1; }
+done
+
+work="$(mktemp -d /dev/shm/kestrune-bench.XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+password_file="$work/password"
+echo "bench-password" >"$password_file"
+
+# ---- timing ---------------------------------------------------------------
+
+elapsed_us=0
+# Runs "$@" and leaves its wall time in elapsed_us; preparation stays outside.
+timed() {
+  local start="$EPOCHREALTIME"
+  "$@" >/dev/null
+  local end="$EPOCHREALTIME"
+  elapsed_us=$(( ${end/./} - ${start/./} ))
+}
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+seconds() { awk -v us="$1" 'BEGIN {printf "%.3f", us / 1e6}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
+
+# ---- the conversions timed ------------------------------------------------
+
+plain="$work/plain.bin"
+
+openssl_cipher() {
+  case "$1" in
+    AES256) echo "-aes-256-cbc -K $(printf '%064d' 0) -iv $(printf '%032d' 0)" ;;
+    3DES) echo "-des-ede3-cbc -K $(printf '%048d' 0) -iv $(printf '%016d' 0)" ;;
+    DES) echo "-des-cbc -K $(printf '%016d' 0) -iv $(printf '%016d' 0) -provider legacy -provider default" ;;
+  esac
+}
+
+kestrune_encrypt() {  # cipher
+  rm -f "$work/k" "$work/k.enc"
+  cp "$plain" "$work/k"
+  timed "$cli" --cipher "$1" --password-stdin "$work/k" <"$password_file"
+  rm -f "$work/k.enc"
+}
+
+kestrune_decrypt() {  # cipher
+  rm -f "$work/k" "$work/k.enc"
+  cp "$work/container.$1" "$work/k.enc"
+  timed "$cli" --cipher "$1" --password-stdin "$work/k.enc" <"$password_file"
+  cmp -s "$work/k" "$plain" || { echo "bench.sh: $1 round trip changed the file" >&2; exit 1; }
+  rm -f "$work/k"
+}
+
+copy_file() {  # cipher (unused: cp is the same for all)
+  rm -f "$work/copy"
+  timed cp "$plain" "$work/copy"
+  rm -f "$work/copy"
+}
+
+openssl_encrypt() {  # cipher
+  # shellcheck disable=SC2046
+  timed openssl enc $(openssl_cipher "$1") -in "$plain" -out "$work/o"
+  rm -f "$work/o"
+}
+
+openssl_decrypt() {  # cipher
+  # shellcheck disable=SC2046
+  timed openssl enc -d $(openssl_cipher "$1") -in "$work/openssl.$1" -out "$work/o"
+  rm -f "$work/o"
+}
+
+# Makes the inputs the decryptions read, untimed.
+make_containers() {  # cipher
+  cp "$plain" "$work/k"
+  "$cli" --cipher "$1" --password-stdin "$work/k" <"$password_file" >/dev/null
+  mv "$work/k.enc" "$work/container.$1"
+  # shellcheck disable=SC2046
+  openssl enc $(openssl_cipher "$1") -in "$plain" -out "$work/openssl.$1"
+}
+
+# Times Kestrune (first function) against two baselines; prints a table row
+# per baseline pair: median seconds and the median of per-run ratios.
+compare() {  # label cipher kestrune_fn cp_fn openssl_fn
+  local label="$1" cipher="$2"
+  local -a steps=("$3" "$4" "$5")
+  local -a times=("" "" "")
+  local cp_ratios="" openssl_ratios=""
+  for ((run = 0; run < runs; ++run)); do
+    local -a run_us=(0 0 0)
+    for ((k = 0; k < 3; ++k)); do
+      local step=$(( (run + k) % 3 ))
+      "${steps[step]}" "$cipher"
+      run_us[step]=$elapsed_us
+      times[step]+=" $elapsed_us"
+    done
+    cp_ratios+=" $(ratio "${run_us[0]}" "${run_us[1]}")"
+    openssl_ratios+=" $(ratio "${run_us[0]}" "${run_us[2]}")"
+  done
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$label" \
+    "$(seconds "$(echo "${times[0]}" | median)")" "$(seconds "$(echo "${times[1]}" | median)")" \
+    "$(seconds "$(echo "${times[2]}" | median)")" \
+    "$(echo "$cp_ratios" | median)" "$(echo "$openssl_ratios" | median)"
+}
+
+# ---- report ---------------------------------------------------------------
+
+echo "# Kestrune benchmark"
+echo
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Large file: ${size_mib} MiB on $(dirname "$work") (tmpfs); ${runs} runs per comparison; Kestrune hash SHA256."
+echo
+
+head -c "$((size_mib << 20))" /dev/urandom >"$plain"
+
+echo "## Large file, median wall time"
+echo
+echo "| conversion | kestrune-cli s | cp s | openssl enc s | kestrune / cp | kestrune / openssl |"
+echo "|---|---|---|---|---|---|"
+for cipher in $ciphers; do
+  make_containers "$cipher"
+  compare "$cipher encrypt" "$cipher" kestrune_encrypt copy_file openssl_encrypt
+  compare "$cipher decrypt" "$cipher" kestrune_decrypt copy_file openssl_decrypt
+  rm -f "$work/container.$cipher" "$work/openssl.$cipher"
+done
+echo
+
+peak_memory_mib() {  # file
+  "$gnu_time" -f %M -o "$work/rss" "$cli" --password-stdin "$1" <"$password_file" >/dev/null
+  awk '{printf "%.1f", $1 / 1024}' "$work/rss"
+}
+
+echo "## Peak memory (max RSS), AES256"
+echo
+echo "| file | encrypt MiB | decrypt MiB |"
+echo "|---|---|---|"
+for mib in 1 "$size_mib"; do
+  head -c "$((mib << 20))" "$plain" >"$work/m"
+  encrypt_rss="$(peak_memory_mib "$work/m")"
+  decrypt_rss="$(peak_memory_mib "$work/m.enc")"
+  rm -f "$work/m"
+  echo "| ${mib} MiB | $encrypt_rss | $decrypt_rss |"
+done
+echo
+
+small="$work/small"
+head -c "$((files << 10))" /dev/urandom >"$work/small.bin"
+make_small_files() { rm -rf "$small"; mkdir "$small"; split -b 1024 -a 6 "$work/small.bin" "$small/f"; }
+kestrune_small_files() { make_small_files; timed "$cli" --password-stdin "$small"/f* <"$password_file"; }
+baseline_small_files() { make_small_files; timed "$baseline" "$small"/f*; }
+
+echo "## ${files} files of 1 KiB in one call, median wall time"
+echo
+small_kestrune="" small_baseline="" small_ratios=""
+for ((run = 0; run < runs; ++run)); do
+  if ((run % 2 == 0)); then
+    kestrune_small_files; a=$elapsed_us; baseline_small_files; b=$elapsed_us
+  else
+    baseline_small_files; b=$elapsed_us; kestrune_small_files; a=$elapsed_us
+  fi
+  small_kestrune+=" $a" small_baseline+=" $b" small_ratios+=" $(ratio "$a" "$b")"
+done
+echo "| kestrune-cli s | same file steps without crypto s | ratio |"
+echo "|---|---|---|"
+echo "| $(seconds "$(echo "$small_kestrune" | median)") | $(seconds "$(echo "$small_baseline" | median)") | $(echo "$small_ratios" | median) |"
+echo
+
+if ((run_micro)); then
+  echo "## In-memory record coding, 1 MiB blocks of 1-2 KiB records, one core"
+  echo
+  echo '```'
+  "$micro" --benchmark_min_time="$micro_min_time" 2>&1 | grep -E '^(Benchmark|encrypt|decrypt|-)'
+  echo '```'
+  echo
+fi
+
+echo "Load average at end: $(cut -d' ' -f1-3 /proc/loadavg) (other builds may have shared the cores)."
