@@ -69,6 +69,10 @@ bool is_sha2(HashAlgorithm hash) {
          hash == HashAlgorithm::sha512;
 }
 
+bool is_slow_cipher(CipherAlgorithm cipher) {
+  return cipher == CipherAlgorithm::des || cipher == CipherAlgorithm::triple_des;
+}
+
 void set_hash_choice(HashAlgorithm hash) { g_hash_choice.store(hash); }
 void set_cipher_choice(CipherAlgorithm cipher) { g_cipher_choice.store(cipher); }
 HashAlgorithm hash_choice() { return g_hash_choice.load(); }

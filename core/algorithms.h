@@ -45,6 +45,8 @@ std::size_t digest_length(HashAlgorithm hash);
 std::size_t key_length(CipherAlgorithm cipher);
 std::size_t block_size(CipherAlgorithm cipher);
 bool is_sha2(HashAlgorithm hash);
+// DES and 3DES code an order of magnitude slower than AES: worth a second core.
+bool is_slow_cipher(CipherAlgorithm cipher);
 
 // Process-wide choices. Front ends set them from any thread; a conversion
 // reads them once, when its key context opens, so a change never lands

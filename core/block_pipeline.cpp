@@ -64,61 +64,84 @@ class Ring {
   Outcome first_stop_;
 };
 
-// Runs `stage` over blocks in ring order: waits for each block to reach
-// `from`, passes it on as `to`, and ends after the last block.
+// Runs `stage` over every `stride`-th block from `first`, in ring order:
+// waits for each block to reach `from`, passes it on as `to`, and ends after
+// the last block of the file.
 void run_stage(std::span<Block> blocks, Ring& ring, const std::function<Outcome(Block&)>& stage,
-               Ring::State from, Ring::State to) {
-  for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
+               Ring::State from, Ring::State to, std::size_t first, std::size_t stride) {
+  for (std::size_t index = first;; index = (index + stride) % blocks.size()) {
     if (!ring.wait_for(index, from)) return;
-    if (Outcome outcome = stage(blocks[index]); !outcome.ok()) {
-      ring.stop(outcome);
-      return;
-    }
+    if (Outcome outcome = stage(blocks[index]); !outcome.ok()) return ring.stop(outcome);
     const bool last = blocks[index].last;
     ring.set(index, to);
-    if (last) return;
+    if (!last) continue;
+    // Once the last block is written, a second coder still waiting for a
+    // block of its own must be let go.
+    if (to == Ring::State::free) ring.stop(Outcome::done());
+    return;
   }
 }
 
-void code_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages) {
+void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages) {
   std::uint64_t done = 0;
   for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
-    if (!ring.wait_for(index, Ring::State::read)) return;
+    if (!ring.wait_for(index, Ring::State::free)) return;
     Block& block = blocks[index];
-    if (Outcome outcome = stages.code(block); !outcome.ok()) return ring.stop(outcome);
+    if (Outcome outcome = stages.read(block); !outcome.ok()) return ring.stop(outcome);
     done += block.input_bytes;
     const bool last = block.last;
-    ring.set(index, Ring::State::coded);
+    ring.set(index, Ring::State::read);
     if (!stages.progress(done)) return ring.stop(Outcome::cancelled());
     if (last) return;
   }
 }
 
+// Threads that always end: the ring's stop releases any that wait.
+class StageThreads {
+ public:
+  StageThreads() = default;
+  StageThreads(const StageThreads&) = delete;
+  StageThreads& operator=(const StageThreads&) = delete;
+  ~StageThreads() {
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  // False when the system has no thread to give; nothing has run then.
+  template <typename... Arguments>
+  bool start(Arguments&&... arguments) {
+    try {
+      threads_.emplace_back(std::forward<Arguments>(arguments)...);
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
-Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, bool overlap) {
-  if (!overlap || blocks.size() < 2) return run_in_turn(blocks[0], stages);
+Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Overlap overlap) {
+  if (overlap.coders == 0) return run_in_turn(blocks[0], stages);
   Ring ring(blocks.size());
-  std::thread writer;
-  std::thread reader;
-  try {
-    // The writer waits for coded blocks, so it can start before anything is
-    // read; if the reader cannot start, nothing has been read yet either.
-    writer = std::thread(run_stage, blocks, std::ref(ring), std::cref(stages.write),
-                         Ring::State::coded, Ring::State::free);
-    reader = std::thread(run_stage, blocks, std::ref(ring), std::cref(stages.read),
-                         Ring::State::free, Ring::State::read);
-  } catch (const std::system_error&) {
-    if (writer.joinable()) {
+  bool started = true;
+  {
+    StageThreads threads;
+    // Coders and the writer wait for blocks that are read, so they can start
+    // first; when one cannot start, nothing has been read yet.
+    started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages.write),
+                            Ring::State::coded, Ring::State::free, 0, 1);
+    for (std::size_t coder = 0; started && coder < overlap.coders; ++coder)
+      started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages.code),
+                              Ring::State::read, Ring::State::coded, coder, overlap.coders);
+    if (started)
+      read_blocks(blocks, ring, stages);
+    else
       ring.stop(Outcome::done());
-      writer.join();
-    }
-    return run_in_turn(blocks[0], stages);
   }
-  code_blocks(blocks, ring, stages);
-  reader.join();
-  writer.join();
-  return ring.result();
+  return started ? ring.result() : run_in_turn(blocks[0], stages);
 }
 
 }  // namespace kestrune

@@ -1,7 +1,7 @@
 // Reading, coding and writing a file block by block. With more than one
-// block of input, reading and writing run on threads of their own so that
-// they overlap the coding; the coding, the progress reports and the key
-// context stay on the calling thread.
+// block of input, the calling thread reads (and reports progress) while
+// coding and writing run on threads of their own, so the three overlap; a
+// slow cipher gets two coding threads, taking alternate blocks.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +30,7 @@ struct Outcome {
 // One block on its way through: memory allocated once and reused.
 // Left uninitialised, so that pages a small file never touches cost nothing.
 struct Block {
-  static constexpr std::size_t kSize = std::size_t{1} << 20;
+  static constexpr std::size_t kSize = std::size_t{1} << 19;
   // The most records a block can hold: bodies of one cipher block.
   static constexpr std::size_t kMaxRecords = kSize / (2 + 8) + 1;
   std::unique_ptr<std::uint8_t[]> byte_storage =
@@ -45,8 +45,8 @@ struct Block {
   bool last = false;              // no block follows
 };
 
-// Enough blocks for one to be read, one coded and one written at once.
-inline constexpr std::size_t kPipelineDepth = 3;
+// Enough blocks for one to be read, two coded and one written at once.
+inline constexpr std::size_t kPipelineDepth = 4;
 
 struct PipelineStages {
   std::function<Outcome(Block&)> read;
@@ -56,8 +56,12 @@ struct PipelineStages {
   std::function<bool(std::uint64_t done)> progress;
 };
 
-// Runs the stages over every block of a file, in order. `overlap` puts
-// reading and writing on threads of their own.
-Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, bool overlap);
+// How many threads a file's conversion uses besides the calling one.
+struct Overlap {
+  std::size_t coders = 0;  // 0: everything in turn on the calling thread
+};
+
+// Runs the stages over every block of a file, in order.
+Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Overlap overlap);
 
 }  // namespace kestrune

@@ -1,6 +1,7 @@
 #include "conversion.h"
 
 #include <ctime>
+#include <thread>
 
 #include "key_context.h"
 
@@ -85,6 +86,16 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   return Outcome::done();
 }
 
+// Threads pay off only past one block; a slow cipher gets a second coder
+// where its key can code on two threads at once.
+Overlap overlap_for(std::uint64_t input_size) {
+  if (input_size <= Block::kSize) return {0};
+  const bool second_coder = is_slow_cipher(key_context_cipher()) &&
+                            key_context_key().codes_concurrently() &&
+                            std::thread::hardware_concurrency() > 1;
+  return {second_coder ? 2u : 1u};
+}
+
 }  // namespace
 
 std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
@@ -113,7 +124,7 @@ Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineSta
     env.front_end.progress(streams.input_path, done, streams.input_size);
     return !env.front_end.cancel_requested();
   };
-  return run_pipeline(env.blocks, stages, streams.input_size > Block::kSize);
+  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size));
 }
 
 }  // namespace kestrune

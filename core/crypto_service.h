@@ -38,6 +38,9 @@ class RecordKey {
   // length, a nonzero multiple of the block size; on success it is the plain
   // length. False when any record's padding is not valid.
   virtual bool decrypt(RecordBatch batch) = 0;
+
+  // True when two threads may code separate batches with this key at once.
+  virtual bool codes_concurrently() const { return false; }
 };
 
 class CryptoService {

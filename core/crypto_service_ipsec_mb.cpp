@@ -73,6 +73,9 @@ class IpsecMbRecordKey final : public RecordKey {
     return code_records(batch, IMB_DIR_ENCRYPT, [](RecordSlot&) { return true; });
   }
 
+  // Each thread codes with a job manager of its own.
+  bool codes_concurrently() const override { return true; }
+
   bool decrypt(RecordBatch batch) override {
     for (const RecordSlot& slot : batch.records)
       if (slot.length == 0 || slot.length % block_size_ != 0 ||

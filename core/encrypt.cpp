@@ -1,5 +1,6 @@
 #include "encrypt.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "container.h"
@@ -16,15 +17,21 @@ constexpr DirectionTexts kEncryptionTexts{kCantOpenSource, kCantOpenEncryptionFi
 // The largest a record can grow: a 2047-byte chunk padded to 2048.
 constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + 2048;
 
-// Draws chunk requests until the block could not hold another record;
-// returns how many, with their lengths in the slots.
-std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::size_t cipher_block) {
+// Draws chunk requests until the block could not hold another record, or
+// until they ask for more than the `remaining` input (the short read then
+// tells that the file has ended); returns how many, with their lengths in
+// the slots.
+std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::size_t cipher_block,
+                          std::uint64_t remaining) {
   std::size_t used = 0;
   std::size_t count = 0;
-  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.slots.size()) {
+  std::uint64_t wanted = 0;
+  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.slots.size() &&
+         wanted <= remaining) {
     const std::uint32_t request = generator.next_request();
     block.slots[count++].length = request;
     used += kLengthCodeSize + padded_length(request, cipher_block);
+    wanted += request;
   }
   return count;
 }
@@ -74,7 +81,9 @@ class EncryptionStages {
       : streams_(streams), generator_(seed), cipher_block_(block_size(key_context_cipher())) {}
 
   Outcome read(Block& block) {
-    const std::size_t requests = plan_requests(generator_, block, cipher_block_);
+    const std::uint64_t remaining =
+        streams_.input_size - std::min(read_so_far_, streams_.input_size);
+    const std::size_t requests = plan_requests(generator_, block, cipher_block_, remaining);
     std::size_t wanted = 0;
     for (std::size_t i = 0; i < requests; ++i) wanted += block.slots[i].length;
     std::size_t plain_bytes = 0;

@@ -129,9 +129,13 @@ class PosixFileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
-    // The final name must be possible before any work is done for it.
-    const long name_max = ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX);
-    if (name_max > 0 && target.filename().native().size() > static_cast<std::size_t>(name_max))
+    // The final name must be possible before any work is done for it. Every
+    // common file system takes 143 bytes (eCryptfs is the tightest), so only
+    // longer names cost a question to the file system.
+    const std::size_t name_length = target.filename().native().size();
+    const long name_max =
+        name_length > 143 ? ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX) : -1;
+    if (name_max > 0 && name_length > static_cast<std::size_t>(name_max))
       return std::make_error_code(std::errc::filename_too_long);
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
