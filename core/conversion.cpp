@@ -119,6 +119,12 @@ std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
   return {};
 }
 
+Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
+  if (block.output_bytes == 0) return Outcome::done();
+  return output.write({block.bytes.data(), block.output_bytes}) ? Outcome::failed(failure)
+                                                                : Outcome::done();
+}
+
 Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages) {
   stages.progress = [&env, &streams](std::uint64_t done) {
     env.front_end.progress(streams.input_path, done, streams.input_size);

@@ -68,6 +68,9 @@ void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
                            std::size_t& bytes_read);
 
+// Writes what coding a block produced; `failure` when the output refuses it.
+Outcome write_block(WritableFile& output, const Block& block, Failure failure);
+
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.
 Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages);

@@ -89,12 +89,7 @@ class DecryptionStages {
     return Outcome::done();
   }
 
-  Outcome write(const Block& block) {
-    if (block.output_bytes == 0) return Outcome::done();
-    return streams_.output.write({block.bytes.data(), block.output_bytes})
-               ? Outcome::failed(kCantWriteDecryptionFile)
-               : Outcome::done();
-  }
+  Outcome write(const Block& block) { return write_block(streams_.output, block, kCantWriteDecryptionFile); }
 
  private:
   RecordStreams& streams_;

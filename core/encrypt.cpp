@@ -108,12 +108,7 @@ class EncryptionStages {
     return Outcome::done();
   }
 
-  Outcome write(const Block& block) {
-    if (block.output_bytes == 0) return Outcome::done();
-    return streams_.output.write({block.bytes.data(), block.output_bytes})
-               ? Outcome::failed(kCantWriteEncryptionFile)
-               : Outcome::done();
-  }
+  Outcome write(const Block& block) { return write_block(streams_.output, block, kCantWriteEncryptionFile); }
 
  private:
   RecordStreams& streams_;

@@ -10,6 +10,7 @@
 #include "decrypt.h"
 #include "dispatch.h"
 #include "encrypt.h"
+#include "forwarding_file_system.h"
 #include "messages.h"
 #include "test_support.h"
 
@@ -262,18 +263,10 @@ TEST_F(Conversion, OutputGetsTheModeOfANewFile) {
 TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
   // A file system that swaps the input for another file just before the
   // converted one would be removed.
-  class Swapping final : public FileSystem {
+  class Swapping final : public ForwardingFileSystem {
    public:
-    Swapping(FileSystem& real, std::filesystem::path input) : real_(real), input_(std::move(input)) {}
-    std::error_code open_for_reading(const std::filesystem::path& path,
-                                     std::unique_ptr<ReadableFile>& file) override {
-      return real_.open_for_reading(path, file);
-    }
-    std::error_code create_temporary(const std::filesystem::path& target,
-                                     std::unique_ptr<WritableFile>& file,
-                                     std::filesystem::path& temporary) override {
-      return real_.create_temporary(target, file, temporary);
-    }
+    Swapping(FileSystem& real, std::filesystem::path input)
+        : ForwardingFileSystem(real), input_(std::move(input)) {}
     std::error_code rename_into_place(const std::filesystem::path& from,
                                       const std::filesystem::path& to) override {
       const std::error_code error = real_.rename_into_place(from, to);
@@ -281,16 +274,8 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
       std::filesystem::rename(input_.parent_path() / "newcomer", input_);
       return error;
     }
-    std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
-    std::error_code sync_folder(const std::filesystem::path& folder) override {
-      return real_.sync_folder(folder);
-    }
-    std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
-      return real_.status(path, status);
-    }
 
    private:
-    FileSystem& real_;
     std::filesystem::path input_;
   };
   write_file(folder / "doc", pattern_bytes(4000));
@@ -306,26 +291,9 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
 
 // Reports every file `skew` bytes longer or shorter than it is, as if it
 // changed between the look and the read.
-class SkewedSizeFileSystem final : public FileSystem {
+class SkewedSizeFileSystem final : public ForwardingFileSystem {
  public:
-  SkewedSizeFileSystem(FileSystem& real, std::int64_t skew) : real_(real), skew_(skew) {}
-  std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file) override {
-    return real_.open_for_reading(path, file);
-  }
-  std::error_code create_temporary(const std::filesystem::path& target,
-                                   std::unique_ptr<WritableFile>& file,
-                                   std::filesystem::path& temporary) override {
-    return real_.create_temporary(target, file, temporary);
-  }
-  std::error_code rename_into_place(const std::filesystem::path& from,
-                                    const std::filesystem::path& to) override {
-    return real_.rename_into_place(from, to);
-  }
-  std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
-  std::error_code sync_folder(const std::filesystem::path& folder) override {
-    return real_.sync_folder(folder);
-  }
+  SkewedSizeFileSystem(FileSystem& real, std::int64_t skew) : ForwardingFileSystem(real), skew_(skew) {}
   std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
     const std::error_code error = real_.status(path, status);
     status.size = static_cast<std::uint64_t>(static_cast<std::int64_t>(status.size) + skew_);
@@ -333,7 +301,6 @@ class SkewedSizeFileSystem final : public FileSystem {
   }
 
  private:
-  FileSystem& real_;
   std::int64_t skew_;
 };
 

@@ -1,0 +1,38 @@
+// Passes every call to another file system; test wrappers override only
+// the calls they change.
+#pragma once
+
+#include "file_system.h"
+
+namespace kestrune::test {
+
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& real) : real_(real) {}
+
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file) override {
+    return real_.open_for_reading(path, file);
+  }
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    return real_.create_temporary(target, file, temporary);
+  }
+  std::error_code rename_into_place(const std::filesystem::path& temporary,
+                                    const std::filesystem::path& target) override {
+    return real_.rename_into_place(temporary, target);
+  }
+  std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
+  std::error_code sync_folder(const std::filesystem::path& folder) override {
+    return real_.sync_folder(folder);
+  }
+  std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
+    return real_.status(path, status);
+  }
+
+ protected:
+  FileSystem& real_;
+};
+
+}  // namespace kestrune::test
