@@ -3,7 +3,8 @@
 # and x86_64) and runs the x86_64 build's tests under wine64: the core's
 # tests and known-answer vectors through CryptoAPI, the Windows back ends,
 # the dialog on an Xvfb display, containers exchanged with the Linux CLI,
-# and kestrune.exe itself, with a screenshot. Fails on the first failure.
+# kestrune.exe itself, with a screenshot, and files dragged onto it from an
+# X11 program. Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -95,6 +96,17 @@ check_program_runs_and_exits_cleanly() {
   wait "$program"
 }
 
+# Files dragged from a Linux program onto kestrune.exe, on a display and in
+# a prefix of the test's own.
+check_drag_from_x11() {
+  local status=0
+  bash "$root/tests/win32/x11_drag_end_to_end.sh" "$build_dir/ui/win32/kestrune.exe" \
+    "$root/build/default/tests/ui_qt/kestrune_drag_source" "$root/build/default/cli/kestrune-cli" \
+    "$build_dir/x11_drag" || status=$?
+  [ "$status" = 77 ] && echo "drag from X11 skipped" && return
+  return "$status"
+}
+
 install_missing_packages
 export LC_ALL=C.UTF-8
 
@@ -111,7 +123,8 @@ cmake --build --preset windows-x86_64 -j "$jobs"
 ctest --preset windows-x86_64 -j "$jobs"
 
 cmake --preset default -G Ninja >/dev/null
-cmake --build --preset default -j "$jobs" --target kestrune-cli
+cmake --build --preset default -j "$jobs" --target kestrune-cli kestrune_drag_source
 check_containers_interchange
 check_program_runs_and_exits_cleanly
+check_drag_from_x11
 echo "Windows build and tests: all passed"
