@@ -10,15 +10,8 @@ set -euo pipefail
 kestrune=$1 drag_source=$2 kestrune_cli=$3 work=$4 screenshot=$5
 password='correct horse'
 
-missing=()
-for tool in Xvfb xdotool import cmp; do
-  command -v "$tool" >/dev/null || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Missing: ${missing[*]}; scripts/install-deps.sh installs them." >&2
-  [ "${CI:-}" = true ] && exit 1
-  exit 77
-fi
+source "$(dirname "$0")/../x11_session.sh"
+require_tools Xvfb xdotool import cmp timeout
 
 pids=()
 cleanup() {
@@ -27,24 +20,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Keeps a picture of the whole screen, to show what went wrong.
-fail() {
-  echo "FAIL: $*" >&2
-  import -window root "$work/failure.png" 2>/dev/null && echo "Screen at the failure: $work/failure.png" >&2
-  exit 1
-}
-
-# Runs the command until it succeeds, for up to ten seconds.
-wait_for() {
-  local what=$1
-  shift
-  for _ in $(seq 100); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for $what"
-}
-
 # Waits up to ten seconds for a process of ours to end; sets STATUS to its
 # exit status.
 await_exit() {
@@ -52,30 +27,6 @@ await_exit() {
   wait_for "process $pid to end" bash -c "! kill -0 $pid"
   STATUS=0
   wait "$pid" || STATUS=$?
-}
-
-window_named() { xdotool search --name "^$1\$" | head -n 1; }
-
-# Sets X, Y, WIDTH and HEIGHT to the window's geometry.
-read_geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
-
-# Presses on the drag source, moves in steps onto the point and releases.
-drag_to() {
-  local target_x=$1 target_y=$2 source
-  source=$(window_named 'kestrune drag source')
-  read_geometry "$source"
-  local from_x=$((X + WIDTH / 2)) from_y=$((Y + HEIGHT / 2)) steps=15
-  xdotool mousemove "$from_x" "$from_y"
-  sleep 0.2
-  xdotool mousedown 1
-  sleep 0.3
-  for step in $(seq "$steps"); do
-    xdotool mousemove $((from_x + (target_x - from_x) * step / steps)) \
-      $((from_y + (target_y - from_y) * step / steps))
-    sleep 0.05
-  done
-  sleep 0.3
-  xdotool mouseup 1
 }
 
 # Starts the drag source with FILES, drags them onto the point, and checks
@@ -101,16 +52,8 @@ stop_drag_source() {
 all_exist() { for file in "$@"; do [ -e "$file" ] || return 1; done; }
 
 rm -rf "$work"
-mkdir -p "$work/files" "$work/originals" "$work/check" "$work/runtime" "$(dirname "$screenshot")"
-chmod 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY
-
-# Xvfb picks a free display itself, so parallel runs do not collide.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for "Xvfb" test -s "$work/display"
-export DISPLAY=":$(head -n 1 "$work/display")"
+mkdir -p "$work/files" "$work/originals" "$work/check" "$(dirname "$screenshot")"
+start_xvfb
 
 cd "$work/files"
 printf 'Quarterly figures\nline two\n' >notes.txt

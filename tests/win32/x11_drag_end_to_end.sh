@@ -13,20 +13,9 @@ kestrune_exe=$1 drag_source=$2 kestrune_cli=$3 work=$4
 wine_run_script=$(cd "$(dirname "$0")/../../scripts" && pwd)/wine-run.sh
 password='correct horse'
 
-missing=()
-for tool in Xvfb xdotool import cmp timeout; do
-  command -v "$tool" >/dev/null || missing+=("$tool")
-done
-[ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || command -v wine >/dev/null ||
-  missing+=(wine64)
-for file in "$kestrune_exe" "$drag_source" "$kestrune_cli"; do
-  [ -x "$file" ] || missing+=("$file")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Missing: ${missing[*]}" >&2
-  [ "${CI:-}" = true ] && exit 1
-  exit 77
-fi
+source "$(dirname "$0")/../x11_session.sh"
+require_tools Xvfb xdotool import cmp timeout "$kestrune_exe" "$drag_source" "$kestrune_cli"
+[ -x /usr/lib/wine/wine64 ] || require_tools wine64
 
 # The test changes directory; the programs must still be found.
 kestrune_exe=$(realpath "$kestrune_exe") drag_source=$(realpath "$drag_source")
@@ -42,62 +31,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Keeps a picture of the whole screen, to show what went wrong.
-fail() {
-  echo "FAIL: $*" >&2
-  import -window root "$work/failure.png" 2>/dev/null && echo "Screen at the failure: $work/failure.png" >&2
-  exit 1
-}
-
-# Runs the command until it succeeds, for up to twenty seconds.
-wait_for() {
-  local what=$1
-  shift
-  for _ in $(seq 200); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for $what"
-}
-
-# Prints the first window with exactly this title, waiting up to a minute.
-window_named() {
-  timeout 60 xdotool search --sync --name "^$1\$" | head -n 1 | grep . || fail "no window named '$1'"
-}
-
-# Sets X, Y, WIDTH and HEIGHT to the window's geometry.
-read_geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
-
-# Presses on the drag source, moves in steps onto the point and releases.
-drag_to() {
-  local target_x=$1 target_y=$2
-  read_geometry "$(window_named 'kestrune drag source')"
-  local from_x=$((X + WIDTH / 2)) from_y=$((Y + HEIGHT / 2)) steps=20
-  xdotool mousemove "$from_x" "$from_y"
-  sleep 0.2
-  xdotool mousedown 1
-  sleep 0.3
-  for step in $(seq "$steps"); do
-    xdotool mousemove $((from_x + (target_x - from_x) * step / steps)) \
-      $((from_y + (target_y - from_y) * step / steps))
-    sleep 0.05
-  done
-  sleep 0.5
-  xdotool mouseup 1
-}
-
 rm -rf "$work"
-mkdir -p "$work/files" "$work/originals" "$work/check" "$work/runtime"
-chmod 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
-unset WAYLAND_DISPLAY
-
-# Xvfb picks a free display itself, so parallel runs do not collide. It comes
-# before the prefix: Wine's desktop process keeps the display it started on.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for "Xvfb" test -s "$work/display"
-export DISPLAY=":$(head -n 1 "$work/display")"
+mkdir -p "$work/files" "$work/originals" "$work/check"
+export LC_ALL=C.UTF-8
+# The X server comes before the prefix: Wine's desktop process keeps the
+# display it started on.
+start_xvfb
 
 # Without a window manager Wine must not wait for one to map its windows.
 KESTRUNE_WINE_TIMEOUT=180 wine_run wineboot --init >"$work/wineboot.log" 2>&1 ||
