@@ -3,7 +3,9 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "key_derivation.h"
 #include "padding.h"
@@ -41,8 +43,14 @@ class Library {
     if (context_ == nullptr) return;
     default_provider_ = OSSL_PROVIDER_load(context_, "default");
     legacy_provider_ = OSSL_PROVIDER_load(context_, "legacy");  // single DES lives here
+    for (std::size_t i = 0; i < digests_.size(); ++i)
+      digests_[i] = EVP_MD_fetch(context_, openssl_name(kAllHashes[i]), nullptr);
+    for (std::size_t i = 0; i < ciphers_.size(); ++i)
+      ciphers_[i] = EVP_CIPHER_fetch(context_, openssl_name(kAllCiphers[i]), nullptr);
   }
   ~Library() {
+    for (EVP_MD* md : digests_) EVP_MD_free(md);
+    for (EVP_CIPHER* cipher : ciphers_) EVP_CIPHER_free(cipher);
     if (legacy_provider_ != nullptr) OSSL_PROVIDER_unload(legacy_provider_);
     if (default_provider_ != nullptr) OSSL_PROVIDER_unload(default_provider_);
     OSSL_LIB_CTX_free(context_);
@@ -51,18 +59,22 @@ class Library {
   Library& operator=(const Library&) = delete;
 
   // Null when the algorithm's provider could not be loaded.
-  EVP_MD* digest(HashAlgorithm hash) {
-    return context_ == nullptr ? nullptr : EVP_MD_fetch(context_, openssl_name(hash), nullptr);
-  }
-  EVP_CIPHER* cipher(CipherAlgorithm cipher) {
-    return context_ == nullptr ? nullptr
-                               : EVP_CIPHER_fetch(context_, openssl_name(cipher), nullptr);
+  const EVP_MD* digest(HashAlgorithm hash) const { return digests_[index_of(kAllHashes, hash)]; }
+  const EVP_CIPHER* cipher(CipherAlgorithm cipher) const {
+    return ciphers_[index_of(kAllCiphers, cipher)];
   }
 
  private:
+  template <typename Algorithm, std::size_t N>
+  static std::size_t index_of(const Algorithm (&all)[N], Algorithm wanted) {
+    return static_cast<std::size_t>(std::find(all, all + N, wanted) - all);
+  }
+
   OSSL_LIB_CTX* context_;
   OSSL_PROVIDER* default_provider_ = nullptr;
   OSSL_PROVIDER* legacy_provider_ = nullptr;
+  std::array<EVP_MD*, std::size(kAllHashes)> digests_{};
+  std::array<EVP_CIPHER*, std::size(kAllCiphers)> ciphers_{};
 };
 
 Library& library() {
@@ -70,17 +82,9 @@ Library& library() {
   return instance;
 }
 
-struct DigestDeleter {
-  void operator()(EVP_MD* md) const { EVP_MD_free(md); }
-};
-struct CipherDeleter {
-  void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
-};
 struct CipherContextDeleter {
   void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
 };
-using DigestHandle = std::unique_ptr<EVP_MD, DigestDeleter>;
-using CipherHandle = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 
 constexpr std::array<unsigned char, 16> kZeroIv{};
@@ -148,25 +152,25 @@ CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, in
 class OpenSslCryptoService final : public CryptoService {
  public:
   SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
-    const DigestHandle md(library().digest(hash));
-    return md ? digest_with(md.get(), data) : SecureBytes{};
+    const EVP_MD* md = library().digest(hash);
+    return md != nullptr ? digest_with(md, data) : SecureBytes{};
   }
 
   std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
                                         std::span<const std::uint8_t> key_material) override {
-    const DigestHandle md(library().digest(hash));
-    const CipherHandle evp_cipher(library().cipher(cipher));
-    if (!md || !evp_cipher) return nullptr;
-    const SecureBytes digest = digest_with(md.get(), key_material);
+    const EVP_MD* md = library().digest(hash);
+    const EVP_CIPHER* evp_cipher = library().cipher(cipher);
+    if (md == nullptr || evp_cipher == nullptr) return nullptr;
+    const SecureBytes digest = digest_with(md, key_material);
     if (digest.size() == 0) return nullptr;
     const SecureBytes key = derive_key_bytes(
         hash, cipher, {digest.data(), digest.size()},
-        [&md](std::span<const std::uint8_t> data) { return digest_with(md.get(), data); });
+        [&md](std::span<const std::uint8_t> data) { return digest_with(md, data); });
     if (key.size() != key_length(cipher) ||
-        static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher.get())) != key.size())
+        static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher)) != key.size())
       return nullptr;
-    CipherContext encryptor = keyed_context(evp_cipher.get(), key, 1);
-    CipherContext decryptor = keyed_context(evp_cipher.get(), key, 0);
+    CipherContext encryptor = keyed_context(evp_cipher, key, 1);
+    CipherContext decryptor = keyed_context(evp_cipher, key, 0);
     if (!encryptor || !decryptor) return nullptr;
     return std::make_unique<OpenSslRecordKey>(std::move(encryptor), std::move(decryptor),
                                               block_size(cipher));
