@@ -13,6 +13,7 @@ jobs=2
 install_missing_packages() {
   local missing=()
   while read -r package; do
+    case "$package" in "" | "#"*) continue ;; esac
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$package")
   done <scripts/windows-deps.txt
