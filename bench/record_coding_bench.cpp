@@ -11,9 +11,6 @@
 #include "container.h"
 #include "crypto_service_openssl.h"
 #include "padding.h"
-#ifdef KESTRUNE_HAVE_IPSEC_MB
-#include "crypto_service_ipsec_mb.h"
-#endif
 
 namespace kestrune {
 namespace {
@@ -82,17 +79,9 @@ void code_records(benchmark::State& state, CryptoService* service, CipherAlgorit
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * plain.plain_bytes));
 }
 
-CryptoService* multi_buffer_service() {
-#ifdef KESTRUNE_HAVE_IPSEC_MB
-  return ipsec_mb_crypto_service();
-#else
-  return nullptr;
-#endif
-}
-
 void register_benchmarks() {
   const std::pair<const char*, CryptoService*> back_ends[] = {
-      {"openssl", &openssl_crypto_service()}, {"multi_buffer", multi_buffer_service()}};
+      {"openssl", &openssl_crypto_service()}, {"multi_buffer", multi_buffer_crypto_service()}};
   for (const CipherAlgorithm cipher : kAllCiphers)
     for (const Direction direction : {Direction::encrypt, Direction::decrypt})
       for (const auto& [back_end, service] : back_ends) {

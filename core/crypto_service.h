@@ -59,4 +59,7 @@ class CryptoService {
 // The back end this build was made with.
 CryptoService& native_crypto_service();
 
+// The multi-buffer back end; null where it is not built or cannot run.
+CryptoService* multi_buffer_crypto_service();
+
 }  // namespace kestrune

@@ -21,9 +21,6 @@
 #include "test_support.h"
 #include "utf8.h"
 #include "vector_file.h"
-#ifdef KESTRUNE_HAVE_IPSEC_MB
-#include "crypto_service_ipsec_mb.h"
-#endif
 
 namespace kestrune {
 
@@ -34,16 +31,8 @@ bool operator==(const RecordSlot& a, const RecordSlot& b) {
 
 namespace {
 
-CryptoService* multi_buffer_service() {
-#ifdef KESTRUNE_HAVE_IPSEC_MB
-  return ipsec_mb_crypto_service();
-#else
-  return nullptr;
-#endif
-}
-
 #define REQUIRE_MULTI_BUFFER()                                                      \
-  if (multi_buffer_service() == nullptr) GTEST_SKIP() << "no multi-buffer back end"
+  if (multi_buffer_crypto_service() == nullptr) GTEST_SKIP() << "no multi-buffer back end"
 
 // A block laid out as a container block is: each record behind a 2-byte
 // length code, with room for its padding.
@@ -113,7 +102,7 @@ struct KeyPair {
 KeyPair derive_keys(HashAlgorithm hash, CipherAlgorithm cipher,
                     std::span<const std::uint8_t> key_material) {
   KeyPair keys{openssl_crypto_service().derive_key(hash, cipher, key_material),
-               multi_buffer_service()->derive_key(hash, cipher, key_material)};
+               multi_buffer_crypto_service()->derive_key(hash, cipher, key_material)};
   EXPECT_TRUE(keys.openssl && keys.multi_buffer);
   return keys;
 }
@@ -208,7 +197,7 @@ TEST(RecordBackends, ThreadsSharingAKeyGetTheirOwnBytes) {
   REQUIRE_MULTI_BUFFER();
   const auto material = bytes_of("threads");
   const auto shared_key =
-      multi_buffer_service()->derive_key(HashAlgorithm::sha512, CipherAlgorithm::aes256, material);
+      multi_buffer_crypto_service()->derive_key(HashAlgorithm::sha512, CipherAlgorithm::aes256, material);
   ASSERT_TRUE(shared_key);
   const auto code_many_times = [&](std::uint32_t seed, bool& all_identical) {
     const auto reference =
@@ -259,7 +248,7 @@ std::unique_ptr<RecordKey> key_for(CryptoService& service, const test::VectorRow
 
 class EveryBackEnd : public testing::TestWithParam<bool> {
  protected:
-  CryptoService* service() { return GetParam() ? multi_buffer_service() : &openssl_crypto_service(); }
+  CryptoService* service() { return GetParam() ? multi_buffer_crypto_service() : &openssl_crypto_service(); }
 };
 
 // Containers that the platform's own service made are made again byte for
@@ -304,7 +293,7 @@ namespace {
 // same container through either back end, at every size and seed, and each
 // back end opens the other's container.
 TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
-  CryptoService* multi_buffer = multi_buffer_service();
+  CryptoService* multi_buffer = multi_buffer_crypto_service();
   if (multi_buffer == nullptr) GTEST_SKIP() << "no multi-buffer back end";
   std::mt19937 random(2024);
   ScratchFolder folder;
