@@ -82,15 +82,18 @@ void run_stage(std::span<Block> blocks, Ring& ring, const std::function<Outcome(
   }
 }
 
-void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages) {
+// Reads every block, and codes it too when no coder thread will.
+void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
   std::uint64_t done = 0;
   for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
     if (!ring.wait_for(index, Ring::State::free)) return;
     Block& block = blocks[index];
     if (Outcome outcome = stages.read(block); !outcome.ok()) return ring.stop(outcome);
+    if (code)
+      if (Outcome outcome = stages.code(block); !outcome.ok()) return ring.stop(outcome);
     done += block.input_bytes;
     const bool last = block.last;
-    ring.set(index, Ring::State::read);
+    ring.set(index, code ? Ring::State::coded : Ring::State::read);
     if (!stages.progress(done)) return ring.stop(Outcome::cancelled());
     if (last) return;
   }
@@ -124,7 +127,7 @@ class StageThreads {
 }  // namespace
 
 Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Overlap overlap) {
-  if (overlap.coders == 0) return run_in_turn(blocks[0], stages);
+  if (!overlap.write_behind) return run_in_turn(blocks[0], stages);
   Ring ring(blocks.size());
   bool started = true;
   {
@@ -137,7 +140,7 @@ Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Over
       started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages.code),
                               Ring::State::read, Ring::State::coded, coder, overlap.coders);
     if (started)
-      read_blocks(blocks, ring, stages);
+      read_blocks(blocks, ring, stages, overlap.coders == 0);
     else
       ring.stop(Outcome::done());
   }

@@ -1,7 +1,8 @@
 // Reading, coding and writing a file block by block. With more than one
-// block of input, the calling thread reads (and reports progress) while
-// coding and writing run on threads of their own, so the three overlap; a
-// slow cipher gets two coding threads, taking alternate blocks.
+// block of input, writing runs on a thread of its own while the calling
+// thread reads (and reports progress). A fast cipher is coded on the reading
+// thread too, so two threads share two cores without preempting each other;
+// a slow cipher gets coding threads of its own, taking alternate blocks.
 #pragma once
 
 #include <cstddef>
@@ -56,9 +57,10 @@ struct PipelineStages {
   std::function<bool(std::uint64_t done)> progress;
 };
 
-// How many threads a file's conversion uses besides the calling one.
+// Which threads a file's conversion uses besides the calling one.
 struct Overlap {
-  std::size_t coders = 0;  // 0: everything in turn on the calling thread
+  bool write_behind = false;  // false: everything in turn on the calling thread
+  std::size_t coders = 0;     // 0: the reading thread codes
 };
 
 // Runs the stages over every block of a file, in order.

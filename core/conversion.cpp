@@ -86,14 +86,14 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   return Outcome::done();
 }
 
-// Threads pay off only past one block; a slow cipher gets a second coder
-// where its key can code on two threads at once.
+// Threads pay off only past one block. A slow cipher is coded on threads of
+// its own, two where its key can code on two threads at once.
 Overlap overlap_for(std::uint64_t input_size) {
-  if (input_size <= Block::kSize) return {0};
-  const bool second_coder = is_slow_cipher(key_context_cipher()) &&
-                            key_context_key().codes_concurrently() &&
-                            std::thread::hardware_concurrency() > 1;
-  return {second_coder ? 2u : 1u};
+  if (input_size <= Block::kSize) return {};
+  if (!is_slow_cipher(key_context_cipher())) return {true, 0};
+  const bool second_coder =
+      key_context_key().codes_concurrently() && std::thread::hardware_concurrency() > 1;
+  return {true, second_coder ? 2u : 1u};
 }
 
 }  // namespace

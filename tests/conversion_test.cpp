@@ -159,6 +159,22 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
   EXPECT_EQ(folder.entries(), (std::vector<std::string>{"c.enc", "p.txt"}));
 }
 
+// Files of several blocks are coded on the reading thread (fast ciphers) or
+// on coder threads (slow ones); a refusal in either must stop every thread.
+TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
+  BrokenCryptoService useless_keys(true);
+  ConversionEnv without_coding{*file_system, front_end, fixed_clock(1), useless_keys};
+  for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::des}) {
+    set_cipher_choice(cipher);
+    write_file(folder / "long", random_bytes(5 * Block::kSize / 2, 9));
+    front_end.failures.clear();
+    const std::vector<std::filesystem::path> drop_list{folder / "long"};
+    dispatch_dropped_files(without_coding, u"pw", drop_list);
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantEncryptData)});
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"long"});
+  }
+}
+
 TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
   set_cipher_choice(CipherAlgorithm::des);
   write_file(folder / "small", random_bytes(3500, 3));
