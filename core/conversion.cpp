@@ -72,7 +72,7 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   const DirectionTexts& texts = plan.texts;
   std::unique_ptr<ReadableFile> input;
   FileStatus status;
-  if (file_system.open_for_reading(plan.input, input) || file_system.status(plan.input, status))
+  if (file_system.open_for_reading(plan.input, input, status))
     return Outcome::failed(texts.open_input);
   TemporaryOutput output(file_system);
   if (output.create(plan.output)) return Outcome::failed(texts.open_output);

@@ -101,6 +101,11 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
   return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
+FileStatus status_of(const struct stat& info) {
+  return {S_ISREG(info.st_mode), (info.st_mode & 0222) == 0, static_cast<std::uint64_t>(info.st_size),
+          static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 mode_t current_umask() {
   const mode_t mask = ::umask(022);
   ::umask(mask);
@@ -112,7 +117,7 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() : new_file_mode_(0666 & ~current_umask()), random_(std::random_device{}()) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file) override {
+                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
     // O_NONBLOCK so that a FIFO cannot hang the open; the type is checked on
     // the descriptor itself, so nothing can be swapped in between.
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -120,6 +125,7 @@ class PosixFileSystem final : public FileSystem {
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return last_error();
     if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    status = status_of(info);
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
     file = std::make_unique<PosixReadableFile>(fd.release());
@@ -175,11 +181,7 @@ class PosixFileSystem final : public FileSystem {
   std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return last_error();
-    status.is_regular = S_ISREG(info.st_mode);
-    status.read_only = (info.st_mode & 0222) == 0;
-    status.size = static_cast<std::uint64_t>(info.st_size);
-    status.device = static_cast<std::uint64_t>(info.st_dev);
-    status.file_number = static_cast<std::uint64_t>(info.st_ino);
+    status = status_of(info);
     return {};
   }
 

@@ -115,12 +115,24 @@ std::error_code check_target_name(const std::filesystem::path& target) {
   return {};
 }
 
+std::error_code status_of(HANDLE handle, FileStatus& status) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return last_error();
+  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  status.is_regular = (info.dwFileAttributes & kNotAFile) == 0;
+  status.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  status.device = info.dwVolumeSerialNumber;
+  status.file_number = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return {};
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Win32FileSystem() : random_(std::random_device{}()) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file) override {
+                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
     // Others may read along but not write: the input is deleted afterwards,
     // so it must not change underneath. A folder cannot be opened this way.
     FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -129,6 +141,7 @@ class Win32FileSystem final : public FileSystem {
     // Consoles, pipes and devices are not files to convert.
     if (GetFileType(handle.get()) != FILE_TYPE_DISK)
       return std::make_error_code(std::errc::invalid_argument);
+    if (auto error = status_of(handle.get(), status)) return error;
     file = std::make_unique<Win32ReadableFile>(handle.release());
     return {};
   }
@@ -179,15 +192,8 @@ class Win32FileSystem final : public FileSystem {
     const FileHandle handle(CreateFileW(native_name(path).c_str(), 0,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle.is_open() || !GetFileInformationByHandle(handle.get(), &info)) return last_error();
-    constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
-    status.is_regular = (info.dwFileAttributes & kNotAFile) == 0;
-    status.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    status.device = info.dwVolumeSerialNumber;
-    status.file_number = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    return {};
+    if (!handle.is_open()) return last_error();
+    return status_of(handle.get(), status);
   }
 
  private:

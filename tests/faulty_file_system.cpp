@@ -69,10 +69,10 @@ bool FaultyFileSystem::should_fail(Call call) {
 }
 
 std::error_code FaultyFileSystem::open_for_reading(const std::filesystem::path& path,
-                                                   std::unique_ptr<ReadableFile>& file) {
+                                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) {
   if (should_fail(Call::open_for_reading)) return fault_error_;
   std::unique_ptr<ReadableFile> real;
-  if (auto error = real_.open_for_reading(path, real)) return error;
+  if (auto error = real_.open_for_reading(path, real, status)) return error;
   file = std::make_unique<FaultyReadableFile>(std::move(real), *this);
   return {};
 }

@@ -109,13 +109,23 @@ FolderState SimulatedDisk::contents(const Names& names, Bytes Inode::*version) {
   return state;
 }
 
+namespace {
+
+// The inode's address is its identity: stable for as long as it exists.
+FileStatus status_of(const SimulatedDisk::Inode& inode) {
+  return {true, false, inode.content.size(), 0, reinterpret_cast<std::uintptr_t>(&inode)};
+}
+
+}  // namespace
+
 std::error_code SimulatedDisk::open_for_reading(const std::filesystem::path& path,
-                                                std::unique_ptr<ReadableFile>& file) {
+                                                std::unique_ptr<ReadableFile>& file, FileStatus& status) {
   std::lock_guard lock(mutex);
   if (!has_power()) return power_failure();
   const auto found = names_.find(name_of(path));
   if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
   file = std::make_unique<SimulatedReader>(*this, found->second);
+  status = status_of(*found->second);
   return {};
 }
 
@@ -168,8 +178,7 @@ std::error_code SimulatedDisk::status(const std::filesystem::path& path, FileSta
   if (!has_power()) return power_failure();
   const auto found = names_.find(name_of(path));
   if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
-  status = {true, false, found->second->content.size(), 0,
-            reinterpret_cast<std::uintptr_t>(found->second.get())};
+  status = status_of(*found->second);
   return {};
 }
 

@@ -49,7 +49,8 @@ class DeepFolder {
 
 Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& path) {
   std::unique_ptr<ReadableFile> file;
-  if (file_system.open_for_reading(path, file)) return {};
+  FileStatus status;
+  if (file_system.open_for_reading(path, file, status)) return {};
   Bytes bytes(1 << 16);
   std::size_t got = 0;
   if (read_fully(*file, bytes, got)) return {};
@@ -96,16 +97,18 @@ TEST_F(Win32FileSystemTest, TemporariesNeverShareANameAndKeepOthersOut) {
   ASSERT_FALSE(file_system->create_temporary(target, second, second_name));
   EXPECT_NE(first_name, second_name);
   std::unique_ptr<ReadableFile> reader;
-  EXPECT_TRUE(file_system->open_for_reading(first_name, reader));
+  FileStatus status;
+  EXPECT_TRUE(file_system->open_for_reading(first_name, reader, status));
 }
 
 TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
   std::unique_ptr<ReadableFile> file;
-  EXPECT_TRUE(file_system->open_for_reading(folder.path(), file));
-  EXPECT_TRUE(file_system->open_for_reading(L"NUL", file));
-  EXPECT_TRUE(file_system->open_for_reading(folder / "missing", file));
+  FileStatus status;
+  EXPECT_TRUE(file_system->open_for_reading(folder.path(), file, status));
+  EXPECT_TRUE(file_system->open_for_reading(L"NUL", file, status));
+  EXPECT_TRUE(file_system->open_for_reading(folder / "missing", file, status));
   write_file(folder / "plain", {7});
-  EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file));
+  EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file, status));
 }
 
 TEST_F(Win32FileSystemTest, StatusReportsReadOnlyFoldersAndWhichFile) {
@@ -117,9 +120,13 @@ TEST_F(Win32FileSystemTest, StatusReportsReadOnlyFoldersAndWhichFile) {
   EXPECT_TRUE(status.is_regular);
   EXPECT_TRUE(status.read_only);
   EXPECT_EQ(status.size, 300u);
-  FileStatus again;
-  ASSERT_FALSE(file_system->status(path, again));
-  EXPECT_TRUE(again.same_file_as(status));
+  FileStatus opened;
+  std::unique_ptr<ReadableFile> file;
+  ASSERT_FALSE(file_system->open_for_reading(path, file, opened));
+  EXPECT_TRUE(opened.same_file_as(status));
+  EXPECT_TRUE(opened.read_only);
+  EXPECT_EQ(opened.size, 300u);
+  file.reset();
   write_file(folder / "other.txt", {1});
   FileStatus other;
   ASSERT_FALSE(file_system->status(folder / "other.txt", other));
