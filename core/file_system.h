@@ -54,7 +54,8 @@ class FileSystem {
   // not whatever the name leads to a moment later. Anything else (a folder,
   // a device, a FIFO) fails without blocking.
   virtual std::error_code open_for_reading(const std::filesystem::path& path,
-                                           std::unique_ptr<ReadableFile>& file, FileStatus& status) = 0;
+                                           std::unique_ptr<ReadableFile>& file,
+                                           FileStatus& status) = 0;
 
   // Creates a new, hidden file in the folder of `target`, readable by its
   // owner only, never one that already exists. `temporary` receives its name.

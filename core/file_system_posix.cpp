@@ -102,8 +102,9 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
 }
 
 FileStatus status_of(const struct stat& info) {
-  return {S_ISREG(info.st_mode), (info.st_mode & 0222) == 0, static_cast<std::uint64_t>(info.st_size),
-          static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return {S_ISREG(info.st_mode), (info.st_mode & 0222) == 0,
+          static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino)};
 }
 
 mode_t current_umask() {
@@ -117,7 +118,8 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() : new_file_mode_(0666 & ~current_umask()), random_(std::random_device{}()) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
     // O_NONBLOCK so that a FIFO cannot hang the open; the type is checked on
     // the descriptor itself, so nothing can be swapped in between.
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));

@@ -132,7 +132,8 @@ class Win32FileSystem final : public FileSystem {
   Win32FileSystem() : random_(std::random_device{}()) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
     // Others may read along but not write: the input is deleted afterwards,
     // so it must not change underneath. A folder cannot be opened this way.
     FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ,

@@ -55,9 +55,20 @@ echo "bench-password" >"$password_file"
 
 # ---- timing ---------------------------------------------------------------
 
+# This VM's host takes back memory the guest has freed for a while and backs
+# it again page by page when it is touched, which can make one run three
+# times slower than the next. Writing and removing a file twice the size of
+# the test file just before each timed step hands every step the same kind
+# of memory, recently used, as on a machine that has been running a while.
+settle_memory() {
+  head -c "$(( (size_mib < 32 ? 64 : 2 * size_mib) << 20 ))" /dev/zero >"$work/settle"
+  rm -f "$work/settle"
+}
+
 elapsed_us=0
 # Runs "$@" and leaves its wall time in elapsed_us; preparation stays outside.
 timed() {
+  settle_memory
   local start="$EPOCHREALTIME"
   "$@" >/dev/null
   local end="$EPOCHREALTIME"

@@ -311,7 +311,8 @@ class SkewedSizeFileSystem final : public ForwardingFileSystem {
  public:
   SkewedSizeFileSystem(FileSystem& real, std::int64_t skew) : ForwardingFileSystem(real), skew_(skew) {}
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
     const std::error_code error = real_.open_for_reading(path, file, status);
     status.size = static_cast<std::uint64_t>(static_cast<std::int64_t>(status.size) + skew_);
     return error;

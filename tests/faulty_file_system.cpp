@@ -69,7 +69,8 @@ bool FaultyFileSystem::should_fail(Call call) {
 }
 
 std::error_code FaultyFileSystem::open_for_reading(const std::filesystem::path& path,
-                                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) {
+                                                   std::unique_ptr<ReadableFile>& file,
+                                                   FileStatus& status) {
   if (should_fail(Call::open_for_reading)) return fault_error_;
   std::unique_ptr<ReadableFile> real;
   if (auto error = real_.open_for_reading(path, real, status)) return error;

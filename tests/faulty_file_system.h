@@ -49,7 +49,8 @@ class FaultyFileSystem final : public FileSystem {
   std::error_code fault_error() const { return fault_error_; }
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override;
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override;
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;

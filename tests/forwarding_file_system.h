@@ -11,7 +11,8 @@ class ForwardingFileSystem : public FileSystem {
   explicit ForwardingFileSystem(FileSystem& real) : real_(real) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override {
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
     return real_.open_for_reading(path, file, status);
   }
   std::error_code create_temporary(const std::filesystem::path& target,

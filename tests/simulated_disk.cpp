@@ -119,7 +119,8 @@ FileStatus status_of(const SimulatedDisk::Inode& inode) {
 }  // namespace
 
 std::error_code SimulatedDisk::open_for_reading(const std::filesystem::path& path,
-                                                std::unique_ptr<ReadableFile>& file, FileStatus& status) {
+                                                std::unique_ptr<ReadableFile>& file,
+                                                FileStatus& status) {
   std::lock_guard lock(mutex);
   if (!has_power()) return power_failure();
   const auto found = names_.find(name_of(path));

@@ -47,7 +47,8 @@ class SimulatedDisk final : public FileSystem {
   bool has_power();
 
   std::error_code open_for_reading(const std::filesystem::path& path,
-                                   std::unique_ptr<ReadableFile>& file, FileStatus& status) override;
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override;
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;
