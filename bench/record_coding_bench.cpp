@@ -9,7 +9,7 @@
 
 #include "algorithms.h"
 #include "container.h"
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #include "padding.h"
 
 namespace kestrune {

@@ -12,7 +12,7 @@
 #include "command_line.h"
 #include "container.h"
 #include "dispatch.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "password_prompt.h"
 #include "secure_wipe.h"
 #include "utf8.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <span>
 
-#include "crypto_service.h"
+#include "crypto/crypto_service.h"
 #include "messages.h"
 
 namespace kestrune {

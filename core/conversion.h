@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "block_pipeline.h"
-#include "crypto_service.h"
-#include "file_system.h"
+#include "crypto/crypto_service.h"
+#include "files/file_system.h"
 #include "front_end.h"
 #include "messages.h"
 

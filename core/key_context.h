@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "crypto_service.h"
+#include "crypto/crypto_service.h"
 #include "secure_wipe.h"
 
 namespace kestrune {

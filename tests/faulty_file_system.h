@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune::test {
 

@@ -2,7 +2,7 @@
 // the calls they change.
 #pragma once
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune::test {
 

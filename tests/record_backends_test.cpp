@@ -15,7 +15,7 @@
 #include "container.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #include "key_context.h"
 #include "padding.h"
 #include "test_support.h"

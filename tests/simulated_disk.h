@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "file_system.h"
+#include "files/file_system.h"
 #include "test_support.h"
 
 namespace kestrune::test {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "algorithms.h"
-#include "crypto_service.h"
+#include "crypto/crypto_service.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "key_context.h"
 #include "key_derivation.h"
 #include "test_support.h"

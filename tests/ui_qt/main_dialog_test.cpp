@@ -17,7 +17,7 @@
 
 #include "algorithms.h"
 #include "dialog_driver.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "main_dialog.h"
 #include "messages.h"
 #include "scripted_core.h"

@@ -8,7 +8,7 @@
 #include "algorithms.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "test_support.h"
 
 namespace kestrune::test {

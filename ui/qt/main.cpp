@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "application_icon.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "main_dialog.h"
 
 int main(int argc, char** argv) {

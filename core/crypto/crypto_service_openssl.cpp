@@ -1,4 +1,4 @@
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>

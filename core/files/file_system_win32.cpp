@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune {
 namespace {

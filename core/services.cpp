@@ -1,11 +1,11 @@
-#include "crypto_service.h"
+#include "crypto/crypto_service.h"
 
 #ifdef _WIN32
-#include "crypto_service_cryptoapi.h"
+#include "crypto/crypto_service_cryptoapi.h"
 #else
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #ifdef KESTRUNE_HAVE_IPSEC_MB
-#include "crypto_service_ipsec_mb.h"
+#include "crypto/crypto_service_ipsec_mb.h"
 #endif
 #endif
 

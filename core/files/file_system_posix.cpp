@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune {
 namespace {

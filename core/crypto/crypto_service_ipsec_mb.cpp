@@ -1,10 +1,10 @@
-#include "crypto_service_ipsec_mb.h"
+#include "crypto/crypto_service_ipsec_mb.h"
 
 #include <intel-ipsec-mb.h>
 
 #include <array>
 
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #include "key_derivation.h"
 #include "padding.h"
 

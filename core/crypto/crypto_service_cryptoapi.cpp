@@ -1,4 +1,4 @@
-#include "crypto_service_cryptoapi.h"
+#include "crypto/crypto_service_cryptoapi.h"
 
 // clang-format off
 #include <windows.h>
