@@ -11,6 +11,7 @@
 #include "container.h"
 #include "crypto/crypto_service_openssl.h"
 #include "padding.h"
+#include "services.h"
 
 namespace kestrune {
 namespace {

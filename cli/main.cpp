@@ -12,9 +12,9 @@
 #include "command_line.h"
 #include "container.h"
 #include "dispatch.h"
-#include "files/file_system.h"
 #include "password_prompt.h"
 #include "secure_wipe.h"
+#include "services.h"
 #include "utf8.h"
 
 namespace {
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   kestrune::set_cipher_choice(options.cipher);
   const auto file_system = kestrune::make_native_file_system();
   CliFrontEnd front_end;
-  kestrune::ConversionEnv env{*file_system, front_end};
+  kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
   for (const auto& path : options.paths) {
     front_end.set_current_path(path);
     kestrune::dispatch_dropped_files(env, *password, {&path, 1});

@@ -25,14 +25,14 @@ namespace kestrune {
 using Clock = std::function<std::int64_t()>;
 std::int64_t system_clock_seconds();
 
-// What conversions run against: the file-system seam, the front end, the
-// clock, the crypto back end and the block memory (allocated once here, so
-// a front end makes one and keeps it).
+// What conversions run against: the two seams (the native ones come from
+// services.h), the front end, the clock and the block memory (allocated once
+// here, so a front end makes one and keeps it).
 struct ConversionEnv {
   FileSystem& file_system;
+  CryptoService& crypto_service;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
-  CryptoService& crypto_service = native_crypto_service();
   std::array<Block, kPipelineDepth> blocks{};
 };
 

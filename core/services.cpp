@@ -1,15 +1,28 @@
-#include "crypto/crypto_service.h"
+#include "services.h"
 
 #ifdef _WIN32
 #include "crypto/crypto_service_cryptoapi.h"
+#include "files/file_system_win32.h"
 #else
 #include "crypto/crypto_service_openssl.h"
+#include "files/file_system_posix.h"
+#endif
 #ifdef KESTRUNE_HAVE_IPSEC_MB
 #include "crypto/crypto_service_ipsec_mb.h"
 #endif
-#endif
 
 namespace kestrune {
+
+CryptoService& native_crypto_service() {
+#ifdef _WIN32
+  return cryptoapi_crypto_service();
+#else
+  // The multi-buffer library codes many records at once; it declines CPUs
+  // it cannot serve well, and OpenSSL takes over.
+  if (CryptoService* multi_buffer = multi_buffer_crypto_service()) return *multi_buffer;
+  return openssl_crypto_service();
+#endif
+}
 
 CryptoService* multi_buffer_crypto_service() {
 #ifdef KESTRUNE_HAVE_IPSEC_MB
@@ -19,15 +32,12 @@ CryptoService* multi_buffer_crypto_service() {
 #endif
 }
 
+std::unique_ptr<FileSystem> make_native_file_system() {
 #ifdef _WIN32
-CryptoService& native_crypto_service() { return cryptoapi_crypto_service(); }
+  return make_win32_file_system();
 #else
-CryptoService& native_crypto_service() {
-  // The multi-buffer library codes many records at once; it declines CPUs
-  // it cannot serve well, and OpenSSL takes over.
-  if (CryptoService* multi_buffer = multi_buffer_crypto_service()) return *multi_buffer;
-  return openssl_crypto_service();
-}
+  return make_posix_file_system();
 #endif
+}
 
 }  // namespace kestrune

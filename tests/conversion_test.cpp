@@ -12,6 +12,7 @@
 #include "encrypt.h"
 #include "forwarding_file_system.h"
 #include "messages.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -54,7 +55,7 @@ class Conversion : public ::testing::Test {
   ScratchFolder folder;
   std::unique_ptr<FileSystem> file_system = make_native_file_system();
   RecordingFrontEnd front_end;
-  ConversionEnv env{*file_system, front_end, fixed_clock(1700000000)};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1700000000)};
 };
 
 TEST_F(Conversion, RoundTripsEverySizeAndCipherAndRemovesInputs) {
@@ -148,8 +149,8 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
   write_file(folder / "c.enc", {0x10, 0x80, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   BrokenCryptoService no_keys(false);
   BrokenCryptoService useless_keys(true);
-  ConversionEnv without_keys{*file_system, front_end, fixed_clock(1), no_keys};
-  ConversionEnv without_coding{*file_system, front_end, fixed_clock(1), useless_keys};
+  ConversionEnv without_keys{*file_system, no_keys, front_end, fixed_clock(1)};
+  ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
   const std::vector<std::filesystem::path> drop_list{folder / "p.txt", folder / "c.enc"};
   dispatch_dropped_files(without_keys, u"pw", drop_list);
   dispatch_dropped_files(without_coding, u"pw", drop_list);
@@ -163,7 +164,7 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
 // on coder threads (slow ones); a refusal in either must stop every thread.
 TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
   BrokenCryptoService useless_keys(true);
-  ConversionEnv without_coding{*file_system, front_end, fixed_clock(1), useless_keys};
+  ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
   for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::des}) {
     set_cipher_choice(cipher);
     write_file(folder / "long", random_bytes(5 * Block::kSize / 2, 9));
@@ -264,7 +265,7 @@ TEST_F(Conversion, OutputGetsTheModeOfANewFile) {
   const mode_t saved = ::umask(027);
   auto masked_file_system = make_native_file_system();
   ::umask(saved);
-  ConversionEnv masked{*masked_file_system, front_end, fixed_clock(5)};
+  ConversionEnv masked{*masked_file_system, native_crypto_service(), front_end, fixed_clock(5)};
   write_file(folder / "m", pattern_bytes(10));
   const std::vector<std::filesystem::path> paths{folder / "m"};
   dispatch_dropped_files(masked, u"pw", paths);
@@ -296,7 +297,7 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
   };
   write_file(folder / "doc", pattern_bytes(4000));
   Swapping swapping(*file_system, folder / "doc");
-  ConversionEnv env_swapping{swapping, front_end, fixed_clock(5)};
+  ConversionEnv env_swapping{swapping, native_crypto_service(), front_end, fixed_clock(5)};
   const std::vector<std::filesystem::path> paths{folder / "doc"};
   dispatch_dropped_files(env_swapping, u"pw", paths);
   EXPECT_TRUE(front_end.failures.empty());
@@ -327,7 +328,7 @@ TEST_F(Conversion, InputThatChangesSizeWhileReadIsAFailure) {
   for (std::int64_t skew : {-1, 1}) {
     SCOPED_TRACE("skew " + std::to_string(skew));
     SkewedSizeFileSystem skewed(*file_system, skew);
-    ConversionEnv changing{skewed, front_end, fixed_clock(5)};
+    ConversionEnv changing{skewed, native_crypto_service(), front_end, fixed_clock(5)};
     write_file(folder / "grows", plain);
     front_end.failures.clear();
     const std::vector<std::filesystem::path> paths{folder / "grows"};
@@ -362,7 +363,7 @@ TEST_F(Conversion, CancellingLeavesInputsAndSkipsTheRestOfTheDrop) {
   write_file(folder / "big", big);
   write_file(folder / "next", {'n'});
   ImpatientFrontEnd impatient;
-  ConversionEnv cancellable{*file_system, impatient, fixed_clock(5)};
+  ConversionEnv cancellable{*file_system, native_crypto_service(), impatient, fixed_clock(5)};
   const std::vector<std::filesystem::path> paths{folder / "big", folder / "next"};
   dispatch_dropped_files(cancellable, u"pw", paths);
   EXPECT_EQ(impatient.failures, 0);

@@ -11,6 +11,7 @@
 #include "encrypt.h"
 #include "faulty_file_system.h"
 #include "messages.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -72,7 +73,7 @@ struct Scenario {
 };
 
 void convert(Scenario& scenario, FileSystem& file_system, RecordingFrontEnd& front_end) {
-  ConversionEnv env{file_system, front_end, fixed_clock(1234)};
+  ConversionEnv env{file_system, native_crypto_service(), front_end, fixed_clock(1234)};
   scenario.direction.convert(env, scenario.folder / scenario.direction.input, u"pw");
 }
 
@@ -83,7 +84,7 @@ void prepare(Scenario& scenario) {
   write_file(scenario.folder / "data.bin", plain);
   RecordingFrontEnd front_end;
   auto file_system = make_native_file_system();
-  ConversionEnv env{*file_system, front_end, fixed_clock(1234)};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1234)};
   encrypt_file(env, scenario.folder / "data.bin", u"pw");
   const Bytes container = read_file(scenario.folder / "data.bin.enc");
   const bool encrypting = &scenario.direction == &kEncryption;

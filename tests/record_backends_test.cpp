@@ -13,11 +13,12 @@
 
 #include "algorithms.h"
 #include "container.h"
+#include "crypto/crypto_service_openssl.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "crypto/crypto_service_openssl.h"
 #include "key_context.h"
 #include "padding.h"
+#include "services.h"
 #include "test_support.h"
 #include "utf8.h"
 #include "vector_file.h"
@@ -312,12 +313,12 @@ TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
     Bytes containers[2];
     CryptoService* services[2] = {&openssl_crypto_service(), multi_buffer};
     for (int side = 0; side < 2; ++side) {
-      ConversionEnv env{*file_system, front_end, fixed_clock(seconds), *services[side]};
+      ConversionEnv env{*file_system, *services[side], front_end, fixed_clock(seconds)};
       write_file(folder / "f", plain);
       encrypt_file(env, folder / "f", u"same password");
       containers[side] = read_file(folder / "f.enc");
       // The other back end opens it.
-      ConversionEnv other{*file_system, front_end, fixed_clock(0), *services[1 - side]};
+      ConversionEnv other{*file_system, *services[1 - side], front_end, fixed_clock(0)};
       decrypt_file(other, folder / "f.enc", u"same password");
       EXPECT_EQ(read_file(folder / "f"), plain);
     }

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "algorithms.h"
-#include "crypto/crypto_service.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "files/file_system.h"
 #include "key_context.h"
 #include "key_derivation.h"
+#include "services.h"
 #include "test_support.h"
 #include "utf8.h"
 #include "vector_file.h"
@@ -69,7 +68,8 @@ void check_container_vector(const VectorRow& row) {
   ScratchFolder folder;
   RecordingFrontEnd front_end;
   auto file_system = make_native_file_system();
-  ConversionEnv env{*file_system, front_end, fixed_clock(std::stoll(row.at("seed")))};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end,
+                    fixed_clock(std::stoll(row.at("seed")))};
   const Bytes plain = pattern_bytes(std::stoul(row.at("plain_size")));
   const auto plain_path = folder / "plain.bin";
   write_file(plain_path, plain);

@@ -56,10 +56,4 @@ class CryptoService {
                                                 std::span<const std::uint8_t> key_material) = 0;
 };
 
-// The back end this build was made with.
-CryptoService& native_crypto_service();
-
-// The multi-buffer back end; null where it is not built or cannot run.
-CryptoService* multi_buffer_crypto_service();
-
 }  // namespace kestrune

@@ -76,7 +76,4 @@ class FileSystem {
   virtual std::error_code status(const std::filesystem::path& path, FileStatus& status) = 0;
 };
 
-// The operating system's own file system.
-std::unique_ptr<FileSystem> make_native_file_system();
-
 }  // namespace kestrune

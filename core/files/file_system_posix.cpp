@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "files/file_system.h"
+#include "files/file_system_posix.h"
 
 namespace kestrune {
 namespace {
@@ -194,6 +194,6 @@ class PosixFileSystem final : public FileSystem {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> make_native_file_system() { return std::make_unique<PosixFileSystem>(); }
+std::unique_ptr<FileSystem> make_posix_file_system() { return std::make_unique<PosixFileSystem>(); }
 
 }  // namespace kestrune

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "files/file_system.h"
+#include "files/file_system_win32.h"
 
 namespace kestrune {
 namespace {
@@ -203,6 +203,6 @@ class Win32FileSystem final : public FileSystem {
 
 }  // namespace
 
-std::unique_ptr<FileSystem> make_native_file_system() { return std::make_unique<Win32FileSystem>(); }
+std::unique_ptr<FileSystem> make_win32_file_system() { return std::make_unique<Win32FileSystem>(); }
 
 }  // namespace kestrune

@@ -17,10 +17,10 @@
 
 #include "algorithms.h"
 #include "dialog_driver.h"
-#include "files/file_system.h"
 #include "main_dialog.h"
 #include "messages.h"
 #include "scripted_core.h"
+#include "services.h"
 
 namespace kestrune::qt::testing {
 namespace {

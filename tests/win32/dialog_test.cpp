@@ -16,6 +16,7 @@
 #include "decrypt.h"
 #include "main_dialog.h"
 #include "resource_ids.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -189,7 +190,7 @@ class MainDialogTest : public ::testing::Test {
     set_cipher_choice(cipher);
     RecordingFrontEnd front_end;
     auto file_system = make_native_file_system();
-    ConversionEnv env{*file_system, front_end};
+    ConversionEnv env{*file_system, native_crypto_service(), front_end};
     decrypt_file(env, container, password);
     EXPECT_TRUE(front_end.failures.empty());
     return read_file(container.parent_path() / container.stem());

@@ -8,7 +8,7 @@
 #include "algorithms.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "files/file_system.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -67,7 +67,7 @@ class Win32FileSystemTest : public ::testing::Test {
   ScratchFolder folder;
   std::unique_ptr<FileSystem> file_system = make_native_file_system();
   RecordingFrontEnd front_end;
-  ConversionEnv env{*file_system, front_end, fixed_clock(1700000000)};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1700000000)};
 };
 
 TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt) {

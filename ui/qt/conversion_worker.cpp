@@ -6,6 +6,7 @@
 #include "container.h"
 #include "messages.h"
 #include "secure_wipe.h"
+#include "services.h"
 
 namespace kestrune::qt {
 
@@ -15,7 +16,7 @@ Failure unreachable_item_failure(const DroppedItem& item) {
 
 ConversionWorker::ConversionWorker(FileSystem& file_system, DropConverter convert)
     : convert_(std::move(convert)),
-      env_{file_system, *this},
+      env_{file_system, native_crypto_service(), *this},
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
 ConversionWorker::~ConversionWorker() { stop(); }

@@ -2,8 +2,8 @@
 #include <QApplication>
 
 #include "application_icon.h"
-#include "files/file_system.h"
 #include "main_dialog.h"
+#include "services.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -4,13 +4,14 @@
 #include "dispatch.h"
 #include "drop.h"
 #include "resource_ids.h"
+#include "services.h"
 
 namespace kestrune::win32 {
 
 MainDialog::MainDialog(HINSTANCE instance)
     : instance_(instance),
       file_system_(make_native_file_system()),
-      env_{*file_system_, front_end_} {}
+      env_{*file_system_, native_crypto_service(), front_end_} {}
 
 INT_PTR MainDialog::run() {
   return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, procedure,
