@@ -17,8 +17,8 @@
 
 #include "algorithms.h"
 #include "dialog_driver.h"
-#include "main_dialog.h"
 #include "messages.h"
+#include "qt/main_dialog.h"
 #include "scripted_core.h"
 #include "services.h"
 

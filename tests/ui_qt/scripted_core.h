@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "algorithms.h"
-#include "conversion_worker.h"
 #include "messages.h"
+#include "qt/conversion_worker.h"
 
 namespace kestrune::qt::testing {
 

@@ -14,10 +14,10 @@
 
 #include "algorithms.h"
 #include "decrypt.h"
-#include "main_dialog.h"
-#include "resource_ids.h"
 #include "services.h"
 #include "test_support.h"
+#include "win32/main_dialog.h"
+#include "win32/resource_ids.h"
 
 namespace kestrune::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "application_icon.h"
-#include "main_dialog.h"
+#include "qt/main_dialog.h"
 #include "services.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "main_dialog.h"
+#include "qt/main_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>

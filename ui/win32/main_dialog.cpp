@@ -1,4 +1,4 @@
-#include "main_dialog.h"
+#include "win32/main_dialog.h"
 
 #include "algorithms.h"
 #include "dispatch.h"

@@ -1,7 +1,7 @@
 // kestrune.exe: the main dialog is the whole application.
 #include <windows.h>
 
-#include "main_dialog.h"
+#include "win32/main_dialog.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   kestrune::win32::MainDialog dialog(instance);
