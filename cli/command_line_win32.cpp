@@ -1,14 +1,9 @@
 #include "command_line.h"
 
-#ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
-#endif
 
 namespace kestrune {
-
-#ifdef _WIN32
-
 namespace {
 
 std::string to_utf8(std::wstring_view text) {
@@ -37,20 +32,5 @@ std::filesystem::path path_from_argument(std::string_view argument) {
 }
 
 std::string printable_path(const std::filesystem::path& path) { return to_utf8(path.native()); }
-
-#else
-
-std::vector<std::string> command_line_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
-}
-
-// Bytes as given: POSIX names need not be UTF-8.
-std::filesystem::path path_from_argument(std::string_view argument) {
-  return std::filesystem::path(argument);
-}
-
-std::string printable_path(const std::filesystem::path& path) { return path.native(); }
-
-#endif
 
 }  // namespace kestrune
