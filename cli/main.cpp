@@ -39,8 +39,8 @@ constexpr const char* kUsage =
     "Exit status: 0 when every path converted, 1 when any failed, 2 for a usage error.\n";
 
 struct Options {
-  kestrune::HashAlgorithm hash = kestrune::HashAlgorithm::sha256;
-  kestrune::CipherAlgorithm cipher = kestrune::CipherAlgorithm::aes256;
+  kestrune::HashAlgorithm hash = kestrune::kDefaultChoices.hash;
+  kestrune::CipherAlgorithm cipher = kestrune::kDefaultChoices.cipher;
   bool password_from_stdin = false;
   std::vector<std::filesystem::path> paths;
 };

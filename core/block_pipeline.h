@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 
+#include "container.h"
 #include "crypto/crypto_service.h"
 #include "messages.h"
 
@@ -33,7 +34,7 @@ struct Outcome {
 struct Block {
   static constexpr std::size_t kSize = std::size_t{1} << 19;
   // The most records a block can hold: bodies of one cipher block.
-  static constexpr std::size_t kMaxRecords = kSize / (2 + 8) + 1;
+  static constexpr std::size_t kMaxRecords = kSize / kMinRecordSize + 1;
   std::unique_ptr<std::uint8_t[]> byte_storage =
       std::make_unique_for_overwrite<std::uint8_t[]>(kSize);
   std::unique_ptr<RecordSlot[]> slot_storage =

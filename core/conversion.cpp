@@ -77,9 +77,12 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   TemporaryOutput output(file_system);
   if (output.create(plan.output)) return Outcome::failed(texts.open_output);
   KeyContextGuard key_context;
-  if (!open_key_context(password, env.crypto_service)) return Outcome::failed(texts.start);
+  const Choices choices = current_choices();
+  RecordKey* key = open_key_context(password, choices, env.crypto_service);
+  if (key == nullptr) return Outcome::failed(texts.start);
+  const RecordCoding coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, output.file(), plan.input, status.size};
-  if (Outcome coded = plan.code_records(env, streams); !coded.ok()) return coded;
+  if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
   if (output.commit()) return Outcome::failed(texts.write);
   input.reset();  // Windows cannot delete a file that is still open
   if (may_remove_input(file_system, plan.input, status)) file_system.remove(plan.input);
@@ -88,11 +91,11 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
 
 // Threads pay off only past one block. A slow cipher is coded on threads of
 // its own, two where its key can code on two threads at once.
-Overlap overlap_for(std::uint64_t input_size) {
+Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
   if (input_size <= Block::kSize) return {};
-  if (!is_slow_cipher(key_context_cipher())) return {true, 0};
+  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0};
   const bool second_coder =
-      key_context_key().codes_concurrently() && std::thread::hardware_concurrency() > 1;
+      coding.key.codes_concurrently() && std::thread::hardware_concurrency() > 1;
   return {true, second_coder ? 2u : 1u};
 }
 
@@ -125,12 +128,13 @@ Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
                                                                 : Outcome::done();
 }
 
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages) {
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+                   PipelineStages stages) {
   stages.progress = [&env, &streams](std::uint64_t done) {
     env.front_end.progress(streams.input_path, done, streams.input_size);
     return !env.front_end.cancel_requested();
   };
-  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size));
+  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size, coding));
 }
 
 }  // namespace kestrune

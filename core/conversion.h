@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "algorithms.h"
 #include "block_pipeline.h"
 #include "crypto/crypto_service.h"
 #include "files/file_system.h"
@@ -53,12 +54,20 @@ struct DirectionTexts {
   Failure write;
 };
 
+// What one file's records are coded with, fixed when its conversion starts:
+// the open key, the choices it was made for and the cipher's block size.
+struct RecordCoding {
+  RecordKey& key;
+  Choices choices;
+  std::size_t cipher_block;
+};
+
 struct ConversionPlan {
   std::filesystem::path input;
   std::filesystem::path output;
   const DirectionTexts& texts;
-  // Codes every record with the open key context.
-  std::function<Outcome(ConversionEnv&, RecordStreams&)> code_records;
+  // Codes every record of the open streams.
+  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCoding&)> code_records;
 };
 
 // Runs `plan` with the wait cursor shown and reports its failure, if any.
@@ -73,6 +82,7 @@ Outcome write_block(WritableFile& output, const Block& block, Failure failure);
 
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages);
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+                   PipelineStages stages);
 
 }  // namespace kestrune

@@ -27,13 +27,14 @@ class BrokenCryptoService final : public CryptoService {
  public:
   explicit BrokenCryptoService(bool keys_work) : keys_work_(keys_work) {}
   SecureBytes digest(HashAlgorithm, std::span<const std::uint8_t>) override { return {}; }
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm,
+  std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm cipher,
                                         std::span<const std::uint8_t>) override {
     struct UselessKey final : RecordKey {
-      bool encrypt(RecordBatch) override { return false; }
-      bool decrypt(RecordBatch) override { return false; }
+      using RecordKey::RecordKey;
+      bool do_encrypt(RecordBatch) override { return false; }
+      bool do_decrypt(RecordBatch) override { return false; }
     };
-    return keys_work_ ? std::make_unique<UselessKey>() : nullptr;
+    return keys_work_ ? std::make_unique<UselessKey>(block_size(cipher)) : nullptr;
   }
 
  private:
@@ -43,8 +44,8 @@ class BrokenCryptoService final : public CryptoService {
 class Conversion : public ::testing::Test {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
 
   void drop(std::initializer_list<std::filesystem::path> paths, std::u16string_view password = u"pw") {
@@ -183,7 +184,7 @@ TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
   const Bytes container = read_file(folder / "small.enc");
   std::vector<std::size_t> record_ends{0};
   for (std::size_t at = 0; at < container.size();) {
-    at += 2 + decode_length_code(static_cast<std::uint16_t>(container[at] | container[at + 1] << 8));
+    at += kLengthCodeSize + load_length_code(std::span(container).subspan(at));
     record_ends.push_back(at);
   }
   ASSERT_GE(record_ends.size(), 3u);

@@ -230,11 +230,8 @@ std::vector<std::uint32_t> comma_separated(const std::string& text) {
 }
 
 void write_length_codes(Batch& batch) {
-  for (const RecordSlot& slot : batch.slots) {
-    const std::uint16_t code = encode_length_code(slot.length);
-    batch.block[slot.offset - 2] = static_cast<std::uint8_t>(code & 0xFF);
-    batch.block[slot.offset - 1] = static_cast<std::uint8_t>(code >> 8);
-  }
+  for (const RecordSlot& slot : batch.slots)
+    store_length_code(std::span(batch.block).subspan(slot.offset - kLengthCodeSize), slot.length);
 }
 
 std::unique_ptr<RecordKey> key_for(CryptoService& service, const test::VectorRow& row,
@@ -278,6 +275,45 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
     ++checked;
   }
   EXPECT_EQ(checked, 1400);
+}
+
+// A batch that does not fit its block, or holds a body no reader could take,
+// is refused before any record of it is coded.
+TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
+  if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
+  const auto key = service()->derive_key(HashAlgorithm::sha256, CipherAlgorithm::aes128,
+                                         bytes_of("pw"));
+  ASSERT_TRUE(key);
+  std::mt19937 random(5);
+  Batch plain = random_plain_batch(random, 5, 16);
+  Batch encrypted = plain;
+  ASSERT_TRUE(key->encrypt(encrypted.view()));
+  // Room behind the records, so that only the last slot is wrong.
+  constexpr std::uint32_t kRoom = 2 * kRecordBufferSize;
+  for (Batch* batch : {&plain, &encrypted}) batch->block.resize(batch->block.size() + kRoom);
+  const auto end = static_cast<std::uint32_t>(plain.block.size());
+  struct LastSlot {
+    bool encrypting;
+    RecordSlot slot;
+  };
+  const LastSlot last_slots[] = {
+      {true, {end, 1}},                           // no room at all
+      {true, {end - 16, 16}},                     // its padding block would pass the end
+      {true, {end - kRoom, kRecordBufferSize}},   // padded past the reader's buffer
+      {false, {end - 16, 0}},                     // an empty body
+      {false, {end - 32, 24}},                    // not whole blocks
+      {false, {end - 16, 32}},                    // past the end
+      {false, {end - kRoom, kRecordBufferSize + 16}},  // past the reader's buffer
+  };
+  for (const LastSlot& last : last_slots) {
+    SCOPED_TRACE(testing::Message() << (last.encrypting ? "encrypting" : "decrypting") << " at "
+                                    << last.slot.offset << " length " << last.slot.length);
+    Batch batch = last.encrypting ? plain : encrypted;
+    batch.slots.back() = last.slot;
+    const Batch before = batch;
+    EXPECT_FALSE(last.encrypting ? key->encrypt(batch.view()) : key->decrypt(batch.view()));
+    EXPECT_EQ(batch, before);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(RecordBackends, EveryBackEnd, testing::Bool(), [](const auto& info) {
@@ -325,8 +361,8 @@ TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
     EXPECT_TRUE(containers[0] == containers[1]);
   }
   EXPECT_TRUE(front_end.failures.empty());
-  set_hash_choice(HashAlgorithm::sha256);
-  set_cipher_choice(CipherAlgorithm::aes256);
+  set_hash_choice(kDefaultChoices.hash);
+  set_cipher_choice(kDefaultChoices.cipher);
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
 class ContainerVectors : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
 };
 

@@ -4,6 +4,7 @@
 // with an all-zero IV and PKCS#5 padding. Back ends never see files.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -25,22 +26,38 @@ struct RecordBatch {
   std::span<RecordSlot> records;
 };
 
+// Every record is a message of its own, coded from this IV.
+alignas(16) inline constexpr std::array<std::uint8_t, kMaxBlockSize> kZeroIv{};
+
 class RecordKey {
  public:
+  explicit RecordKey(std::size_t block_size) : block_size_(block_size) {}
   virtual ~RecordKey() = default;
 
   // Encrypts every record in place. On entry a slot's length is its chunk
-  // length and the block has room for the padded body behind the offset; on
-  // success the length is the body length. False leaves the block undefined.
-  virtual bool encrypt(RecordBatch batch) = 0;
+  // length; on success it is the body length. False, before anything is
+  // coded, when a padded body would not fit the block behind its offset or
+  // the reader's record buffer; otherwise false leaves the block undefined.
+  bool encrypt(RecordBatch batch);
 
   // Decrypts every record in place. On entry a slot's length is its body
-  // length, a nonzero multiple of the block size; on success it is the plain
-  // length. False when any record's padding is not valid.
-  virtual bool decrypt(RecordBatch batch) = 0;
+  // length; on success it is the plain length. False, before anything is
+  // coded, when a body is not a valid body length or does not fit the
+  // block; otherwise false when any record's padding is not valid.
+  bool decrypt(RecordBatch batch);
 
   // True when two threads may code separate batches with this key at once.
   virtual bool codes_concurrently() const { return false; }
+
+  std::size_t cipher_block_size() const { return block_size_; }
+
+ protected:
+  // The back end's coding of a batch that encrypt() or decrypt() checked.
+  virtual bool do_encrypt(RecordBatch batch) = 0;
+  virtual bool do_decrypt(RecordBatch batch) = 0;
+
+ private:
+  std::size_t block_size_;
 };
 
 class CryptoService {

@@ -157,8 +157,8 @@ class DialogDriver {
 class MainDialogTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
 
   // Runs the dialog here while `script` drives it from another thread;

@@ -1,5 +1,7 @@
 #include "win32/main_dialog.h"
 
+#include <algorithm>
+
 #include "algorithms.h"
 #include "dispatch.h"
 #include "drop.h"
@@ -7,6 +9,16 @@
 #include "services.h"
 
 namespace kestrune::win32 {
+namespace {
+
+// The radio button of `choice`: the buttons of `all` have consecutive ids
+// from `first_id`, in the same order.
+template <typename Algorithm, std::size_t N>
+int radio_id(const Algorithm (&all)[N], Algorithm choice, int first_id) {
+  return first_id + static_cast<int>(std::find(all, all + N, choice) - all);
+}
+
+}  // namespace
 
 MainDialog::MainDialog(HINSTANCE instance)
     : instance_(instance),
@@ -44,10 +56,12 @@ INT_PTR MainDialog::handle(UINT message, WPARAM wparam) {
 // TRUE puts the focus on the first tab stop, the password field.
 INT_PTR MainDialog::initialise() {
   DragAcceptFiles(window_, TRUE);
-  CheckRadioButton(window_, IDC_SHA1, IDC_MD5, IDC_SHA256);
-  set_hash_choice(HashAlgorithm::sha256);
-  CheckRadioButton(window_, IDC_DES, IDC_AES256, IDC_AES256);
-  set_cipher_choice(CipherAlgorithm::aes256);
+  CheckRadioButton(window_, IDC_SHA1, IDC_MD5,
+                   radio_id(kAllHashes, kDefaultChoices.hash, IDC_SHA1));
+  set_hash_choice(kDefaultChoices.hash);
+  CheckRadioButton(window_, IDC_DES, IDC_AES256,
+                   radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
+  set_cipher_choice(kDefaultChoices.cipher);
   return TRUE;
 }
 
