@@ -23,13 +23,7 @@
 #include "utf8.h"
 #include "vector_file.h"
 
-namespace kestrune {
-
-// Found by argument lookup, so it lives beside RecordSlot.
-bool operator==(const RecordSlot& a, const RecordSlot& b) {
-  return a.offset == b.offset && a.length == b.length;
-}
-
+namespace kestrune::test {
 namespace {
 
 #define REQUIRE_MULTI_BUFFER()                                                      \
@@ -76,7 +70,7 @@ Batch laid_out(std::span<const std::uint32_t> chunk_lengths, std::span<const std
 Batch random_batch(std::mt19937& random, std::span<const std::uint32_t> chunk_lengths,
                    std::size_t cipher_block) {
   const auto total = std::accumulate(chunk_lengths.begin(), chunk_lengths.end(), std::size_t{0});
-  return laid_out(chunk_lengths, test::random_bytes(total, random()), cipher_block);
+  return laid_out(chunk_lengths, random_bytes(total, random()), cipher_block);
 }
 
 Batch random_plain_batch(std::mt19937& random, std::size_t records, std::size_t cipher_block) {
@@ -234,9 +228,9 @@ void write_length_codes(Batch& batch) {
     store_length_code(std::span(batch.block).subspan(slot.offset - kLengthCodeSize), slot.length);
 }
 
-std::unique_ptr<RecordKey> key_for(CryptoService& service, const test::VectorRow& row,
+std::unique_ptr<RecordKey> key_for(CryptoService& service, const VectorRow& row,
                                    CipherAlgorithm cipher) {
-  const test::Bytes utf8 = test::from_hex(row.at("password_utf8_hex"));
+  const Bytes utf8 = from_hex(row.at("password_utf8_hex"));
   const auto password = utf8_to_utf16(std::string(utf8.begin(), utf8.end()));
   const auto hash = hash_from_label(row.at("hash"));
   if (!password || !hash) return nullptr;
@@ -254,21 +248,21 @@ class EveryBackEnd : public testing::TestWithParam<bool> {
 TEST_P(EveryBackEnd, RemakesStoredContainers) {
   if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
   int checked = 0;
-  for (const test::VectorRow& row : test::read_vector_file("container_vectors.tsv")) {
+  for (const VectorRow& row : read_vector_file("container_vectors.tsv")) {
     if (row.at("records") == "0") continue;
     SCOPED_TRACE(row.at("id"));
     const CipherAlgorithm cipher = cipher_from_label(row.at("cipher")).value();
     const auto key = key_for(*service(), row, cipher);
     ASSERT_TRUE(key);
     const Batch plain = laid_out(comma_separated(row.at("chunk_lengths")),
-                                 test::pattern_bytes(std::stoul(row.at("plain_size"))),
+                                 pattern_bytes(std::stoul(row.at("plain_size"))),
                                  block_size(cipher));
     Batch container = plain;
     ASSERT_TRUE(key->encrypt(container.view()));
     write_length_codes(container);
     const SecureBytes digest =
         openssl_crypto_service().digest(HashAlgorithm::sha256, container.block);
-    ASSERT_EQ(test::to_hex(digest.data(), digest.size()), row.at("container_sha256"));
+    ASSERT_EQ(to_hex(digest.data(), digest.size()), row.at("container_sha256"));
 
     ASSERT_TRUE(key->decrypt(container.view()));
     ASSERT_TRUE(same_chunks(container, plain));
@@ -320,11 +314,6 @@ INSTANTIATE_TEST_SUITE_P(RecordBackends, EveryBackEnd, testing::Bool(), [](const
   return std::string(info.param ? "multi_buffer" : "openssl");
 });
 
-}  // namespace
-}  // namespace kestrune
-
-namespace kestrune::test {
-namespace {
 
 // Whole files: the same plain file, password, choices and second make the
 // same container through either back end, at every size and seed, and each

@@ -18,6 +18,7 @@ namespace kestrune {
 struct RecordSlot {
   std::uint32_t offset;
   std::uint32_t length;
+  bool operator==(const RecordSlot&) const = default;
 };
 
 // Many records coded by one call, so a back end can work on several at once.
