@@ -78,7 +78,7 @@ TEST_F(Conversion, RoundTripsEverySizeAndCipherAndRemovesInputs) {
   EXPECT_FALSE(front_end.busy_changes.back());
 }
 
-TEST_F(Conversion, HundredBytesMakeOneRecordOfTheDocumentedSize) {
+TEST_F(Conversion, HundredBytesMakeOneRecordOf114Bytes) {
   write_file(folder / "report.txt", pattern_bytes(100));
   drop({folder / "report.txt"});
   Bytes container = read_file(folder / "report.txt.enc");
