@@ -25,8 +25,7 @@ SecureBytes password_key_material(std::u16string_view password);
 
 // Derives the key for `choices` through `service`. The key, valid until the
 // context closes; null when it cannot be made, the context then closed.
-RecordKey* open_key_context(std::u16string_view password, Choices choices,
-                            CryptoService& service);
+RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service);
 
 // Releases the key. Safe to call when the context is closed.
 void close_key_context();

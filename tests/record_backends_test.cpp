@@ -275,8 +275,8 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
 // is refused before any record of it is coded.
 TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
   if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
-  const auto key = service()->derive_key(HashAlgorithm::sha256, CipherAlgorithm::aes128,
-                                         bytes_of("pw"));
+  const auto key =
+      service()->derive_key(HashAlgorithm::sha256, CipherAlgorithm::aes128, bytes_of("pw"));
   ASSERT_TRUE(key);
   std::mt19937 random(5);
   Batch plain = random_plain_batch(random, 5, 16);
@@ -291,12 +291,12 @@ TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
     RecordSlot slot;
   };
   const LastSlot last_slots[] = {
-      {true, {end, 1}},                           // no room at all
-      {true, {end - 16, 16}},                     // its padding block would pass the end
-      {true, {end - kRoom, kRecordBufferSize}},   // padded past the reader's buffer
-      {false, {end - 16, 0}},                     // an empty body
-      {false, {end - 32, 24}},                    // not whole blocks
-      {false, {end - 16, 32}},                    // past the end
+      {true, {end, 1}},                                // no room at all
+      {true, {end - 16, 16}},                          // its padding block would pass the end
+      {true, {end - kRoom, kRecordBufferSize}},        // padded past the reader's buffer
+      {false, {end - 16, 0}},                          // an empty body
+      {false, {end - 32, 24}},                         // not whole blocks
+      {false, {end - 16, 32}},                         // past the end
       {false, {end - kRoom, kRecordBufferSize + 16}},  // past the reader's buffer
   };
   for (const LastSlot& last : last_slots) {
