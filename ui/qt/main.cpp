@@ -4,8 +4,10 @@
 #include "application_icon.h"
 #include "file_system.h"
 #include "main_dialog.h"
+#include "secure_wipe.h"
 
 int main(int argc, char** argv) {
+  kestrune::keep_process_out_of_dumps();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrune"));
   // Lets the desktop match the window to its .desktop entry and icon.

@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include "main_dialog.h"
+#include "secure_wipe.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  kestrune::keep_process_out_of_dumps();
   kestrune::win32::MainDialog dialog(instance);
   dialog.run();
   return 0;
