@@ -29,6 +29,11 @@ class RecordKey {
  public:
   virtual ~RecordKey() = default;
 
+  // Whatever a back end keeps in its key object (round keys) lives on
+  // secret pages. Key schedules kept inside a library are the library's.
+  static void* operator new(std::size_t size) { return allocate_secret_pages(size); }
+  static void operator delete(void* data, std::size_t size) { release_secret_pages(data, size); }
+
   // Encrypts every record in place. On entry a slot's length is its chunk
   // length and the block has room for the padded body behind the offset; on
   // success the length is the body length. False leaves the block undefined.
