@@ -165,14 +165,17 @@ int main(int argc, char** argv) {
   if (const auto status = parse_arguments(kestrune::command_line_arguments(argc, argv), options))
     return *status;
 
-  std::string error;
-  const kestrune::PasswordLine password_utf8 = obtain_password(options, error);
-  if (!error.empty()) return usage_error(error);
-  // An empty password's key is the same for everyone: a script's unset
-  // variable must not encrypt under it and remove the plain file.
-  if (password_utf8.text().empty() && !options.allow_empty_password)
-    return usage_error("the password is empty (use --allow-empty-password to accept it)");
-  const auto password = kestrune::utf8_to_utf16(password_utf8.text());
+  std::optional<kestrune::SecretU16String> password;
+  {  // the UTF-8 form goes (wiped) as soon as the UTF-16 one is made
+    std::string error;
+    const kestrune::PasswordLine password_utf8 = obtain_password(options, error);
+    if (!error.empty()) return usage_error(error);
+    // An empty password's key is the same for everyone: a script's unset
+    // variable must not encrypt under it and remove the plain file.
+    if (password_utf8.text().empty() && !options.allow_empty_password)
+      return usage_error("the password is empty (use --allow-empty-password to accept it)");
+    password = kestrune::utf8_to_utf16(password_utf8.text());
+  }
   if (!password) return usage_error("the password is not valid UTF-8");
 
   kestrune::set_hash_choice(options.hash);

@@ -14,6 +14,7 @@
 #endif
 
 namespace kestrune {
+namespace {
 
 // Reads one line, a byte at a time so nothing past its ending is taken,
 // into a buffer sized once: growth would leave copies behind. `read_byte`
@@ -29,6 +30,7 @@ PasswordLine read_password_line(ReadByte read_byte) {
     if (length == line.bytes.size()) return {PasswordLine::Status::too_long, {}};
     line.bytes.data()[length++] = static_cast<std::uint8_t>(byte);
   }
+  secure_wipe(&byte, sizeof byte);
   if (length > 0 && line.bytes.data()[length - 1] == '\r') --length;
   if (length > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
   line.bytes.resize_down(length);
@@ -36,6 +38,8 @@ PasswordLine read_password_line(ReadByte read_byte) {
   line.status = ended_empty ? PasswordLine::Status::none : PasswordLine::Status::read;
   return line;
 }
+
+}  // namespace
 
 #ifdef _WIN32
 
