@@ -1,5 +1,7 @@
 #include "utf8.h"
 
+#include <algorithm>
+
 namespace kestrune {
 namespace {
 
@@ -14,7 +16,7 @@ int sequence_length(unsigned char lead) {
 
 constexpr char32_t kMinimumForLength[] = {0, 0, 0x80, 0x800, 0x10000};
 
-void append_utf16(std::u16string& out, char32_t code_point) {
+void append_utf16(SecretU16String& out, char32_t code_point) {
   if (code_point < 0x10000) {
     out.push_back(static_cast<char16_t>(code_point));
     return;
@@ -26,8 +28,11 @@ void append_utf16(std::u16string& out, char32_t code_point) {
 
 }  // namespace
 
-std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
-  std::u16string out;
+std::optional<SecretU16String> utf8_to_utf16(std::string_view text) {
+  SecretU16String out;
+  // Room for the whole text at once (never more units than bytes), and never
+  // the inline buffer: growth or a move would leave copies behind.
+  out.reserve(std::max(text.size(), out.capacity() + 1));
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const int length = sequence_length(lead);

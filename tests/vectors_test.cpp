@@ -15,7 +15,7 @@
 namespace kestrune::test {
 namespace {
 
-std::u16string password_of(const VectorRow& row) {
+SecretU16String password_of(const VectorRow& row) {
   const Bytes utf8 = from_hex(row.at("password_utf8_hex"));
   return utf8_to_utf16(std::string(utf8.begin(), utf8.end())).value();
 }
@@ -37,7 +37,7 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
     SCOPED_TRACE(row.at("hash") + "/" + row.at("cipher") + " password " + row.at("password"));
     const HashAlgorithm hash = hash_of(row);
     const CipherAlgorithm cipher = cipher_of(row);
-    const std::u16string password = password_of(row);
+    const SecretU16String password = password_of(row);
     ASSERT_EQ(password.size(), std::stoul(row.at("n")));
 
     const SecureBytes material = password_key_material(password);
@@ -75,7 +75,7 @@ void check_container_vector(const VectorRow& row) {
   write_file(plain_path, plain);
   set_hash_choice(hash_of(row));
   set_cipher_choice(cipher_of(row));
-  const std::u16string password = password_of(row);
+  const SecretU16String password = password_of(row);
 
   encrypt_file(env, plain_path, password);
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;

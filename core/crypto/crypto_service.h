@@ -35,6 +35,11 @@ class RecordKey {
   explicit RecordKey(std::size_t block_size) : block_size_(block_size) {}
   virtual ~RecordKey() = default;
 
+  // Whatever a back end keeps in its key object (round keys) lives on
+  // secret pages. Key schedules kept inside a library are the library's.
+  static void* operator new(std::size_t size) { return allocate_secret_pages(size); }
+  static void operator delete(void* data, std::size_t size) { release_secret_pages(data, size); }
+
   // Encrypts every record in place. On entry a slot's length is its chunk
   // length; on success it is the body length. False, before anything is
   // coded, when a padded body would not fit the block behind its offset or

@@ -94,7 +94,7 @@ void MainDialog::drop_files(HDROP drop) {
 }
 
 void MainDialog::convert_drop(HDROP drop) {
-  const std::u16string password = read_password_field(window_, IDC_PASSWORD);
+  const SecretU16String password = read_password_field(window_, IDC_PASSWORD);
   const std::vector<std::filesystem::path> paths = dropped_paths(drop);
   dispatch_dropped_files(env_, password, paths);
   DragFinish(drop);
