@@ -11,4 +11,9 @@ namespace kestrune {
 // make a key nobody can reproduce.
 std::optional<std::u16string> utf8_to_utf16(std::string_view text);
 
+// Text safe to print on a terminal as one line: control characters, bytes
+// that are not UTF-8 and the backslash become escapes (\n, \x1b, \xff, \\),
+// in the manner of `ls --quoting-style=escape`.
+std::string escaped_for_terminal(std::string_view text);
+
 }  // namespace kestrune

@@ -50,12 +50,15 @@ struct DirectionTexts {
   Failure open_output;
   Failure start;
   Failure read;
+  Failure data;
   Failure write;
 };
 
+// Nothing here allocates, so running out of memory is caught inside the
+// conversion, as a failure of the step it hit.
 struct ConversionPlan {
-  std::filesystem::path input;
-  std::filesystem::path output;
+  const std::filesystem::path& input;
+  std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
   // Codes every record with the open key context.
   std::function<Outcome(ConversionEnv&, RecordStreams&)> code_records;

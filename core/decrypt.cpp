@@ -9,9 +9,9 @@
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted, kCantOpenDecryptionFile,
+constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted,   kCantOpenDecryptionFile,
                                           kCantStartDecryption, kCantReadEncrypted,
-                                          kCantWriteDecryptionFile};
+                                          kCantDecryptData,     kCantWriteDecryptionFile};
 
 struct ParsedBlock {
   std::size_t records = 0;
@@ -104,14 +104,14 @@ Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams) {
   DecryptionStages stages(streams);
   return run_stages(env, streams,
                     {[&](Block& block) { return stages.read(block); }, DecryptionStages::code,
-                     [&](Block& block) { return stages.write(block); }, {}});
+                     [&](Block& block) { return stages.write(block); }, {}, kCantDecryptData});
 }
 
 }  // namespace
 
 void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
-  const ConversionPlan plan{path, plain_name_for(path), kDecryptionTexts, decrypt_records};
+  const ConversionPlan plan{path, plain_name_for, kDecryptionTexts, decrypt_records};
   convert_file(env, plan, password);
 }
 

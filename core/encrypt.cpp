@@ -10,9 +10,9 @@
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kEncryptionTexts{kCantOpenSource, kCantOpenEncryptionFile,
+constexpr DirectionTexts kEncryptionTexts{kCantOpenSource,      kCantOpenEncryptionFile,
                                           kCantStartEncryption, kCantReadSource,
-                                          kCantWriteEncryptionFile};
+                                          kCantEncryptData,     kCantWriteEncryptionFile};
 
 // The largest a record can grow: a 2047-byte chunk padded to 2048.
 constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + 2048;
@@ -121,7 +121,7 @@ Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, std::uint32_
   EncryptionStages stages(streams, seed);
   return run_stages(env, streams,
                     {[&](Block& block) { return stages.read(block); }, EncryptionStages::code,
-                     [&](Block& block) { return stages.write(block); }, {}});
+                     [&](Block& block) { return stages.write(block); }, {}, kCantEncryptData});
 }
 
 }  // namespace
@@ -130,7 +130,7 @@ void encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
   // The time is taken once per file: the same second gives the same chunks.
   const auto seed = static_cast<std::uint32_t>(env.clock());
-  const ConversionPlan plan{path, container_name_for(path), kEncryptionTexts,
+  const ConversionPlan plan{path, container_name_for, kEncryptionTexts,
                             [seed](ConversionEnv& e, RecordStreams& s) {
                               return encrypt_records(e, s, seed);
                             }};

@@ -40,6 +40,26 @@ class Descriptor {
   int fd_;
 };
 
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileStatus status_of(const struct stat& info) {
+  FileStatus status;
+  status.is_regular = S_ISREG(info.st_mode);
+  status.read_only = (info.st_mode & 0222) == 0;
+  status.size = static_cast<std::uint64_t>(info.st_size);
+  status.device = static_cast<std::uint64_t>(info.st_dev);
+  status.file_number = static_cast<std::uint64_t>(info.st_ino);
+  status.modified = nanoseconds(info.st_mtim);
+  status.changed = nanoseconds(info.st_ctim);
+  status.permissions = info.st_mode & 0777;
+  status.owner = info.st_uid;
+  status.group = info.st_gid;
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
+  return status;
+}
+
 class PosixReadableFile final : public ReadableFile {
  public:
   explicit PosixReadableFile(int fd) : fd_(fd) {}
@@ -54,10 +74,24 @@ class PosixReadableFile final : public ReadableFile {
       if (errno != EINTR) return last_error();
     }
   }
+  std::error_code status(FileStatus& status) override {
+    struct stat info {};
+    if (::fstat(fd_.get(), &info) != 0) return last_error();
+    status = status_of(info);
+    return {};
+  }
 
  private:
   Descriptor fd_;
 };
+
+// Giving a file away is for root; anyone may keep a group they belong to.
+// Neither refusal is an error: the file stays the user's own.
+std::error_code take_owner(int fd, const FileStatus& input) {
+  if (::fchown(fd, input.owner, input.group) == 0) return {};
+  if (errno == EPERM && ::fchown(fd, static_cast<uid_t>(-1), input.group) == 0) return {};
+  return errno == EPERM ? std::error_code{} : last_error();
+}
 
 class PosixWritableFile final : public WritableFile {
  public:
@@ -72,6 +106,11 @@ class PosixWritableFile final : public WritableFile {
       data = data.subspan(static_cast<std::size_t>(n));
     }
     return {};
+  }
+  // The owner first: a change of owner may clear mode bits.
+  std::error_code take_permissions(const FileStatus& input) override {
+    if (auto error = take_owner(fd_.get(), input)) return error;
+    return ::fchmod(fd_.get(), input.permissions & 0777) == 0 ? std::error_code{} : last_error();
   }
   std::error_code sync() override {
     return ::fsync(fd_.get()) == 0 ? std::error_code{} : last_error();
@@ -101,33 +140,53 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
   return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
-FileStatus status_of(const struct stat& info) {
-  return {S_ISREG(info.st_mode), (info.st_mode & 0222) == 0,
-          static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_dev),
-          static_cast<std::uint64_t>(info.st_ino)};
+// A name that cannot become a file: none at all, or one naming a folder.
+bool names_no_file(const std::filesystem::path& target) {
+  const std::filesystem::path name = target.filename();
+  return name.empty() || name == "." || name == "..";
 }
 
-mode_t current_umask() {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
+// Looks before opening: opening a device can have effects of its own (a
+// tape rewinds, a watchdog starts), and a FIFO would block.
+std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return last_error();
+  through_link = S_ISLNK(info.st_mode);
+  if (through_link && ::stat(path.c_str(), &info) != 0) return last_error();
+  return S_ISREG(info.st_mode) ? std::error_code{}
+                               : std::make_error_code(std::errc::invalid_argument);
+}
+
+// An existing file under the output's name is replaced only where the user
+// could write it; its mode bits decide, as for inputs, so root is refused
+// too.
+std::error_code check_target_writable(const std::filesystem::path& target) {
+  if (names_no_file(target)) return std::make_error_code(std::errc::is_a_directory);
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) != 0) return {};
+  if (S_ISDIR(existing.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+  if ((existing.st_mode & 0222) == 0) return std::make_error_code(std::errc::permission_denied);
+  return {};
 }
 
 class PosixFileSystem final : public FileSystem {
  public:
-  PosixFileSystem() : new_file_mode_(0666 & ~current_umask()), random_(std::random_device{}()) {}
+  PosixFileSystem() : random_(std::random_device{}()) {}
 
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
                                    FileStatus& status) override {
-    // O_NONBLOCK so that a FIFO cannot hang the open; the type is checked on
-    // the descriptor itself, so nothing can be swapped in between.
+    bool through_link = false;
+    if (auto error = check_is_regular_file(path, through_link)) return error;
+    // O_NONBLOCK so that a FIFO swapped in since the look cannot hang the
+    // open; the type is checked again on the descriptor itself.
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) return last_error();
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return last_error();
     if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
     status = status_of(info);
+    status.through_symbolic_link = through_link;
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
     file = std::make_unique<PosixReadableFile>(fd.release());
@@ -145,9 +204,7 @@ class PosixFileSystem final : public FileSystem {
         name_length > 143 ? ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX) : -1;
     if (name_max > 0 && name_length > static_cast<std::size_t>(name_max))
       return std::make_error_code(std::errc::filename_too_long);
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
-      return std::make_error_code(std::errc::is_a_directory);
+    if (auto error = check_target_writable(target)) return error;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path name =
           target.parent_path() / hidden_temporary_name(target.filename().native(), random_);
@@ -164,7 +221,6 @@ class PosixFileSystem final : public FileSystem {
 
   std::error_code rename_into_place(const std::filesystem::path& temporary,
                                     const std::filesystem::path& target) override {
-    if (::chmod(temporary.c_str(), new_file_mode_) != 0) return last_error();
     return ::rename(temporary.c_str(), target.c_str()) == 0 ? std::error_code{} : last_error();
   }
 
@@ -188,7 +244,6 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  mode_t new_file_mode_;
   std::mt19937_64 random_;
 };
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <random>
 #include <string>
 
@@ -53,9 +54,30 @@ DWORD chunk_size(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
 }
 
+std::int64_t ticks(const LARGE_INTEGER& time) { return time.QuadPart; }
+
+std::error_code status_of(HANDLE handle, FileStatus& status) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO times{};
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times))
+    return last_error();
+  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  status.is_regular = (info.dwFileAttributes & kNotAFile) == 0;
+  status.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  status.device = info.dwVolumeSerialNumber;
+  status.file_number = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  status.modified = ticks(times.LastWriteTime);
+  status.changed = ticks(times.ChangeTime);
+  status.links = info.nNumberOfLinks;
+  return {};
+}
+
 class Win32ReadableFile final : public ReadableFile {
  public:
   explicit Win32ReadableFile(HANDLE handle) : file_(handle) {}
+  std::error_code status(FileStatus& status) override { return status_of(file_.get(), status); }
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     DWORD got = 0;
     bytes_read = 0;
@@ -81,6 +103,8 @@ class Win32WritableFile final : public WritableFile {
     }
     return {};
   }
+  // New files take the folder's inherited access rules instead.
+  std::error_code take_permissions(const FileStatus&) override { return {}; }
   std::error_code sync() override {
     return FlushFileBuffers(file_.get()) ? std::error_code{} : last_error();
   }
@@ -103,27 +127,48 @@ std::wstring hidden_temporary_name(const std::wstring& target_name, std::mt19937
   return L"." + stem + L".kestrune-" + tag + L".tmp";
 }
 
-// The final name must be possible before any work is done for it: no name
-// longer than a folder entry may be, and no folder in its place.
+// The final name must be possible before any work is done for it: a name,
+// no longer than a folder entry may be, no folder in its place, and no
+// read-only file, which the rename would refuse only at the very end.
 std::error_code check_target_name(const std::filesystem::path& target) {
   constexpr std::size_t kMaxNameLength = 255;
-  if (target.filename().native().size() > kMaxNameLength)
-    return std::make_error_code(std::errc::filename_too_long);
-  const DWORD attributes = GetFileAttributesW(native_name(target).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+  const std::wstring name = target.filename().native();
+  if (name.empty() || name == L"." || name == L"..")
     return std::make_error_code(std::errc::is_a_directory);
+  if (name.size() > kMaxNameLength) return std::make_error_code(std::errc::filename_too_long);
+  const DWORD attributes = GetFileAttributesW(native_name(target).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::make_error_code(std::errc::is_a_directory);
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return std::make_error_code(std::errc::permission_denied);
   return {};
 }
 
-std::error_code status_of(HANDLE handle, FileStatus& status) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info)) return last_error();
-  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
-  status.is_regular = (info.dwFileAttributes & kNotAFile) == 0;
-  status.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  status.device = info.dwVolumeSerialNumber;
-  status.file_number = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+// Names that lead to devices wherever they stand: CON, NUL, COM1 and the
+// like (with any extension), and the device namespace.
+bool names_a_device(const std::filesystem::path& path) {
+  if (path.native().starts_with(LR"(\\.\)")) return true;
+  std::wstring stem = path.filename().native();
+  stem = stem.substr(0, std::min(stem.find(L'.'), stem.find(L':')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (wchar_t& c : stem) c = static_cast<wchar_t>(towupper(c));
+  static constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                                L"CONOUT$", L"CLOCK$"};
+  for (const wchar_t* device : kDevices)
+    if (stem == device) return true;
+  return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+         stem[3] >= L'0' && stem[3] <= L'9';
+}
+
+// Looks before opening: opening a device can have effects of its own.
+std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
+  if (names_a_device(path)) return std::make_error_code(std::errc::invalid_argument);
+  const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+    return std::make_error_code(std::errc::invalid_argument);
+  through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return {};
 }
 
@@ -134,6 +179,8 @@ class Win32FileSystem final : public FileSystem {
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
                                    FileStatus& status) override {
+    bool through_link = false;
+    if (auto error = check_is_regular_file(path, through_link)) return error;
     // Others may read along but not write: the input is deleted afterwards,
     // so it must not change underneath. A folder cannot be opened this way.
     FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -143,6 +190,7 @@ class Win32FileSystem final : public FileSystem {
     if (GetFileType(handle.get()) != FILE_TYPE_DISK)
       return std::make_error_code(std::errc::invalid_argument);
     if (auto error = status_of(handle.get(), status)) return error;
+    status.through_symbolic_link = through_link;
     file = std::make_unique<Win32ReadableFile>(handle.release());
     return {};
   }

@@ -17,6 +17,9 @@ class FaultyReadableFile final : public ReadableFile {
     // With no data left to give, the error cannot wait for the next read.
     return error || bytes_read > 0 ? error : faults_.fault_error();
   }
+  std::error_code status(FileStatus& status) override {
+    return faults_.should_fail(Call::input_status) ? faults_.fault_error() : real_->status(status);
+  }
 
  private:
   std::unique_ptr<ReadableFile> real_;
@@ -35,6 +38,10 @@ class FaultyWritableFile final : public WritableFile {
       return faults_.fault_error();
     }
     return real_->write(data);
+  }
+  std::error_code take_permissions(const FileStatus& input) override {
+    return faults_.should_fail(Call::take_permissions) ? faults_.fault_error()
+                                                       : real_->take_permissions(input);
   }
   std::error_code sync() override {
     return faults_.should_fail(Call::sync) ? faults_.fault_error() : real_->sync();
@@ -57,7 +64,8 @@ class FaultyWritableFile final : public WritableFile {
 std::string_view name_of(Call call) {
   static constexpr std::string_view kNames[kCallKinds] = {
       "open_for_reading", "read",   "create_temporary", "write",       "sync",
-      "close",            "rename", "remove",           "sync_folder", "status"};
+      "close",            "rename", "remove",           "sync_folder", "status",
+      "take_permissions", "input_status"};
   return kNames[static_cast<std::size_t>(call)];
 }
 

@@ -23,8 +23,10 @@ enum class Call {
   remove,
   sync_folder,
   status,
+  take_permissions,
+  input_status,
 };
-inline constexpr std::size_t kCallKinds = 10;
+inline constexpr std::size_t kCallKinds = 12;
 std::string_view name_of(Call call);
 
 class FaultyFileSystem final : public FileSystem {

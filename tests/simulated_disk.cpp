@@ -22,6 +22,7 @@ class SimulatedReader final : public ReadableFile {
     position_ += bytes_read;
     return {};
   }
+  std::error_code status(FileStatus& status) override;
 
  private:
   SimulatedDisk& disk_;
@@ -38,6 +39,11 @@ class SimulatedWriter final : public WritableFile {
     if (!disk_.has_power()) return power_failure();
     inode_->content.insert(inode_->content.end(), data.begin(), data.end());
     return {};
+  }
+  // Permissions are not simulated; the call can still meet a power failure.
+  std::error_code take_permissions(const FileStatus&) override {
+    std::lock_guard lock(disk_.mutex);
+    return disk_.has_power() ? std::error_code{} : power_failure();
   }
   std::error_code sync() override {
     std::lock_guard lock(disk_.mutex);
@@ -113,7 +119,18 @@ namespace {
 
 // The inode's address is its identity: stable for as long as it exists.
 FileStatus status_of(const SimulatedDisk::Inode& inode) {
-  return {true, false, inode.content.size(), 0, reinterpret_cast<std::uintptr_t>(&inode)};
+  FileStatus status;
+  status.is_regular = true;
+  status.size = inode.content.size();
+  status.file_number = reinterpret_cast<std::uintptr_t>(&inode);
+  return status;
+}
+
+std::error_code SimulatedReader::status(FileStatus& status) {
+  std::lock_guard lock(disk_.mutex);
+  if (!disk_.has_power()) return power_failure();
+  status = status_of(*inode_);
+  return {};
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "decrypt.h"
 #include "encrypt.h"
 #include "file_system.h"
+#include "forwarding_file_system.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -105,6 +106,9 @@ TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
   std::unique_ptr<ReadableFile> file;
   FileStatus status;
   EXPECT_TRUE(file_system->open_for_reading(folder.path(), file, status));
+  // Device names are refused before anything is opened.
+  for (const wchar_t* device : {L"NUL", L"con", L"COM1", L"lpt2.txt", L"nul.tar.gz", LR"(\\.\NUL)"})
+    EXPECT_TRUE(file_system->open_for_reading(folder.path() / device, file, status));
   EXPECT_TRUE(file_system->open_for_reading(L"NUL", file, status));
   EXPECT_TRUE(file_system->open_for_reading(folder / "missing", file, status));
   write_file(folder / "plain", {7});
@@ -149,13 +153,59 @@ TEST_F(Win32FileSystemTest, ImpossibleOutputNamesAreOpenFailures) {
   std::filesystem::create_directory(folder / "dir");
   write_file(folder / "dir.enc", {});
   decrypt_file(env, folder / "dir.enc", u"pw");
-  ASSERT_EQ(front_end.failures.size(), 1u);
-  EXPECT_EQ(front_end.failures[0].text, "Can't open decryption file.");
-  EXPECT_TRUE(exists_long(folder / "dir.enc"));
-  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"dir", "dir.enc"}));
+  // A container whose plain name is empty, or names the folder.
+  std::filesystem::create_directory(folder / "sub");
+  for (const char* name : {".enc", "..enc"}) {
+    write_file(folder / "sub" / name, {1, 2});
+    decrypt_file(env, folder / "sub" / name, u"pw");
+  }
+  // An existing read-only file, which the rename would refuse at the end.
+  write_file(folder / "a", pattern_bytes(3000));
+  write_file(folder / "a.enc", {'o', 'l', 'd'});
+  SetFileAttributesW((folder / "a.enc").c_str(), FILE_ATTRIBUTE_READONLY);
+  encrypt_file(env, folder / "a", u"pw");
+  SetFileAttributesW((folder / "a.enc").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(front_end.failures,
+            (std::vector<ShownFailure>{{"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open encryption file.", "File open ERROR"}}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a", "a.enc", "dir", "dir.enc", "sub"}));
+  EXPECT_EQ(read_file(folder / "a.enc"), (Bytes{'o', 'l', 'd'}));
 }
 
-// DeleteFileW leaves a read-only file alone; the container is made anyway.
+// Sharing keeps writers out while the input is read, but its times can
+// still be set; a change of them means the input is not what was read.
+TEST_F(Win32FileSystemTest, InputWhoseTimesChangeDuringItsConversionIsKept) {
+  class Touching final : public ForwardingFileSystem {
+   public:
+    using ForwardingFileSystem::ForwardingFileSystem;
+    std::error_code open_for_reading(const std::filesystem::path& path,
+                                     std::unique_ptr<ReadableFile>& file,
+                                     FileStatus& status) override {
+      const std::error_code error = real_.open_for_reading(path, file, status);
+      const HANDLE other = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+      FILETIME later{};
+      GetSystemTimeAsFileTime(&later);
+      later.dwHighDateTime += 1;
+      EXPECT_TRUE(SetFileTime(other, nullptr, nullptr, &later));
+      CloseHandle(other);
+      return error;
+    }
+  };
+  write_file(folder / "doc", pattern_bytes(70000));
+  Touching touching(*file_system);
+  ConversionEnv touching_env{touching, front_end, fixed_clock(5)};
+  encrypt_file(touching_env, folder / "doc", u"pw");
+  EXPECT_EQ(front_end.failures,
+            (std::vector<ShownFailure>{{"Can't read source file.", "Encrypt ERROR"}}));
+  EXPECT_EQ(folder.entries(), std::vector<std::string>{"doc"});
+}
+
+// DeleteFileW leaves a read-only file alone; the container is made anyway,
+// and the input is named as kept.
 TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   const auto path = folder / "locked.txt";
   write_file(path, pattern_bytes(5000));
@@ -165,6 +215,13 @@ TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   EXPECT_TRUE(exists_long(path));
   EXPECT_TRUE(exists_long(folder / "locked.txt.enc"));
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Another name of the file keeps its contents.
+  write_file(folder / "linked", pattern_bytes(50));
+  ASSERT_TRUE(CreateHardLinkW((folder / "other-name").c_str(), (folder / "linked").c_str(), nullptr));
+  encrypt_file(env, folder / "linked", u"pw");
+  EXPECT_EQ(front_end.kept, (std::vector<std::string>{"it has no write permission",
+                                                      "it has other hard links, which keep its contents"}));
+  EXPECT_EQ(read_file(folder / "other-name"), pattern_bytes(50));
 }
 
 // A plain path just under the limit gives a container name and a temporary
