@@ -43,14 +43,17 @@ class TemporaryOutput {
   // Gives the output the input's permissions and puts its bytes on disk.
   std::error_code finish(const FileStatus& input) {
     if (auto error = file_->take_permissions(input)) return error;
-    if (auto error = file_->sync()) return error;
-    return file_->close();
+    return file_->sync();
   }
 
-  // Puts the finished output under its final name, durably.
+  // Puts the finished output under its final name, durably, making sure
+  // both names led to it: no name swapped for a link is renamed or kept.
   std::error_code place() {
-    if (auto error = file_system_.rename_into_place(path_, target_)) return error;
+    if (auto error = file_->check_name()) return error;
+    if (auto error = file_->rename_into_place()) return error;
     renamed_ = true;
+    if (auto error = file_->check_name()) return error;
+    if (auto error = file_->close()) return error;
     return file_system_.sync_folder(target_.parent_path());
   }
 
@@ -72,17 +75,18 @@ bool unchanged_since_opened(ReadableFile& input, const FileStatus& opened) {
 
 // Removes the converted input, or tells the front end why its contents
 // stay. The platform cannot delete a read-only file and keeps it; Linux
-// would delete it regardless of its mode, so the mode decides here. A name
-// that now leads to another file than the one converted is kept too: that
-// file was put there by someone else while we worked.
+// would delete it regardless of its mode, so the mode decides here. A link
+// stays with the file it leads to. A name that now leads to another file
+// than the one converted is kept too: that file was put there by someone
+// else while we worked.
 void remove_input(FileSystem& file_system, FrontEnd& front_end, const std::filesystem::path& input,
                   const FileStatus& converted) {
   if (converted.read_only) return front_end.input_kept(kKeptReadOnly, {});
-  FileStatus now;
-  if (auto error = file_system.status(input, now)) return front_end.input_kept(kKeptUncheckable, error);
-  if (!now.same_file_as(converted)) return front_end.input_kept(kKeptReplaced, {});
-  if (auto error = file_system.remove(input)) return front_end.input_kept(kKeptUnremovable, error);
   if (converted.through_symbolic_link) return front_end.input_kept(kKeptBehindLink, {});
+  bool another_file = false;
+  if (auto error = file_system.remove_input(input, converted, another_file))
+    return front_end.input_kept(kKeptUnremovable, error);
+  if (another_file) return front_end.input_kept(kKeptReplaced, {});
   if (converted.links > 1) front_end.input_kept(kKeptOtherLinks, {});
 }
 

@@ -61,6 +61,13 @@ class WritableFile {
   virtual std::error_code take_permissions(const FileStatus& input) = 0;
   // Flushes what was written to stable storage.
   virtual std::error_code sync() = 0;
+  // Checks that the file's name (the temporary's, or the target's once
+  // renamed) still leads to this open file: in a folder others may write
+  // to, a name can be swapped for a link at any moment.
+  virtual std::error_code check_name() = 0;
+  // Renames the open file onto the target it was created for, replacing any
+  // file there in one step.
+  virtual std::error_code rename_into_place() = 0;
   virtual std::error_code close() = 0;
 };
 
@@ -76,24 +83,25 @@ class FileSystem {
                                            FileStatus& status) = 0;
 
   // Creates a new, hidden file in the folder of `target`, readable by its
-  // owner only, never one that already exists. `temporary` receives its name.
+  // owner only, never one that already exists, under a name drawn from the
+  // system's random source. `temporary` receives its name.
   // Fails before creating anything when `target` cannot be written: no name,
   // a folder, or an existing file without write permission.
   virtual std::error_code create_temporary(const std::filesystem::path& target,
                                            std::unique_ptr<WritableFile>& file,
                                            std::filesystem::path& temporary) = 0;
 
-  // Renames the closed temporary onto `target`, replacing any file there in
-  // one step.
-  virtual std::error_code rename_into_place(const std::filesystem::path& temporary,
-                                            const std::filesystem::path& target) = 0;
-
+  // Removes a temporary left by a failure.
   virtual std::error_code remove(const std::filesystem::path& path) = 0;
+
+  // Removes the file `path` leads to, but only when it is `converted`, the
+  // very file that was read; `another_file` tells when it is not, and then
+  // nothing is removed.
+  virtual std::error_code remove_input(const std::filesystem::path& path,
+                                       const FileStatus& converted, bool& another_file) = 0;
 
   // Makes the renames and removals in `folder` durable.
   virtual std::error_code sync_folder(const std::filesystem::path& folder) = 0;
-
-  virtual std::error_code status(const std::filesystem::path& path, FileStatus& status) = 0;
 };
 
 // The operating system's own file system.

@@ -31,7 +31,6 @@ inline constexpr Failure kCantWriteDecryptionFile{"Can't write decryption file."
 // Why an input still holds its contents after a successful conversion.
 inline constexpr std::string_view kKeptReadOnly = "it has no write permission";
 inline constexpr std::string_view kKeptReplaced = "its name now leads to another file";
-inline constexpr std::string_view kKeptUncheckable = "it could not be checked";
 inline constexpr std::string_view kKeptUnremovable = "it could not be removed";
 inline constexpr std::string_view kKeptBehindLink =
     "it is a symbolic link; the file it leads to keeps its contents";

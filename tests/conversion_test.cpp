@@ -286,9 +286,8 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
    public:
     Swapping(FileSystem& real, std::filesystem::path input)
         : ForwardingFileSystem(real), input_(std::move(input)) {}
-    std::error_code rename_into_place(const std::filesystem::path& from,
-                                      const std::filesystem::path& to) override {
-      const std::error_code error = real_.rename_into_place(from, to);
+    std::error_code sync_folder(const std::filesystem::path& folder) override {
+      const std::error_code error = real_.sync_folder(folder);
       write_file(input_.parent_path() / "newcomer", {'n', 'e', 'w'});
       std::filesystem::rename(input_.parent_path() / "newcomer", input_);
       return error;

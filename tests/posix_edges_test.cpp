@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "decrypt.h"
 #include "dispatch.h"
 #include "encrypt.h"
@@ -183,9 +185,95 @@ TEST_F(PosixEdges, InputsWhoseContentsStayAreNamed) {
   EXPECT_EQ(front_end.kept, (std::vector<std::string>{std::string(kKeptBehindLink),
                                                       std::string(kKeptOtherLinks),
                                                       std::string(kKeptReadOnly)}));
-  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"link.enc", "linked.enc", "locked",
-                                                        "locked.enc", "other-name", "target"}));
+  EXPECT_EQ(folder.entries(),
+            (std::vector<std::string>{"link", "link.enc", "linked.enc", "locked", "locked.enc",
+                                      "other-name", "target"}));
   EXPECT_EQ(read_file(folder / "target"), pattern_bytes(40));
+}
+
+// Another account in a shared folder: just after a call of the conversion's
+// output file it moves the named file away and leaves a symbolic link to
+// `victim` in its place; the temporary's name after its flush, or the final
+// name just after the rename.
+class NameSwappingFileSystem final : public ForwardingFileSystem {
+ public:
+  NameSwappingFileSystem(FileSystem& real, std::filesystem::path victim, bool after_rename)
+      : ForwardingFileSystem(real), victim_(std::move(victim)), after_rename_(after_rename) {}
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    struct Swapping final : WritableFile {
+      std::unique_ptr<WritableFile> real;
+      std::filesystem::path name, victim;
+      bool after_rename = false;
+      std::error_code swap(std::error_code error) const {
+        std::filesystem::rename(name, name.native() + ".moved");
+        std::filesystem::create_symlink(victim, name);
+        return error;
+      }
+      std::error_code write(std::span<const std::uint8_t> data) override { return real->write(data); }
+      std::error_code take_permissions(const FileStatus& input) override {
+        return real->take_permissions(input);
+      }
+      std::error_code sync() override { return after_rename ? real->sync() : swap(real->sync()); }
+      std::error_code check_name() override { return real->check_name(); }
+      std::error_code rename_into_place() override {
+        return after_rename ? swap(real->rename_into_place()) : real->rename_into_place();
+      }
+      std::error_code close() override { return real->close(); }
+    };
+    auto swapping = std::make_unique<Swapping>();
+    if (auto error = real_.create_temporary(target, swapping->real, temporary)) return error;
+    swapping->name = after_rename_ ? target : temporary;
+    swapping->victim = victim_;
+    swapping->after_rename = after_rename_;
+    file = std::move(swapping);
+    return {};
+  }
+
+ private:
+  std::filesystem::path victim_;
+  bool after_rename_;
+};
+
+TEST_F(PosixEdges, NameSwappedForALinkInASharedFolderIsNeitherFollowedNorKept) {
+  std::filesystem::create_directory(folder / "home");
+  const auto victim = folder / "home" / "private";
+  write_file(victim, {'m', 'i', 'n', 'e'});
+  ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+  std::filesystem::create_directory(folder / "shared");
+  for (const bool after_rename : {false, true}) {
+    SCOPED_TRACE(after_rename ? "swapped after the rename" : "swapped before the rename");
+    const auto input = folder / "shared" / (after_rename ? "b" : "a");
+    write_file(input, pattern_bytes(5000));
+    ASSERT_EQ(::chmod(input.c_str(), 0644), 0);
+    NameSwappingFileSystem swapping(*file_system, victim, after_rename);
+    ConversionEnv shared{swapping, front_end, fixed_clock(5)};
+    front_end.failures.clear();
+    encrypt_file(shared, input, u"pw");
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantWriteEncryptionFile)});
+    EXPECT_EQ(read_file(input), pattern_bytes(5000));
+    EXPECT_EQ(status_of(victim).st_mode & 07777, 0600u);
+    EXPECT_EQ(read_file(victim), (Bytes{'m', 'i', 'n', 'e'}));
+  }
+  // Before the rename, the link left in the temporary's place is removed
+  // (the link, never what it leads to) and nothing is renamed onto a.enc.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder / "shared" / "a.enc")));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "shared" / "b.enc"));
+}
+
+TEST_F(PosixEdges, TemporaryNamesAreDrawnAfreshEachTime) {
+  std::set<std::string> names;
+  for (int i = 0; i < 50; ++i) {
+    std::unique_ptr<WritableFile> file;
+    std::filesystem::path temporary;
+    ASSERT_FALSE(file_system->create_temporary(folder / "x", file, temporary));
+    EXPECT_TRUE(temporary.filename().native().starts_with(".x.kestrune-"));
+    names.insert(temporary.filename().native());
+    file.reset();
+    std::filesystem::remove(temporary);
+  }
+  EXPECT_EQ(names.size(), 50u);
 }
 
 }  // namespace

@@ -80,10 +80,10 @@ TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt)
   EXPECT_EQ(temporary.parent_path(), folder.path());
   EXPECT_NE(attributes_of(temporary) & FILE_ATTRIBUTE_HIDDEN, 0u);
   ASSERT_FALSE(file->write(Bytes{9, 8}));
+  ASSERT_FALSE(file->take_permissions({}));
   ASSERT_FALSE(file->sync());
+  ASSERT_FALSE(file->rename_into_place());
   ASSERT_FALSE(file->close());
-
-  ASSERT_FALSE(file_system->rename_into_place(temporary, target));
   EXPECT_EQ(read_file(target), (Bytes{9, 8}));
   EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_FALSE(exists_long(temporary));
@@ -115,29 +115,32 @@ TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
   EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file, status));
 }
 
-TEST_F(Win32FileSystemTest, StatusReportsReadOnlyFoldersAndWhichFile) {
+TEST_F(Win32FileSystemTest, StatusTellsReadOnlyAndWhichFileAndOnlyThatFileIsRemoved) {
   const auto path = folder / "locked.txt";
   write_file(path, pattern_bytes(300));
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-  FileStatus status;
-  ASSERT_FALSE(file_system->status(path, status));
-  EXPECT_TRUE(status.is_regular);
-  EXPECT_TRUE(status.read_only);
-  EXPECT_EQ(status.size, 300u);
   FileStatus opened;
   std::unique_ptr<ReadableFile> file;
   ASSERT_FALSE(file_system->open_for_reading(path, file, opened));
-  EXPECT_TRUE(opened.same_file_as(status));
+  EXPECT_TRUE(opened.is_regular);
   EXPECT_TRUE(opened.read_only);
   EXPECT_EQ(opened.size, 300u);
+  FileStatus now;
+  ASSERT_FALSE(file->status(now));
+  EXPECT_TRUE(now.same_file_as(opened));
+  EXPECT_EQ(now.modified, opened.modified);
   file.reset();
-  write_file(folder / "other.txt", {1});
-  FileStatus other;
-  ASSERT_FALSE(file_system->status(folder / "other.txt", other));
-  EXPECT_FALSE(other.same_file_as(status));
-  ASSERT_FALSE(file_system->status(folder.path(), status));
-  EXPECT_FALSE(status.is_regular);
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // Another file under the converted file's name is not removed.
+  write_file(folder / "other.txt", {1});
+  bool another_file = false;
+  ASSERT_FALSE(file_system->remove_input(folder / "other.txt", opened, another_file));
+  EXPECT_TRUE(another_file);
+  EXPECT_TRUE(exists_long(folder / "other.txt"));
+  ASSERT_FALSE(file_system->remove_input(path, opened, another_file));
+  EXPECT_FALSE(another_file);
+  EXPECT_FALSE(exists_long(path));
 }
 
 // Refused before any work is done: a name longer than a folder entry may be,
@@ -236,8 +239,8 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
     std::filesystem::path temporary;
     ASSERT_FALSE(file_system->create_temporary(plain, file, temporary));
     ASSERT_FALSE(file->write(content));
+    ASSERT_FALSE(file->rename_into_place());
     ASSERT_FALSE(file->close());
-    ASSERT_FALSE(file_system->rename_into_place(temporary, plain));
   }
   encrypt_file(env, plain, u"long");
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;
