@@ -89,6 +89,17 @@ linked: kept: it has other hard links, which keep its contents" ] &&
     [ -e "$work/kept/locked.enc" ] && [ "$(cat "$work/kept/target")" = t ]
 }
 
+# An ordinary user cannot give a file away: the output is then the user's,
+# with the input's mode all the same (never widened by the umask).
+permissions_kept_when_the_owner_cannot_be() {
+  [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "owner refusal: skipped, needs root"; return 0; }
+  mkdir -p "$work/mine" && chmod 0777 "$work/mine" && chmod o+x "$work"
+  printf 'p' > "$work/mine/p" && chown 65534:0 "$work/mine/p" && chmod 0640 "$work/mine/p"
+  printf 'pw\n' | (umask 022; setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$cli" --password-stdin "$work/mine/p") || return 1
+  [ "$(stat -c '%a %u %g' "$work/mine/p.enc")" = "640 65534 65534" ] && [ ! -e "$work/mine/p" ]
+}
+
 # Whatever point memory runs out at, the CLI ends with a message, never an
 # abort: the input stays unless its output is complete, nothing is left.
 out_of_memory_is_a_failure_not_an_abort() {
@@ -118,6 +129,7 @@ check "terminal prompt" terminal_prompt_confirms_before_encrypting
 check "names escaped" names_are_escaped_one_line_each
 check "kept inputs named" kept_inputs_are_named
 check "out of memory" out_of_memory_is_a_failure_not_an_abort
+check "owner refused" permissions_kept_when_the_owner_cannot_be
 
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
