@@ -151,9 +151,16 @@ TEST_F(PosixEdges, InputEditedInPlaceDuringItsConversionIsKept) {
 
 TEST_F(PosixEdges, NamesWithoutAFileAreRefusedBeforeReading) {
   std::filesystem::create_directory(folder / "sub");
-  for (const char* name : {".enc", "..enc", "...enc"}) write_file(folder / "sub" / name, {1, 2});
-  drop({folder / "sub" / ".enc", folder / "sub" / "..enc", folder / "sub" / "...enc"});
-  EXPECT_EQ(front_end.failures, std::vector(3, shown(kCantOpenDecryptionFile)));
+  write_file(folder / "sub" / "x", pattern_bytes(5000));
+  drop({folder / "sub" / "x"});
+  for (const char* name : {".enc", "..enc"})
+    std::filesystem::copy_file(folder / "sub" / "x.enc", folder / "sub" / name);
+  // A bare ".enc" in the working folder: its plain name is empty.
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(folder / "sub");
+  drop({".enc", folder / "sub" / "..enc"});
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(front_end.failures, std::vector(2, shown(kCantOpenDecryptionFile)));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "sub"), {}), 3);
 }
 
