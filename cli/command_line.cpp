@@ -39,7 +39,7 @@ std::filesystem::path path_from_argument(std::string_view argument) {
 }
 
 std::string printable_path(const std::filesystem::path& path) {
-  return escaped_for_terminal(to_utf8(path.native()));
+  return escaped_for_terminal(to_utf8(path.native()), false);
 }
 
 #else
@@ -54,7 +54,7 @@ std::filesystem::path path_from_argument(std::string_view argument) {
 }
 
 std::string printable_path(const std::filesystem::path& path) {
-  return escaped_for_terminal(path.native());
+  return escaped_for_terminal(path.native(), true);
 }
 
 #endif

@@ -76,14 +76,14 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
   return out;
 }
 
-std::string escaped_for_terminal(std::string_view text) {
+std::string escaped_for_terminal(std::string_view text, bool escape_backslash) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     char32_t code_point = 0;
     const std::size_t length = decode_one(text.substr(i), code_point);
     if (length == 0 || is_control(code_point)) {
       append_escaped_bytes(out, text.substr(i, std::max<std::size_t>(length, 1)));
-    } else if (code_point == '\\') {
+    } else if (code_point == '\\' && escape_backslash) {
       out += "\\\\";
     } else {
       out += text.substr(i, length);

@@ -25,6 +25,18 @@ std::wstring native_name(const std::filesystem::path& path) {
   return LR"(\\?\)" + name;
 }
 
+// The whole name a rename through a handle needs. A name already in the
+// "\\?\" form is whole; std::filesystem would take it for a relative one.
+std::error_code absolute_name(const std::filesystem::path& path, std::wstring& name) {
+  if (path.native().starts_with(LR"(\\?\)")) {
+    name = path.native();
+    return {};
+  }
+  std::error_code error;
+  name = native_name(std::filesystem::absolute(path, error));
+  return error;
+}
+
 // Closes a handle that was not closed explicitly.
 class FileHandle {
  public:
@@ -235,9 +247,8 @@ class Win32FileSystem final : public FileSystem {
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
     if (auto error = check_target_name(target)) return error;
-    std::error_code error;
-    const std::wstring final_name = native_name(std::filesystem::absolute(target, error));
-    if (error) return error;
+    std::wstring final_name;
+    if (auto error = absolute_name(target, final_name)) return error;
     std::wstring tag;
     for (int attempt = 0; attempt < 100; ++attempt) {
       if (auto failed = random_tag(tag)) return failed;
