@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "utf8.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -31,6 +33,8 @@ std::filesystem::path path_from_argument(std::string_view argument) {
   return std::filesystem::path(std::u8string(argument.begin(), argument.end()));
 }
 
-std::string printable_path(const std::filesystem::path& path) { return to_utf8(path.native()); }
+std::string printable_path(const std::filesystem::path& path) {
+  return escaped_for_terminal(to_utf8(path.native()), false);
+}
 
 }  // namespace kestrune

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "command_line.h"
 #include "container.h"
 #include "dispatch.h"
+#include "messages.h"
 #include "password_prompt.h"
 #include "secure_wipe.h"
 #include "services.h"
@@ -50,12 +52,23 @@ struct Options {
   std::vector<std::filesystem::path> paths;
 };
 
-// Prints each failure with the path it belongs to.
+// Prints each failure, and each input that still holds its contents, with
+// the path it belongs to: one line each.
 class CliFrontEnd final : public kestrune::FrontEnd {
  public:
   void show_failure(std::string_view text, std::string_view caption) override {
     std::cerr << kestrune::printable_path(current_path_) << ": " << caption << ": " << text << '\n';
     ++failures_;
+  }
+  void show_allocation_failure(std::string_view text, std::string_view caption) override {
+    std::cerr << kestrune::printable_path(current_path_) << ": " << caption << ": " << text
+              << " (out of memory)\n";
+    ++failures_;
+  }
+  void input_kept(std::string_view reason, std::error_code cause) override {
+    std::cerr << kestrune::printable_path(current_path_) << ": kept: " << reason;
+    if (cause) std::cerr << " (" << cause.message() << ')';
+    std::cerr << '\n';
   }
   void set_busy(bool) override {}
   void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {}
@@ -152,6 +165,31 @@ kestrune::PasswordLine obtain_password(const Options& options, std::string& erro
   return first;
 }
 
+// Converts each path as a drop of its own; the exit status.
+int convert_paths(const std::vector<std::filesystem::path>& paths, std::u16string_view password) {
+  const auto file_system = kestrune::make_native_file_system();
+  CliFrontEnd front_end;
+  std::size_t next = 0;
+  try {
+    kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
+    for (; next < paths.size(); ++next) {
+      front_end.set_current_path(paths[next]);
+      kestrune::dispatch_dropped_files(env, password, {&paths[next], 1});
+    }
+  } catch (const std::bad_alloc&) {
+    // Conversions catch their own; this is the memory they all share, so
+    // no path from here on can start.
+    for (; next < paths.size(); ++next) {
+      front_end.set_current_path(paths[next]);
+      const kestrune::Failure start = kestrune::is_container_name(paths[next])
+                                          ? kestrune::kCantStartDecryption
+                                          : kestrune::kCantStartEncryption;
+      front_end.show_allocation_failure(start.text, start.caption);
+    }
+  }
+  return front_end.failures() == 0 ? kExitConverted : kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,14 +218,8 @@ int main(int argc, char** argv) {
 
   kestrune::set_hash_choice(options.hash);
   kestrune::set_cipher_choice(options.cipher);
-  const auto file_system = kestrune::make_native_file_system();
-  CliFrontEnd front_end;
-  kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
   kestrune::catch_stop_signals();
-  for (const auto& path : options.paths) {
-    front_end.set_current_path(path);
-    kestrune::dispatch_dropped_files(env, *password, {&path, 1});
-  }
+  const int status = convert_paths(options.paths, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;
-  return front_end.failures() == 0 ? kExitConverted : kExitFailed;
+  return status;
 }

@@ -22,10 +22,12 @@ struct Outcome {
   enum class Kind { done, failed, cancelled };
   Kind kind = Kind::done;
   Failure failure{};
+  bool out_of_memory = false;
 
   static Outcome done() { return {}; }
   static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
   static Outcome cancelled() { return {Kind::cancelled, {}}; }
+  static Outcome exhausted(Failure failure) { return {Kind::failed, failure, true}; }
   bool ok() const { return kind == Kind::done; }
 };
 
@@ -56,6 +58,8 @@ struct PipelineStages {
   std::function<Outcome(Block&)> write;
   // Told the input bytes coded so far; false asks to stop.
   std::function<bool(std::uint64_t done)> progress;
+  // What running out of memory in any stage ends the file with.
+  Failure exhausted;
 };
 
 // Which threads a file's conversion uses besides the calling one.

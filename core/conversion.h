@@ -51,6 +51,7 @@ struct DirectionTexts {
   Failure open_output;
   Failure start;
   Failure read;
+  Failure data;
   Failure write;
 };
 
@@ -62,9 +63,12 @@ struct RecordCoding {
   std::size_t cipher_block;
 };
 
+
+// Nothing here allocates, so running out of memory is caught inside the
+// conversion, as a failure of the step it hit.
 struct ConversionPlan {
-  std::filesystem::path input;
-  std::filesystem::path output;
+  const std::filesystem::path& input;
+  std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
   // Codes every record of the open streams.
   std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCoding&)> code_records;

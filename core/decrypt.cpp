@@ -8,9 +8,9 @@
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted, kCantOpenDecryptionFile,
+constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted,   kCantOpenDecryptionFile,
                                           kCantStartDecryption, kCantReadEncrypted,
-                                          kCantWriteDecryptionFile};
+                                          kCantDecryptData,     kCantWriteDecryptionFile};
 
 struct ParsedBlock {
   std::size_t records = 0;
@@ -103,14 +103,15 @@ Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
   return run_stages(env, streams, coding,
                     {[&](Block& block) { return stages.read(block); },
                      [&](Block& block) { return stages.code(block); },
-                     [&](Block& block) { return stages.write(block); }, {}});
+                     [&](Block& block) { return stages.write(block); }, {},
+                     kCantDecryptData});
 }
 
 }  // namespace
 
 void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
-  const ConversionPlan plan{path, plain_name_for(path), kDecryptionTexts, decrypt_records};
+  const ConversionPlan plan{path, plain_name_for, kDecryptionTexts, decrypt_records};
   convert_file(env, plan, password);
 }
 

@@ -9,9 +9,9 @@
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kEncryptionTexts{kCantOpenSource, kCantOpenEncryptionFile,
+constexpr DirectionTexts kEncryptionTexts{kCantOpenSource,      kCantOpenEncryptionFile,
                                           kCantStartEncryption, kCantReadSource,
-                                          kCantWriteEncryptionFile};
+                                          kCantEncryptData,     kCantWriteEncryptionFile};
 
 // The largest a record can grow: the longest chunk, padded.
 constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + kMaxWrittenBody;
@@ -121,7 +121,8 @@ Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
   return run_stages(env, streams, coding,
                     {[&](Block& block) { return stages.read(block); },
                      [&](Block& block) { return stages.code(block); },
-                     [&](Block& block) { return stages.write(block); }, {}});
+                     [&](Block& block) { return stages.write(block); }, {},
+                     kCantEncryptData});
 }
 
 }  // namespace
@@ -130,7 +131,7 @@ void encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
   // The time is taken once per file: the same second gives the same chunks.
   const auto seed = static_cast<std::uint32_t>(env.clock());
-  const ConversionPlan plan{path, container_name_for(path), kEncryptionTexts,
+  const ConversionPlan plan{path, container_name_for, kEncryptionTexts,
                             [seed](ConversionEnv& e, RecordStreams& s, const RecordCoding& c) {
                               return encrypt_records(e, s, c, seed);
                             }};

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kestrune-cli as a user runs it: exit codes, messages, files on disk.
 set -uo pipefail
-cli="$1"
+cli=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -170,6 +170,62 @@ SCRIPT
   [[ "$out" == *"prompt signals: fine"* ]] && [ -e "$work/p.txt" ] || { echo "signals: $out"; return 1; }
 }
 
+names_are_escaped_one_line_each() {
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$work/"$'two\nlines\e[2J\\' "$work/"$'\xff\xc3' 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$work/two\\nlines\\x1b[2J\\\\: File open ERROR: Can't open source file.
+$work/\\xff\\xc3: File open ERROR: Can't open source file." ]
+}
+
+# An input that still holds its contents after a successful conversion is
+# named, with exit status 0.
+kept_inputs_are_named() {
+  mkdir -p "$work/kept" && cd "$work/kept" || return 1
+  printf 'r' > locked && chmod a-w locked
+  printf 't' > target && ln -s target link
+  printf 'h' > linked && ln linked other-name
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin locked link linked 2>&1)
+  status=$?
+  cd "$work" || return 1
+  [ "$status" -eq 0 ] && [ "$err" = "locked: kept: it has no write permission
+link: kept: it is a symbolic link; the file it leads to keeps its contents
+linked: kept: it has other hard links, which keep its contents" ] &&
+    [ -e "$work/kept/locked.enc" ] && [ "$(cat "$work/kept/target")" = t ]
+}
+
+# An ordinary user cannot give a file away: the output is then the user's,
+# with the input's mode all the same (never widened by the umask).
+permissions_kept_when_the_owner_cannot_be() {
+  [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "owner refusal: skipped, needs root"; return 0; }
+  mkdir -p "$work/mine" && chmod 0777 "$work/mine" && chmod o+x "$work"
+  printf 'p' > "$work/mine/p" && chown 65534:0 "$work/mine/p" && chmod 0640 "$work/mine/p"
+  printf 'pw\n' | (umask 022; setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$cli" --password-stdin "$work/mine/p") || return 1
+  [ "$(stat -c '%a %u %g' "$work/mine/p.enc")" = "640 65534 65534" ] && [ ! -e "$work/mine/p" ]
+}
+
+# Whatever point memory runs out at, the CLI ends with a message, never an
+# abort: the input stays unless its output is complete, nothing is left.
+out_of_memory_is_a_failure_not_an_abort() {
+  mkdir -p "$work/oom" && head -c 3000000 /dev/urandom > "$work/oom.ref"
+  local limit err status said_so=0
+  for limit in $(seq 20000 1000 40000); do
+    rm -rf "$work/oom"/* "$work/oom"/.[!.]* && cp "$work/oom.ref" "$work/oom/f"
+    err=$( (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin "$work/oom/f") 2>&1)
+    status=$?
+    [ "$status" -eq 127 ] && continue  # too little to load the program at all
+    [ "$status" -le 1 ] || { echo "limit $limit: exit $status"; return 1; }
+    [ "$(printf '%s' "$err" | grep -c '')" -le 1 ] || { echo "limit $limit: $err"; return 1; }
+    case "$err" in *"(out of memory)") said_so=1 ;; esac
+    if [ "$status" -eq 0 ]; then [ "$(ls -A "$work/oom")" = f.enc ]
+    else [ "$(ls -A "$work/oom")" = f ] && cmp -s "$work/oom/f" "$work/oom.ref"; fi ||
+      { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
+  done
+  [ "$said_so" -eq 1 ]
+}
+
 check "round trip" round_trip
 check "wrong password" wrong_password_is_reported_and_keeps_the_container
 check "failure does not stop the rest" one_failure_does_not_stop_the_others
@@ -180,6 +236,10 @@ check "accepted passwords" accepted_passwords
 check "stop signals" stop_signals
 check "out of core dumps" kept_out_of_core_dumps
 check "prompt ends cleanly" prompt_ends_cleanly
+check "names escaped" names_are_escaped_one_line_each
+check "kept inputs named" kept_inputs_are_named
+check "out of memory" out_of_memory_is_a_failure_not_an_abort
+check "owner refused" permissions_kept_when_the_owner_cannot_be
 
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
