@@ -1,6 +1,7 @@
 // The dialog in-process, on the offscreen platform: its window and choices,
 // how drops reach the core, the queue, failure messages and quitting.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -85,8 +86,116 @@ class MainDialogTest : public QObject {
       const QString text = control->property("text").toString();
       if (text.isEmpty()) continue;
       QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(text));
-      QVERIFY2(dialog_->rect().contains(control->geometry()), qPrintable(text));
+      // Inside its parent, which would cut it off: the group boxes too.
+      QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(text));
     }
+  }
+
+  // What a screen reader reads: every control named, the choices inside
+  // their groups, the password field labelled and described.
+  void the_accessibility_tree_names_and_groups_every_control() {
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(dialog_.get());
+    QCOMPARE(window->role(), QAccessible::Dialog);
+    QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Kestrune"));
+
+    QAccessibleInterface* field = accessible(password_field());
+    QCOMPARE(field->role(), QAccessible::EditableText);
+    QVERIFY(field->state().passwordEdit);
+    QCOMPARE(field->text(QAccessible::Name), QStringLiteral("Password"));
+    QCOMPARE(field->text(QAccessible::Description),
+             QStringLiteral("* Input a password and please drag files here *"));
+    const auto labels = field->relations(QAccessible::Label);
+    QCOMPARE(labels.size(), 1);
+    QCOMPARE(labels[0].first->text(QAccessible::Name), QStringLiteral("Password"));
+
+    const QList<std::pair<QString, QStringList>> groups{
+        {"Hash", {"SHA1", "SHA256", "SHA384", "SHA512", "MD5"}},
+        {"Algorithm", {"DES", "3DES", "AES128", "AES192", "AES256"}}};
+    for (const auto& [title, choices] : groups) {
+      QGroupBox* box = group_box(title);
+      QAccessibleInterface* group = accessible(box);
+      QCOMPARE(group->role(), QAccessible::Grouping);
+      QCOMPARE(group->text(QAccessible::Name), title);
+      QCOMPARE(group->parent()->object(), dialog_.get());
+      QStringList names;
+      for (int i = 0; i < group->childCount(); ++i) {
+        QAccessibleInterface* choice = group->child(i);
+        QCOMPARE(choice->role(), QAccessible::RadioButton);
+        QCOMPARE(choice->parent()->object(), box);
+        names << choice->text(QAccessible::Name);
+      }
+      QCOMPARE(names, choices);
+    }
+
+    auto* progress_bar = dialog_->findChild<QProgressBar*>(QStringLiteral("progress_bar"));
+    QCOMPARE(accessible(progress_bar)->text(QAccessible::Name), QStringLiteral("Progress"));
+    const auto all_labels = dialog_->findChildren<QLabel*>();
+    const auto icon = std::find_if(all_labels.begin(), all_labels.end(),
+                                   [](QLabel* label) { return !label->pixmap().isNull(); });
+    QCOMPARE(accessible(*icon)->text(QAccessible::Name), QStringLiteral("Kestrune"));
+  }
+
+  // A screen reader hears the status line by its accessible name, which
+  // changes when a file starts, fails or the last one ends; it leaves the
+  // percentages out, which change too often to be read.
+  void the_status_line_is_announced_when_files_start_fail_and_end() {
+    core_->hold("/data/big.iso");
+    core_->fail("/data/bad.txt", kCantReadSource);
+    auto* status_line = dialog_->findChild<QLabel*>(QStringLiteral("status_line"));
+    const auto announced = [status_line] { return accessible(status_line)->text(QAccessible::Name); };
+    QVERIFY(drop_urls(*dialog_, {local("/data/big.iso"), local("/data/bad.txt")}));
+    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(), QStringLiteral("big.iso \u2014 50% \u2014 1 of 2"),
+                              kTimeoutMs);
+    QCOMPARE(announced(), QStringLiteral("big.iso \u2014 1 of 2"));
+    core_->release();
+    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+    QCOMPARE(announced(), QStringLiteral("bad.txt \u2014 Can't read source file."));
+    close_failure_box();
+    QTRY_VERIFY_WITH_TIMEOUT(status_line->text().isEmpty(), kTimeoutMs);
+    QVERIFY(announced().isEmpty());
+  }
+
+  // Linux desktops expect every control to be reachable from the keyboard.
+  void tab_visits_the_field_the_checked_choices_and_quit() {
+    const QStringList expected{"password_field", "SHA256", "AES256", "QUIT", "password_field"};
+    QStringList forward{focused_name()};
+    for (int i = 0; i < 4; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      forward << focused_name();
+    }
+    QCOMPARE(forward, expected);
+    QStringList backward{focused_name()};
+    for (int i = 0; i < 4; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+      backward << focused_name();
+    }
+    std::reverse(backward.begin(), backward.end());
+    QCOMPARE(backward, expected);
+  }
+
+  void arrow_keys_and_space_choose_for_the_next_file() {
+    QTest::keyClick(password_field(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(focused_name(), QStringLiteral("SHA384"));
+    QVERIFY(button("SHA384")->isChecked());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QCOMPARE(hash_choice(), HashAlgorithm::sha1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QCOMPARE(cipher_choice(), CipherAlgorithm::aes192);
+    // The moved choices are the tab stops now.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focused_name(), QStringLiteral("AES192"));
+    QVERIFY(drop_urls(*dialog_, {local("/data/a.txt")}));
+    QTRY_COMPARE_WITH_TIMEOUT(core_->calls().size(), std::size_t{1}, kTimeoutMs);
+    QCOMPARE(core_->calls()[0].hash, HashAlgorithm::sha1);
+    QCOMPARE(core_->calls()[0].cipher, CipherAlgorithm::aes192);
+
+    QTest::keyClick(button("DES"), Qt::Key_Space);
+    QCOMPARE(cipher_choice(), CipherAlgorithm::des);
+    QVERIFY(button("DES")->isChecked());
   }
 
   void radio_buttons_set_the_choices() {
@@ -205,6 +314,7 @@ class MainDialogTest : public QObject {
   void every_way_out_ends_the_dialog_data() {
     QTest::addColumn<QString>("way");
     QTest::newRow("Enter in the password field") << QStringLiteral("enter");
+    QTest::newRow("Enter on a choice") << QStringLiteral("enter on a choice");
     QTest::newRow("Escape") << QStringLiteral("escape");
     QTest::newRow("QUIT") << QStringLiteral("quit");
     QTest::newRow("close box") << QStringLiteral("close");
@@ -216,6 +326,8 @@ class MainDialogTest : public QObject {
     QTest::keyClicks(password_field(), QStringLiteral("secret"));
     if (way == QStringLiteral("enter"))
       QTest::keyClick(password_field(), Qt::Key_Return);
+    else if (way == QStringLiteral("enter on a choice"))
+      QTest::keyClick(button("SHA256"), Qt::Key_Return);
     else if (way == QStringLiteral("escape"))
       QTest::keyClick(password_field(), Qt::Key_Escape);
     else if (way == QStringLiteral("quit"))
@@ -264,6 +376,21 @@ class MainDialogTest : public QObject {
   }
   QAbstractButton* button(const char* text) {
     return button_labelled(*dialog_, QString::fromUtf8(text));
+  }
+
+  QGroupBox* group_box(const QString& title) {
+    for (auto* box : dialog_->findChildren<QGroupBox*>())
+      if (box->title() == title) return box;
+    return nullptr;
+  }
+  static QAccessibleInterface* accessible(QObject* object) {
+    return QAccessible::queryAccessibleInterface(object);
+  }
+  // The focused control by its text, or the password field by its name.
+  static QString focused_name() {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* button = qobject_cast<QAbstractButton*>(focus)) return button->text();
+    return focus != nullptr ? focus->objectName() : QString();
   }
 
   static void close_failure_box() {

@@ -64,18 +64,21 @@ QLabel* add_static_text(QWidget* parent, const QString& text, const QRect& geome
   return label;
 }
 
-// Adds the radio buttons of one choice, each identified by its algorithm's
-// ALG_ID, and checks `initial`.
+// Adds the radio buttons of one choice inside its group box, so a screen
+// reader announces them as that group's, each identified by its algorithm's
+// ALG_ID, and checks `initial`. `lefts` and the rows are the template's,
+// relative to the dialog.
 template <typename Algorithm, std::size_t kCount>
-QButtonGroup* add_radio_group(QWidget* parent, const Algorithm (&algorithms)[kCount],
+QButtonGroup* add_radio_group(QGroupBox* box, const Algorithm (&algorithms)[kCount],
                               const int (&widths)[kCount], int left, Algorithm initial,
                               const DialogUnits& units) {
-  auto* group = new QButtonGroup(parent);
+  auto* group = new QButtonGroup(box);
   for (std::size_t i = 0; i < kCount; ++i) {
-    auto* button = new QRadioButton(to_qstring(label(algorithms[i])), parent);
-    place_whole(button, units.rect(left, kRadioTops[i], widths[i], kRadioHeight));
-    // Only the password field is a tab stop; the choices are made with the mouse.
-    button->setFocusPolicy(Qt::ClickFocus);
+    auto* button = new QRadioButton(to_qstring(label(algorithms[i])), box);
+    place_whole(button, units.rect(left, kRadioTops[i], widths[i], kRadioHeight).translated(-box->pos()));
+    // Tab reaches the checked choice only; the arrow keys move within the
+    // group. Qt moves the tab stop along as the focus moves.
+    button->setFocusPolicy(algorithms[i] == initial ? Qt::StrongFocus : Qt::ClickFocus);
     button->setChecked(algorithms[i] == initial);
     group->addButton(button, static_cast<int>(algorithms[i]));
   }
@@ -136,12 +139,11 @@ MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
 }
 
 void MainDialog::build_template_controls(const DialogUnits& units) {
-  add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
+  QLabel* password_label = add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
 
   auto* quit_button = new QPushButton(QStringLiteral("QUIT"), this);
   quit_button->setGeometry(units.rect(114, 134, 50, 14));
   quit_button->setDefault(true);
-  quit_button->setFocusPolicy(Qt::ClickFocus);
   connect(quit_button, &QPushButton::clicked, this, &QDialog::accept);
 
   password_field_ = new QLineEdit(this);
@@ -150,33 +152,50 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   password_field_->setEchoMode(QLineEdit::Password);
   // A file dropped on the field is a file to convert, not text to insert.
   password_field_->setAcceptDrops(false);
+  password_label->setBuddy(password_field_);
+  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
 
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
   hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  (new QGroupBox(QStringLiteral("Hash"), this))->setGeometry(units.rect(6, 72, 48, 76));
-  (new QGroupBox(QStringLiteral("Algorithm"), this))->setGeometry(units.rect(59, 71, 48, 77));
-  build_choice_groups(units);
+  build_choice_groups(units, quit_button);
 
   auto* icon = new QLabel(this);
   icon->setPixmap(application_icon().pixmap(kIconPixels));
   icon->setGeometry(QRect(units.rect(131, 82, 20, 20).topLeft(), QSize(kIconPixels, kIconPixels)));
+  icon->setAccessibleName(QStringLiteral("Kestrune"));
 
   add_static_text(this, QStringLiteral("Ver." KESTRUNE_VERSION), units.rect(127, 110, 25, 8));
 }
 
-void MainDialog::build_choice_groups(const DialogUnits& units) {
+// Linux desktops expect every control to be reachable from the keyboard, so
+// unlike the Windows template, Tab goes from the password field to the
+// checked hash, the checked cipher and QUIT.
+void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
   set_hash_choice(HashAlgorithm::sha256);
   set_cipher_choice(CipherAlgorithm::aes256);
-  QButtonGroup* hashes = add_radio_group(this, kAllHashes, kHashRadioWidths, kHashRadioLeft,
+  auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
+  hash_box->setGeometry(units.rect(6, 72, 48, 76));
+  auto* cipher_box = new QGroupBox(QStringLiteral("Algorithm"), this);
+  cipher_box->setGeometry(units.rect(59, 71, 48, 77));
+  QButtonGroup* hashes = add_radio_group(hash_box, kAllHashes, kHashRadioWidths, kHashRadioLeft,
                                          HashAlgorithm::sha256, units);
-  QButtonGroup* ciphers = add_radio_group(this, kAllCiphers, kCipherRadioWidths, kCipherRadioLeft,
-                                          CipherAlgorithm::aes256, units);
+  QButtonGroup* ciphers = add_radio_group(cipher_box, kAllCiphers, kCipherRadioWidths,
+                                          kCipherRadioLeft, CipherAlgorithm::aes256, units);
   connect(hashes, &QButtonGroup::idClicked, this,
           [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
   connect(ciphers, &QButtonGroup::idClicked, this,
           [](int id) { set_cipher_choice(static_cast<CipherAlgorithm>(id)); });
+
+  QWidget* previous = password_field_;
+  for (QButtonGroup* group : {hashes, ciphers}) {
+    for (QAbstractButton* button : group->buttons()) {
+      setTabOrder(previous, button);
+      previous = button;
+    }
+  }
+  setTabOrder(previous, quit_button);
 }
 
 void MainDialog::build_progress_area(const DialogUnits& units) {
@@ -185,6 +204,7 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
   progress_bar_->setGeometry(units.rect(6, kTemplateHeightUnits, 158, 9));
   progress_bar_->setRange(0, 100);
   progress_bar_->setTextVisible(false);
+  progress_bar_->setAccessibleName(QStringLiteral("Progress"));
 
   status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
   status_line_->setObjectName(QStringLiteral("status_line"));
@@ -235,6 +255,7 @@ void MainDialog::show_file_started(const QString& name, int number, int count) {
   current_number_ = number;
   // A drop queued since the worker sent this has already raised the count.
   current_count_ = std::max(current_count_, count);
+  announce(QStringLiteral("%1 \u2014 %2 of %3").arg(name).arg(number).arg(current_count_));
   show_progress(0);
   update_cursor();
 }
@@ -250,6 +271,7 @@ void MainDialog::show_progress(int percent) {
 // choice changed meanwhile applies to the files that follow.
 void MainDialog::show_failure(const QString& text, const QString& caption) {
   if (closed_) return;
+  announce(current_file_ + QStringLiteral(" \u2014 ") + text);
   failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   failure_box_->setTextFormat(Qt::PlainText);
   failure_box_->setWindowModality(Qt::NonModal);
@@ -269,8 +291,14 @@ void MainDialog::show_idle() {
   current_count_ = 0;
   progress_bar_->setValue(0);
   status_line_->clear();
+  announce(QString());
   update_cursor();
 }
+
+// A screen reader hears the status line when a file starts, fails or the
+// last one ends, not at every percent: its accessible name changes only
+// then, and while it is set the line's changing text raises no events.
+void MainDialog::announce(const QString& status) { status_line_->setAccessibleName(status); }
 
 // The wait cursor over the whole window, the password field included, while
 // a file converts; not while a failure waits for the user.

@@ -38,7 +38,7 @@ class MainDialog final : public QDialog {
 
  private:
   void build_template_controls(const DialogUnits& units);
-  void build_choice_groups(const DialogUnits& units);
+  void build_choice_groups(const DialogUnits& units, QWidget* quit_button);
   void build_progress_area(const DialogUnits& units);
   void connect_worker();
 
@@ -46,6 +46,7 @@ class MainDialog final : public QDialog {
   void show_progress(int percent);
   void show_failure(const QString& text, const QString& caption);
   void show_idle();
+  void announce(const QString& status);
   void update_cursor();
 
   QLineEdit* password_field_ = nullptr;
