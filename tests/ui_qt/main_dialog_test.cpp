@@ -13,6 +13,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -22,6 +25,7 @@
 #include "main_dialog.h"
 #include "messages.h"
 #include "scripted_core.h"
+#include "termination.h"
 
 namespace kestrune::qt::testing {
 namespace {
@@ -37,12 +41,16 @@ using Paths = std::vector<std::filesystem::path>;
 class MainDialogTest : public QObject {
   Q_OBJECT
 
+ public:
+  explicit MainDialogTest(Termination& termination) : termination_(termination) {}
+
  private Q_SLOTS:
   void init() {
     set_hash_choice(HashAlgorithm::md5);
     set_cipher_choice(CipherAlgorithm::des);
     core_ = std::make_unique<ScriptedCore>();
     dialog_ = std::make_unique<MainDialog>(*file_system_, core_->converter());
+    termination_.watch(*dialog_);
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
   }
@@ -340,15 +348,21 @@ class MainDialogTest : public QObject {
 
   void quitting_cancels_the_conversion_and_forgets_the_queue_data() {
     QTest::addColumn<bool>("while_failure_shown");
-    QTest::newRow("while a file converts") << false;
-    QTest::newRow("while a failure is shown") << true;
+    QTest::addColumn<int>("signal");  // 0: QUIT is clicked
+    QTest::newRow("while a file converts") << false << 0;
+    QTest::newRow("while a failure is shown") << true << 0;
+    // A logout sends SIGTERM; Ctrl-C in the terminal that started it, SIGINT.
+    QTest::newRow("SIGTERM while a file converts") << false << SIGTERM;
+    QTest::newRow("SIGINT while a file converts") << false << SIGINT;
+    QTest::newRow("SIGHUP while a failure is shown") << true << SIGHUP;
   }
 
   // The core abandons a cancelled file safely (its own tests check the
-  // files); here: quitting cancels the file converting and nothing queued
-  // starts, also while a failure is shown.
+  // files); here: quitting, or a signal, cancels the file converting and
+  // nothing queued starts, also while a failure is shown.
   void quitting_cancels_the_conversion_and_forgets_the_queue() {
     QFETCH(bool, while_failure_shown);
+    QFETCH(int, signal);
     if (while_failure_shown)
       core_->fail("/data/big.iso", kCantOpenSource);
     else
@@ -361,8 +375,14 @@ class MainDialogTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(core_->is_converting("/data/big.iso"), kTimeoutMs);
 
     QSignalSpy finished(dialog_.get(), &QDialog::finished);
-    QTest::mouseClick(button("QUIT"), Qt::LeftButton);
-    QCOMPARE(finished.size(), 1);
+    if (signal == 0)
+      QTest::mouseClick(button("QUIT"), Qt::LeftButton);
+    else
+      // To this thread: QTest's watchdog thread takes the process's signals.
+      QCOMPARE(pthread_kill(pthread_self(), signal), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kTimeoutMs);
+    // 128 + the signal's number says it was not a normal quit.
+    QCOMPARE(termination_.exit_status(), signal == 0 ? 0 : 128 + signal);
     QCOMPARE(core_->was_cancelled(), !while_failure_shown);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() == nullptr, kTimeoutMs);
@@ -399,6 +419,7 @@ class MainDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != box, kTimeoutMs);
   }
 
+  Termination& termination_;
   std::unique_ptr<FileSystem> file_system_ = make_native_file_system();
   std::unique_ptr<ScriptedCore> core_;
   std::unique_ptr<MainDialog> dialog_;
@@ -408,9 +429,10 @@ class MainDialogTest : public QObject {
 
 // The offscreen platform unless another is asked for, so no display is needed.
 int main(int argc, char** argv) {
+  kestrune::qt::Termination termination;  // before any thread starts, as in the application
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  kestrune::qt::testing::MainDialogTest test;
+  kestrune::qt::testing::MainDialogTest test(termination);
   return QTest::qExec(&test, argc, argv);
 }
 

@@ -4,8 +4,10 @@
 #include "application_icon.h"
 #include "file_system.h"
 #include "main_dialog.h"
+#include "termination.h"
 
 int main(int argc, char** argv) {
+  kestrune::qt::Termination termination;  // before any thread starts
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrune"));
   // Lets the desktop match the window to its .desktop entry and icon.
@@ -14,6 +16,8 @@ int main(int argc, char** argv) {
 
   const auto file_system = kestrune::make_native_file_system();
   kestrune::qt::MainDialog dialog(*file_system);
+  termination.watch(dialog);
   dialog.exec();
-  return 0;  // every way to close the dialog is a normal end
+  // QUIT, Enter, Escape and the close box are a normal end.
+  return termination.exit_status();
 }

@@ -231,6 +231,8 @@ void MainDialog::done(int result) {
   QDialog::done(result);
 }
 
+void MainDialog::stop_conversions() { worker_.stop(); }
+
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) { accept_file_drag(event); }
 
 void MainDialog::dragMoveEvent(QDragMoveEvent* event) { accept_file_drag(event); }

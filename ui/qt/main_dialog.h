@@ -31,6 +31,10 @@ class MainDialog final : public QDialog {
   // converting is abandoned safely and the rest of the queue forgotten.
   void done(int result) override;
 
+  // The worker's part of done(), without touching the window: for an exit
+  // that bypasses the event loop. Idempotent.
+  void stop_conversions();
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
