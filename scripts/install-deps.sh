@@ -9,6 +9,7 @@ packages=(
   util-linux  # script(1), for the CLI's terminal prompt test
   # The Qt dialog, and a font for it to measure and draw its texts with.
   qt6-base-dev fonts-dejavu-core
+  libxcb1-dev  # the X event a destroyed window sends, which the dialog watches for
   # Its end-to-end test: a real X server, synthetic mouse and keys, a
   # screenshot, and a check of the desktop entry.
   xvfb xdotool imagemagick desktop-file-utils
