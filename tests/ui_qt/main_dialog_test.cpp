@@ -17,7 +17,10 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "algorithms.h"
 #include "dialog_driver.h"
@@ -35,6 +38,22 @@ constexpr int kTimeoutMs = 5000;
 QUrl local(const char* path) { return QUrl::fromLocalFile(QString::fromUtf8(path)); }
 
 using Paths = std::vector<std::filesystem::path>;
+
+// Counts the queued signals (the worker's reports) an object receives.
+class MetaCallCounter final : public QObject {
+ public:
+  explicit MetaCallCounter(QObject* watched) { watched->installEventFilter(this); }
+  int count() const { return count_; }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::MetaCall) ++count_;
+    return false;
+  }
+
+ private:
+  int count_ = 0;
+};
 
 }  // namespace
 
@@ -316,6 +335,27 @@ class MainDialogTest : public QObject {
     QVERIFY(!core_->overlapped());
     QTRY_VERIFY_WITH_TIMEOUT(status_line->text().isEmpty(), kTimeoutMs);
     QCOMPARE(progress_bar->value(), 0);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+  }
+
+  // However many files convert while the window is busy, the worker leaves
+  // it one update to catch up with, not one per file: the window's queue
+  // stays short and a key pressed meanwhile is answered at once.
+  void a_large_drop_leaves_one_update_however_many_files_converted() {
+    constexpr int kFiles = 2000;
+    QList<QUrl> urls;
+    for (int i = 0; i < kFiles; ++i) urls << local(("/data/f" + std::to_string(i)).c_str());
+    QVERIFY(drop_urls(*dialog_, urls));
+    // Not a QTRY: the window must not take its events meanwhile.
+    for (int waited = 0; core_->calls().size() < kFiles && waited < kTimeoutMs; ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QCOMPARE(core_->calls().size(), std::size_t{kFiles});
+
+    MetaCallCounter updates(dialog_.get());
+    QCoreApplication::processEvents();
+    QVERIFY2(updates.count() <= 2, qPrintable(QString::number(updates.count())));
+    auto* status_line = dialog_->findChild<QLabel*>(QStringLiteral("status_line"));
+    QTRY_VERIFY_WITH_TIMEOUT(status_line->text().isEmpty(), kTimeoutMs);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 

@@ -39,6 +39,9 @@ constexpr int kRadioHeight = 10;
 constexpr int kHashRadioLeft = 12;
 constexpr int kCipherRadioLeft = 62;
 
+// About one repaint's worth per frame.
+constexpr qint64 kStatusIntervalMs = 33;
+
 // Windows shows a static icon at the system's large-icon size.
 constexpr int kIconPixels = 32;
 
@@ -212,10 +215,10 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
 }
 
 void MainDialog::connect_worker() {
-  connect(&worker_, &ConversionWorker::file_started, this, &MainDialog::show_file_started);
-  connect(&worker_, &ConversionWorker::progressed, this, &MainDialog::show_progress);
+  status_timer_.setSingleShot(true);
+  connect(&status_timer_, &QTimer::timeout, this, &MainDialog::show_status);
+  connect(&worker_, &ConversionWorker::status_changed, this, &MainDialog::schedule_status);
   connect(&worker_, &ConversionWorker::failure_raised, this, &MainDialog::show_failure);
-  connect(&worker_, &ConversionWorker::idle, this, &MainDialog::show_idle);
 }
 
 MainDialog::~MainDialog() {
@@ -225,6 +228,7 @@ MainDialog::~MainDialog() {
 
 void MainDialog::done(int result) {
   closed_ = true;
+  status_timer_.stop();
   worker_.stop();
   update_cursor();
   if (failure_box_) failure_box_->close();
@@ -244,36 +248,47 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
-  current_count_ = worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
-  if (converting_) show_progress(progress_bar_->value());
+  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  // The count in the status line grows at once.
+  if (converting_) schedule_status();
 }
 
 // Reports still queued when the dialog closes are ignored: they describe
 // work that was abandoned.
-void MainDialog::show_file_started(const QString& name, int number, int count) {
-  if (closed_) return;
-  converting_ = true;
-  current_file_ = name;
-  current_number_ = number;
-  // A drop queued since the worker sent this has already raised the count.
-  current_count_ = std::max(current_count_, count);
-  announce(QStringLiteral("%1 \u2014 %2 of %3").arg(name).arg(number).arg(current_count_));
-  show_progress(0);
-  update_cursor();
+void MainDialog::schedule_status() {
+  if (closed_ || status_timer_.isActive()) return;
+  const qint64 wait = kStatusIntervalMs - since_status_shown_.elapsed();
+  status_timer_.start(since_status_shown_.isValid() ? std::max<qint64>(wait, 0) : 0);
 }
 
-void MainDialog::show_progress(int percent) {
+void MainDialog::show_status() {
   if (closed_) return;
-  progress_bar_->setValue(percent);
-  status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(),
-                                    current_file_, percent, current_number_, current_count_));
+  since_status_shown_.start();
+  const WorkerStatus status = worker_.take_status();
+  if (status.busy)
+    show_file(status);
+  else
+    show_idle();
+}
+
+void MainDialog::show_file(const WorkerStatus& status) {
+  if (!converting_ || status.file != shown_status_.file || status.number != shown_status_.number)
+    announce(QStringLiteral("%1 \u2014 %2 of %3").arg(status.file).arg(status.number).arg(status.count));
+  converting_ = true;
+  shown_status_ = status;
+  progress_bar_->setValue(status.percent);
+  status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(), status.file,
+                                    status.percent, status.number, status.count));
+  update_cursor();
 }
 
 // The box is not modal: the dialog stays usable while it is shown, and a
 // choice changed meanwhile applies to the files that follow.
 void MainDialog::show_failure(const QString& text, const QString& caption) {
   if (closed_) return;
-  announce(current_file_ + QStringLiteral(" \u2014 ") + text);
+  status_timer_.stop();
+  show_status();
+  announce(shown_status_.file + QStringLiteral(" \u2014 ") + text);
   failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   failure_box_->setTextFormat(Qt::PlainText);
   failure_box_->setWindowModality(Qt::NonModal);
@@ -288,9 +303,8 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
 }
 
 void MainDialog::show_idle() {
-  if (closed_) return;
   converting_ = false;
-  current_count_ = 0;
+  shown_status_ = {};
   progress_bar_->setValue(0);
   status_line_->clear();
   announce(QString());

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include "conversion_worker.h"
 #include "dispatch.h"
@@ -46,8 +48,9 @@ class MainDialog final : public QDialog {
   void build_progress_area(const DialogUnits& units);
   void connect_worker();
 
-  void show_file_started(const QString& name, int number, int count);
-  void show_progress(int percent);
+  void schedule_status();
+  void show_status();
+  void show_file(const WorkerStatus& status);
   void show_failure(const QString& text, const QString& caption);
   void show_idle();
   void announce(const QString& status);
@@ -57,9 +60,10 @@ class MainDialog final : public QDialog {
   QProgressBar* progress_bar_ = nullptr;
   QLabel* status_line_ = nullptr;
   QPointer<QMessageBox> failure_box_;
-  QString current_file_;
-  int current_number_ = 0;
-  int current_count_ = 0;
+  // The worker's status is shown at most once a frame, however fast files go.
+  QTimer status_timer_;
+  QElapsedTimer since_status_shown_;
+  WorkerStatus shown_status_;
   bool converting_ = false;
   bool shows_wait_cursor_ = false;
   bool closed_ = false;
