@@ -24,6 +24,7 @@
 
 #include "algorithms.h"
 #include "dialog_driver.h"
+#include "dropped_uri.h"
 #include "file_system.h"
 #include "main_dialog.h"
 #include "messages.h"
@@ -281,6 +282,70 @@ class MainDialogTest : public QObject {
       close_failure_box();
     }
     QCOMPARE(core_->converted_paths(), Paths{"/data/local.txt"});
+  }
+
+  // A local name is the exact bytes the address encodes, whatever their
+  // encoding; what cannot be turned into one exact local name is refused.
+  void addresses_decode_to_exact_local_names_data() {
+    QTest::addColumn<QByteArray>("uri");
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("plain") << QByteArray("file:///data/a.txt") << true << QByteArray("/data/a.txt");
+    QTest::newRow("Latin-1 byte, as GIO encodes it")
+        << QByteArray("file:///data/caf%E9.txt") << true << QByteArray("/data/caf\xE9.txt");
+    QTest::newRow("UTF-8, lower-case escapes")
+        << QByteArray("file:///data/caf%c3%a9.txt") << true << QByteArray("/data/caf\xC3\xA9.txt");
+    QTest::newRow("raw bytes as they are")
+        << QByteArray("file:///data/caf\xE9 x.txt") << true << QByteArray("/data/caf\xE9 x.txt");
+    QTest::newRow("%25 and %23") << QByteArray("file:///data/100%25 a%232.txt") << true
+                                 << QByteArray("/data/100% a#2.txt");
+    QTest::newRow("localhost") << QByteArray("file://localhost/data/a.txt") << true
+                               << QByteArray("/data/a.txt");
+    QTest::newRow("LOCALHOST") << QByteArray("FILE://LocalHost/data/a.txt") << true
+                               << QByteArray("/data/a.txt");
+    QTest::newRow("no authority") << QByteArray("file:/data/a.txt") << true << QByteArray("/data/a.txt");
+    // Refused: the path part is kept only for the message's direction.
+    QTest::newRow("unencoded #") << QByteArray("file:///data/a#2.txt") << false
+                                 << QByteArray("/data/a");
+    QTest::newRow("unencoded ?") << QByteArray("file:///data/a?.txt.enc") << false
+                                 << QByteArray("/data/a");
+    QTest::newRow("another host") << QByteArray("file://server/data/a.txt.enc") << false
+                                  << QByteArray("/data/a.txt.enc");
+    QTest::newRow("relative") << QByteArray("file:data/a.txt") << false << QByteArray("data/a.txt");
+    QTest::newRow("empty path") << QByteArray("file://") << false << QByteArray();
+    QTest::newRow("malformed escape") << QByteArray("file:///data/a%G1.txt") << false
+                                      << QByteArray("/data/a%G1.txt");
+    QTest::newRow("cut escape") << QByteArray("file:///data/a%E") << false << QByteArray("/data/a%E");
+    QTest::newRow("NUL") << QByteArray("file:///data/a%00b") << false << QByteArray("/data/a%00b");
+    QTest::newRow("control character") << QByteArray("file:///data/a\tb") << false
+                                       << QByteArray("/data/a\tb");
+    QTest::newRow("web address") << QByteArray("https://example.com/notes.txt?x=1") << false
+                                 << QByteArray("/notes.txt");
+  }
+
+  void addresses_decode_to_exact_local_names() {
+    QFETCH(QByteArray, uri);
+    QFETCH(bool, local);
+    QFETCH(QByteArray, path);
+    const DroppedItem item = item_from_uri({uri.constData(), static_cast<std::size_t>(uri.size())});
+    QCOMPARE(item.is_local, local);
+    QCOMPARE(QByteArray::fromStdString(item.path.native()), path);
+  }
+
+  // The list as a file manager sends it: CRLF, a comment, a careless `#`.
+  void a_raw_address_list_converts_exact_names_and_refuses_the_rest_once() {
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 "# from a file manager\r\nfile:///data/a#2.txt\r\n"
+                 "file:///data/caf%E9.txt\r\nfile://localhost/data/b.txt\r\n");
+    QVERIFY(drop_on(*dialog_, dialog_->rect().center(), data));
+    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+    QCOMPARE(shown_failure_box()->text(), QStringLiteral("Can't open source file."));
+    close_failure_box();
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(),
+                              (Paths{"/data/caf\xE9.txt", "/data/b.txt"}), kTimeoutMs);
+    QTest::qWait(50);
+    QCOMPARE(shown_failure_box(), nullptr);
   }
 
   void a_failure_holds_the_next_file_until_closed_while_the_dialog_stays_usable() {

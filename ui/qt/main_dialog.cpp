@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,12 +12,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QUrl>
 #include <algorithm>
 
 #include "algorithms.h"
 #include "application_icon.h"
 #include "dialog_units.h"
+#include "dropped_uri.h"
 
 namespace kestrune::qt {
 namespace {
@@ -88,10 +87,6 @@ QButtonGroup* add_radio_group(QGroupBox* box, const Algorithm (&algorithms)[kCou
   return group;
 }
 
-bool is_local_file(const QUrl& url) {
-  return url.isLocalFile() && (url.host().isEmpty() || url.host() == QStringLiteral("localhost"));
-}
-
 // Files dropped here are converted in place; the source must neither move
 // nor delete them, so only copying is ever accepted.
 void accept_file_drag(QDropEvent* event) {
@@ -108,18 +103,6 @@ QString status_text(const QFontMetrics& metrics, int width, const QString& file,
   const QString details = QStringLiteral(" \u2014 %1% \u2014 %2 of %3").arg(percent).arg(number).arg(count);
   const int file_width = width - metrics.horizontalAdvance(details);
   return metrics.elidedText(file, Qt::ElideMiddle, file_width) + details;
-}
-
-// The drop's items in its order: local files by path, anything else by the
-// path part of its address.
-std::vector<DroppedItem> dropped_items(const QMimeData& data) {
-  std::vector<DroppedItem> items;
-  for (const QUrl& url : data.urls()) {
-    const bool local = is_local_file(url);
-    const QString path = local ? url.toLocalFile() : url.path();
-    items.push_back({QFile::encodeName(path).toStdString(), local});
-  }
-  return items;
 }
 
 }  // namespace
