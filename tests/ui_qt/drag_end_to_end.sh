@@ -60,11 +60,18 @@ stop_drag_source() {
 
 all_exist() { for file in "$@"; do [ -e "$file" ] || return 1; done; }
 
+# Clicks the password field and waits until the dialog has the keyboard:
+# without a window manager, keys go to the last window clicked.
+click_field() {
+  xdotool mousemove "$field_x" "$field_y" click 1
+  wait_for "the dialog to take the keyboard" bash -c '[ "$(xdotool getwindowfocus)" = "$0" ]' "$dialog"
+}
+
 temporaries() { find "$work/files" -name '.*.kestrune-*.tmp' | grep .; }
 
 # Enter in the password field ends the application normally.
 quit_normally() {
-  xdotool mousemove "$field_x" "$field_y" click 1
+  click_field
   xdotool key Return
   await_exit "$kestrune_pid"
   [ "$STATUS" = 0 ] || fail "Kestrune exited with $STATUS"
@@ -125,8 +132,8 @@ large_drop_escape() {
   drag_files "$field_x" "$field_y" many/f*
   converted() { find many -name '*.enc' | wc -l; }
   local before
-  # The drag source took the keyboard when it was pressed; a click gives it back.
-  xdotool mousemove "$field_x" "$field_y" click 1
+  # The drag source took the keyboard when it was pressed.
+  click_field
   xdotool key Escape
   before=$(converted)
   await_exit "$kestrune_pid"
@@ -183,7 +190,7 @@ dialog_x=$X dialog_y=$Y dialog_width=$WIDTH dialog_height=$HEIGHT
 # The password field, where a careless dialog would take the drop as text.
 field_x=$((dialog_x + dialog_width / 2)) field_y=$((dialog_y + dialog_height * 28 / 182))
 
-xdotool mousemove "$field_x" "$field_y" click 1
+click_field
 xdotool type --delay 30 "$password"
 
 case $scenario in
