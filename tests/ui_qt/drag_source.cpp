@@ -52,7 +52,8 @@ int destroy_window(const char* id) {
   int status = 1;
   if (xcb_connection_has_error(connection) == 0) {
     const auto window = static_cast<xcb_window_t>(std::strtoul(id, nullptr, 0));
-    xcb_generic_error_t* error = xcb_request_check(connection, xcb_destroy_window_checked(connection, window));
+    xcb_generic_error_t* error =
+        xcb_request_check(connection, xcb_destroy_window_checked(connection, window));
     status = error == nullptr ? 0 : 1;
     std::free(error);
   }

@@ -68,8 +68,8 @@ QLabel* add_static_text(QWidget* parent, const QString& text, const QRect& geome
 
 // Adds the radio buttons of one choice inside its group box, so a screen
 // reader announces them as that group's, each identified by its algorithm's
-// ALG_ID, and checks `initial`. `lefts` and the rows are the template's,
-// relative to the dialog.
+// ALG_ID, and checks `initial`. `left` and the rows are the template's,
+// measured from the dialog's corner.
 template <typename Algorithm, std::size_t kCount>
 QButtonGroup* add_radio_group(QGroupBox* box, const Algorithm (&algorithms)[kCount],
                               const int (&widths)[kCount], int left, Algorithm initial,
@@ -77,7 +77,8 @@ QButtonGroup* add_radio_group(QGroupBox* box, const Algorithm (&algorithms)[kCou
   auto* group = new QButtonGroup(box);
   for (std::size_t i = 0; i < kCount; ++i) {
     auto* button = new QRadioButton(to_qstring(label(algorithms[i])), box);
-    place_whole(button, units.rect(left, kRadioTops[i], widths[i], kRadioHeight).translated(-box->pos()));
+    const QRect in_dialog = units.rect(left, kRadioTops[i], widths[i], kRadioHeight);
+    place_whole(button, in_dialog.translated(-box->pos()));
     // Tab reaches the checked choice only; the arrow keys move within the
     // group. Qt moves the tab stop along as the focus moves.
     button->setFocusPolicy(algorithms[i] == initial ? Qt::StrongFocus : Qt::ClickFocus);
@@ -125,7 +126,8 @@ MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
 }
 
 void MainDialog::build_template_controls(const DialogUnits& units) {
-  QLabel* password_label = add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
+  QLabel* password_label =
+      add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
 
   auto* quit_button = new QPushButton(QStringLiteral("QUIT"), this);
   quit_button->setGeometry(units.rect(114, 134, 50, 14));
@@ -256,7 +258,10 @@ void MainDialog::show_status() {
 
 void MainDialog::show_file(const WorkerStatus& status) {
   if (!converting_ || status.file != shown_status_.file || status.number != shown_status_.number)
-    announce(QStringLiteral("%1 \u2014 %2 of %3").arg(status.file).arg(status.number).arg(status.count));
+    announce(QStringLiteral("%1 \u2014 %2 of %3")
+                 .arg(status.file)
+                 .arg(status.number)
+                 .arg(status.count));
   converting_ = true;
   shown_status_ = status;
   progress_bar_->setValue(status.percent);
