@@ -9,7 +9,8 @@
 #   --quick      16 MiB, 3 runs, 200 small files: a smoke test of a few seconds
 #   --size-mib   size of the large file (default 1024)
 #   --runs       timed runs per comparison (default 5)
-#   --files      number of 1 KiB files converted in one call (default 10000)
+#   --files      number of 1 KiB files converted in one call, and of one-byte
+#                files dropped on the dialog (default 10000)
 #
 # Each run times Kestrune and its baselines back to back, in an order that
 # rotates from run to run, so a change in the machine's load falls on all of
@@ -223,6 +224,18 @@ echo "| files | kestrune-cli s | same calls s | bare steps s | kestrune / same c
 echo "|---|---|---|---|---|---|"
 compare "$files × 1 KiB" - kestrune_small_files same_calls_small_files bare_steps_small_files
 echo
+
+dialog="$build/bench/dialog_latency"
+if [ -x "$dialog" ]; then
+  echo "## The dialog while ${files} one-byte files dropped at once convert"
+  echo
+  echo "Keys posted to the password field every 20 ms, timed until it repaints; a second drop ended by Escape after 1 s."
+  echo
+  echo "| files | converted in s | keys | key to repaint p50 ms | p99 ms | max ms | files converted after Escape | Escape to exit ms |"
+  echo "|---|---|---|---|---|---|---|---|"
+  "$dialog" --files "$files" --escape-after-ms 1000 "$work/dialog" 2>/dev/null
+  echo
+fi
 
 if ((run_micro)); then
   echo "## In-memory record coding, 1 MiB blocks of 1-2 KiB records, one core"

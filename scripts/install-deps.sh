@@ -9,9 +9,13 @@ packages=(
   util-linux  # script(1), for the CLI's terminal prompt test
   # The Qt dialog, and a font for it to measure and draw its texts with.
   qt6-base-dev fonts-dejavu-core
+  libxcb1-dev  # the X event a destroyed window sends, which the dialog watches for
   # Its end-to-end test: a real X server, synthetic mouse and keys, a
   # screenshot, and a check of the desktop entry.
   xvfb xdotool imagemagick desktop-file-utils
+  # Its accessibility test: a private D-Bus session, the AT-SPI bus and the
+  # Python bindings a screen reader reads the dialog with.
+  dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   time  # GNU time: peak memory in scripts/bench.sh
 )
 # The multi-buffer record back end exists for x86-64 only; elsewhere OpenSSL

@@ -34,14 +34,15 @@ wait_for() {
 }
 
 # Starts Xvfb on a display it picks itself, so parallel runs do not collide,
-# and points DISPLAY at it.
+# and points DISPLAY at it; XVFB_PID names the server.
 start_xvfb() {
   mkdir -p "$work/runtime"
   chmod 700 "$work/runtime"
   export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
   unset WAYLAND_DISPLAY
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-  pids+=($!)
+  XVFB_PID=$!
+  pids+=("$XVFB_PID")
   wait_for "Xvfb" test -s "$work/display"
   export DISPLAY=":$(head -n 1 "$work/display")"
 }

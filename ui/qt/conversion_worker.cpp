@@ -31,16 +31,33 @@ ConversionWorker::ConversionWorker(FileSystem& file_system, DropConverter conver
 
 ConversionWorker::~ConversionWorker() { stop(); }
 
-int ConversionWorker::enqueue(Drop drop) {
-  int accepted = 0;
+void ConversionWorker::enqueue(Drop drop) {
   {
     std::lock_guard lock(mutex_);
-    accepted = items_accepted_ += static_cast<int>(drop.items.size());
+    items_accepted_ += static_cast<int>(drop.items.size());
     queue_.push_back(std::move(drop));
   }
   wipe_password(drop);
   wake_.notify_one();
-  return accepted;
+}
+
+WorkerStatus ConversionWorker::take_status() {
+  std::lock_guard lock(mutex_);
+  status_signalled_ = false;
+  WorkerStatus status = status_;
+  status.count = items_accepted_;
+  return status;
+}
+
+template <typename Change>
+void ConversionWorker::update_status(Change change) {
+  bool signal = false;
+  {
+    std::lock_guard lock(mutex_);
+    change(status_);
+    signal = !std::exchange(status_signalled_, true);
+  }
+  if (signal && !cancel_requested()) Q_EMIT status_changed();
 }
 
 void ConversionWorker::acknowledge_failure() {
@@ -92,24 +109,19 @@ void ConversionWorker::convert_drop(const Drop& drop) {
 }
 
 void ConversionWorker::announce_item(const DroppedItem& item) {
-  int number = 0;
-  int count = 0;
-  {
-    std::lock_guard lock(mutex_);
-    number = ++items_started_;
-    count = items_accepted_;
-  }
-  Q_EMIT file_started(QFile::decodeName(item.path.filename().c_str()), number, count);
+  QString name = QFile::decodeName(item.path.filename().c_str());
+  update_status([&](WorkerStatus& status) {
+    status = {true, std::move(name), ++items_started_, 0, 0};
+  });
 }
 
 void ConversionWorker::finish_drop() {
-  {
-    std::lock_guard lock(mutex_);
+  update_status([this](WorkerStatus& status) {
     if (!queue_.empty()) return;
     items_started_ = 0;
     items_accepted_ = 0;
-  }
-  if (!cancel_requested()) Q_EMIT idle();
+    status = {};
+  });
 }
 
 void ConversionWorker::show_failure(std::string_view text, std::string_view caption) {
@@ -125,13 +137,13 @@ void ConversionWorker::show_failure(std::string_view text, std::string_view capt
 }
 
 // The dialog's wait cursor spans the whole queue rather than each file, so
-// it does not flicker between files; see file_started() and idle().
+// it does not flicker between files; see WorkerStatus::busy.
 void ConversionWorker::set_busy(bool) {}
 
 void ConversionWorker::progress(const std::filesystem::path&, std::uint64_t done,
                                 std::uint64_t total) {
   const auto percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-  Q_EMIT progressed(percent);
+  update_status([percent](WorkerStatus& status) { status.percent = percent; });
 }
 
 bool ConversionWorker::cancel_requested() { return stop_.stop_requested(); }

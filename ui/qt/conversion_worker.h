@@ -43,6 +43,15 @@ using DropConverter = std::function<void(ConversionEnv&, std::u16string_view,
 // cannot be given at all.
 Failure unreachable_item_failure(const DroppedItem& item);
 
+// What the dialog shows of the worker's progress.
+struct WorkerStatus {
+  bool busy = false;
+  QString file;
+  int number = 0;  // of `count` items accepted since the worker was last idle
+  int count = 0;
+  int percent = 0;
+};
+
 class ConversionWorker final : public QObject, private FrontEnd {
   Q_OBJECT
 
@@ -51,9 +60,11 @@ class ConversionWorker final : public QObject, private FrontEnd {
   // Stops as stop() does.
   ~ConversionWorker() override;
 
-  // Queues `drop` behind those not yet converted; returns how many items
-  // have been accepted since the worker was last idle. Any thread.
-  int enqueue(Drop drop);
+  // Queues `drop` behind those not yet converted. Any thread.
+  void enqueue(Drop drop);
+
+  // The latest status; the next change is signalled again. Any thread.
+  WorkerStatus take_status();
 
   // The failure last signalled has been read: the next file may start.
   void acknowledge_failure();
@@ -64,13 +75,12 @@ class ConversionWorker final : public QObject, private FrontEnd {
   void stop();
 
  Q_SIGNALS:
-  // Item `number` of `count` (counted since the worker was last idle) starts.
-  void file_started(const QString& name, int number, int count);
-  void progressed(int percent);
+  // The status has changed since take_status() last read it. Sent once until
+  // then however many files start meanwhile, so the window's event queue
+  // stays short whatever the size of a drop.
+  void status_changed();
   // The worker waits until acknowledge_failure() or stop().
   void failure_raised(const QString& text, const QString& caption);
-  // Every queued item has been converted.
-  void idle();
 
  private:
   void run(std::stop_token stop);
@@ -78,6 +88,9 @@ class ConversionWorker final : public QObject, private FrontEnd {
   void convert_drop(const Drop& drop);
   void announce_item(const DroppedItem& item);
   void finish_drop();
+  // Changes the status under the lock and signals it unless already signalled.
+  template <typename Change>
+  void update_status(Change change);
 
   void show_failure(std::string_view text, std::string_view caption) override;
   void set_busy(bool busy) override;
@@ -95,6 +108,8 @@ class ConversionWorker final : public QObject, private FrontEnd {
   std::deque<Drop> queue_;
   int items_started_ = 0;
   int items_accepted_ = 0;
+  WorkerStatus status_;
+  bool status_signalled_ = false;
   bool failure_shown_ = false;
 
   // Last, so the thread starts after everything it uses exists and is

@@ -5,9 +5,11 @@
 #include "qt/main_dialog.h"
 #include "secure_wipe.h"
 #include "services.h"
+#include "termination.h"
 
 int main(int argc, char** argv) {
   kestrune::keep_process_out_of_dumps();
+  kestrune::qt::Termination termination;  // before any thread starts
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrune"));
   // Lets the desktop match the window to its .desktop entry and icon.
@@ -16,6 +18,8 @@ int main(int argc, char** argv) {
 
   const auto file_system = kestrune::make_native_file_system();
   kestrune::qt::MainDialog dialog(*file_system);
+  termination.watch(dialog);
   dialog.exec();
-  return 0;  // every way to close the dialog is a normal end
+  // QUIT, Enter, Escape and the close box are a normal end.
+  return termination.exit_status();
 }

@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,12 +12,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QUrl>
 #include <algorithm>
 
 #include "algorithms.h"
 #include "application_icon.h"
 #include "dialog_units.h"
+#include "dropped_uri.h"
 
 namespace kestrune::qt {
 namespace {
@@ -38,6 +37,9 @@ constexpr int kCipherRadioWidths[] = {29, 32, 39, 39, 39};
 constexpr int kRadioHeight = 10;
 constexpr int kHashRadioLeft = 12;
 constexpr int kCipherRadioLeft = 62;
+
+// About one repaint's worth per frame.
+constexpr qint64 kStatusIntervalMs = 33;
 
 // Windows shows a static icon at the system's large-icon size.
 constexpr int kIconPixels = 32;
@@ -64,26 +66,26 @@ QLabel* add_static_text(QWidget* parent, const QString& text, const QRect& geome
   return label;
 }
 
-// Adds the radio buttons of one choice, each identified by its algorithm's
-// ALG_ID, and checks `initial`.
+// Adds the radio buttons of one choice inside its group box, so a screen
+// reader announces them as that group's, each identified by its algorithm's
+// ALG_ID, and checks `initial`. `left` and the rows are the template's,
+// measured from the dialog's corner.
 template <typename Algorithm, std::size_t kCount>
-QButtonGroup* add_radio_group(QWidget* parent, const Algorithm (&algorithms)[kCount],
+QButtonGroup* add_radio_group(QGroupBox* box, const Algorithm (&algorithms)[kCount],
                               const int (&widths)[kCount], int left, Algorithm initial,
                               const DialogUnits& units) {
-  auto* group = new QButtonGroup(parent);
+  auto* group = new QButtonGroup(box);
   for (std::size_t i = 0; i < kCount; ++i) {
-    auto* button = new QRadioButton(to_qstring(label(algorithms[i])), parent);
-    place_whole(button, units.rect(left, kRadioTops[i], widths[i], kRadioHeight));
-    // Only the password field is a tab stop; the choices are made with the mouse.
-    button->setFocusPolicy(Qt::ClickFocus);
+    auto* button = new QRadioButton(to_qstring(label(algorithms[i])), box);
+    const QRect in_dialog = units.rect(left, kRadioTops[i], widths[i], kRadioHeight);
+    place_whole(button, in_dialog.translated(-box->pos()));
+    // Tab reaches the checked choice only; the arrow keys move within the
+    // group. Qt moves the tab stop along as the focus moves.
+    button->setFocusPolicy(algorithms[i] == initial ? Qt::StrongFocus : Qt::ClickFocus);
     button->setChecked(algorithms[i] == initial);
     group->addButton(button, static_cast<int>(algorithms[i]));
   }
   return group;
-}
-
-bool is_local_file(const QUrl& url) {
-  return url.isLocalFile() && (url.host().isEmpty() || url.host() == QStringLiteral("localhost"));
 }
 
 // Files dropped here are converted in place; the source must neither move
@@ -102,18 +104,6 @@ QString status_text(const QFontMetrics& metrics, int width, const QString& file,
   const QString details = QStringLiteral(" \u2014 %1% \u2014 %2 of %3").arg(percent).arg(number).arg(count);
   const int file_width = width - metrics.horizontalAdvance(details);
   return metrics.elidedText(file, Qt::ElideMiddle, file_width) + details;
-}
-
-// The drop's items in its order: local files by path, anything else by the
-// path part of its address.
-std::vector<DroppedItem> dropped_items(const QMimeData& data) {
-  std::vector<DroppedItem> items;
-  for (const QUrl& url : data.urls()) {
-    const bool local = is_local_file(url);
-    const QString path = local ? url.toLocalFile() : url.path();
-    items.push_back({QFile::encodeName(path).toStdString(), local});
-  }
-  return items;
 }
 
 }  // namespace
@@ -136,12 +126,12 @@ MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
 }
 
 void MainDialog::build_template_controls(const DialogUnits& units) {
-  add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
+  QLabel* password_label =
+      add_static_text(this, QStringLiteral("Password"), units.rect(6, 7, 158, 8));
 
   auto* quit_button = new QPushButton(QStringLiteral("QUIT"), this);
   quit_button->setGeometry(units.rect(114, 134, 50, 14));
   quit_button->setDefault(true);
-  quit_button->setFocusPolicy(Qt::ClickFocus);
   connect(quit_button, &QPushButton::clicked, this, &QDialog::accept);
 
   password_field_ = new QLineEdit(this);
@@ -150,33 +140,50 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   password_field_->setEchoMode(QLineEdit::Password);
   // A file dropped on the field is a file to convert, not text to insert.
   password_field_->setAcceptDrops(false);
+  password_label->setBuddy(password_field_);
+  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
 
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
   hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  (new QGroupBox(QStringLiteral("Hash"), this))->setGeometry(units.rect(6, 72, 48, 76));
-  (new QGroupBox(QStringLiteral("Algorithm"), this))->setGeometry(units.rect(59, 71, 48, 77));
-  build_choice_groups(units);
+  build_choice_groups(units, quit_button);
 
   auto* icon = new QLabel(this);
   icon->setPixmap(application_icon().pixmap(kIconPixels));
   icon->setGeometry(QRect(units.rect(131, 82, 20, 20).topLeft(), QSize(kIconPixels, kIconPixels)));
+  icon->setAccessibleName(QStringLiteral("Kestrune"));
 
   add_static_text(this, QStringLiteral("Ver." KESTRUNE_VERSION), units.rect(127, 110, 25, 8));
 }
 
-void MainDialog::build_choice_groups(const DialogUnits& units) {
+// Linux desktops expect every control to be reachable from the keyboard, so
+// unlike the Windows template, Tab goes from the password field to the
+// checked hash, the checked cipher and QUIT.
+void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
   set_hash_choice(kDefaultChoices.hash);
   set_cipher_choice(kDefaultChoices.cipher);
-  QButtonGroup* hashes = add_radio_group(this, kAllHashes, kHashRadioWidths, kHashRadioLeft,
+  auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
+  hash_box->setGeometry(units.rect(6, 72, 48, 76));
+  auto* cipher_box = new QGroupBox(QStringLiteral("Algorithm"), this);
+  cipher_box->setGeometry(units.rect(59, 71, 48, 77));
+  QButtonGroup* hashes = add_radio_group(hash_box, kAllHashes, kHashRadioWidths, kHashRadioLeft,
                                          kDefaultChoices.hash, units);
-  QButtonGroup* ciphers = add_radio_group(this, kAllCiphers, kCipherRadioWidths, kCipherRadioLeft,
-                                          kDefaultChoices.cipher, units);
+  QButtonGroup* ciphers = add_radio_group(cipher_box, kAllCiphers, kCipherRadioWidths,
+                                          kCipherRadioLeft, kDefaultChoices.cipher, units);
   connect(hashes, &QButtonGroup::idClicked, this,
           [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
   connect(ciphers, &QButtonGroup::idClicked, this,
           [](int id) { set_cipher_choice(static_cast<CipherAlgorithm>(id)); });
+
+  QWidget* previous = password_field_;
+  for (QButtonGroup* group : {hashes, ciphers}) {
+    for (QAbstractButton* button : group->buttons()) {
+      setTabOrder(previous, button);
+      previous = button;
+    }
+  }
+  setTabOrder(previous, quit_button);
 }
 
 void MainDialog::build_progress_area(const DialogUnits& units) {
@@ -185,6 +192,7 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
   progress_bar_->setGeometry(units.rect(6, kTemplateHeightUnits, 158, 9));
   progress_bar_->setRange(0, 100);
   progress_bar_->setTextVisible(false);
+  progress_bar_->setAccessibleName(QStringLiteral("Progress"));
 
   status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
   status_line_->setObjectName(QStringLiteral("status_line"));
@@ -192,10 +200,10 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
 }
 
 void MainDialog::connect_worker() {
-  connect(&worker_, &ConversionWorker::file_started, this, &MainDialog::show_file_started);
-  connect(&worker_, &ConversionWorker::progressed, this, &MainDialog::show_progress);
+  status_timer_.setSingleShot(true);
+  connect(&status_timer_, &QTimer::timeout, this, &MainDialog::show_status);
+  connect(&worker_, &ConversionWorker::status_changed, this, &MainDialog::schedule_status);
   connect(&worker_, &ConversionWorker::failure_raised, this, &MainDialog::show_failure);
-  connect(&worker_, &ConversionWorker::idle, this, &MainDialog::show_idle);
 }
 
 MainDialog::~MainDialog() {
@@ -205,11 +213,14 @@ MainDialog::~MainDialog() {
 
 void MainDialog::done(int result) {
   closed_ = true;
+  status_timer_.stop();
   worker_.stop();
   update_cursor();
   if (failure_box_) failure_box_->close();
   QDialog::done(result);
 }
+
+void MainDialog::stop_conversions() { worker_.stop(); }
 
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) { accept_file_drag(event); }
 
@@ -222,34 +233,50 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
-  current_count_ = worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
-  if (converting_) show_progress(progress_bar_->value());
+  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  // The count in the status line grows at once.
+  if (converting_) schedule_status();
 }
 
 // Reports still queued when the dialog closes are ignored: they describe
 // work that was abandoned.
-void MainDialog::show_file_started(const QString& name, int number, int count) {
-  if (closed_) return;
-  converting_ = true;
-  current_file_ = name;
-  current_number_ = number;
-  // A drop queued since the worker sent this has already raised the count.
-  current_count_ = std::max(current_count_, count);
-  show_progress(0);
-  update_cursor();
+void MainDialog::schedule_status() {
+  if (closed_ || status_timer_.isActive()) return;
+  const qint64 wait = kStatusIntervalMs - since_status_shown_.elapsed();
+  status_timer_.start(since_status_shown_.isValid() ? std::max<qint64>(wait, 0) : 0);
 }
 
-void MainDialog::show_progress(int percent) {
+void MainDialog::show_status() {
   if (closed_) return;
-  progress_bar_->setValue(percent);
-  status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(),
-                                    current_file_, percent, current_number_, current_count_));
+  since_status_shown_.start();
+  const WorkerStatus status = worker_.take_status();
+  if (status.busy)
+    show_file(status);
+  else
+    show_idle();
+}
+
+void MainDialog::show_file(const WorkerStatus& status) {
+  if (!converting_ || status.file != shown_status_.file || status.number != shown_status_.number)
+    announce(QStringLiteral("%1 \u2014 %2 of %3")
+                 .arg(status.file)
+                 .arg(status.number)
+                 .arg(status.count));
+  converting_ = true;
+  shown_status_ = status;
+  progress_bar_->setValue(status.percent);
+  status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(), status.file,
+                                    status.percent, status.number, status.count));
+  update_cursor();
 }
 
 // The box is not modal: the dialog stays usable while it is shown, and a
 // choice changed meanwhile applies to the files that follow.
 void MainDialog::show_failure(const QString& text, const QString& caption) {
   if (closed_) return;
+  status_timer_.stop();
+  show_status();
+  announce(shown_status_.file + QStringLiteral(" \u2014 ") + text);
   failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   failure_box_->setTextFormat(Qt::PlainText);
   failure_box_->setWindowModality(Qt::NonModal);
@@ -264,13 +291,18 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
 }
 
 void MainDialog::show_idle() {
-  if (closed_) return;
   converting_ = false;
-  current_count_ = 0;
+  shown_status_ = {};
   progress_bar_->setValue(0);
   status_line_->clear();
+  announce(QString());
   update_cursor();
 }
+
+// A screen reader hears the status line when a file starts, fails or the
+// last one ends, not at every percent: its accessible name changes only
+// then, and while it is set the line's changing text raises no events.
+void MainDialog::announce(const QString& status) { status_line_->setAccessibleName(status); }
 
 // The wait cursor over the whole window, the password field included, while
 // a file converts; not while a failure waits for the user.

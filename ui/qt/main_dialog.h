@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include "conversion_worker.h"
 #include "dispatch.h"
@@ -31,6 +33,10 @@ class MainDialog final : public QDialog {
   // converting is abandoned safely and the rest of the queue forgotten.
   void done(int result) override;
 
+  // The worker's part of done(), without touching the window: for an exit
+  // that bypasses the event loop. Idempotent.
+  void stop_conversions();
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
@@ -38,23 +44,26 @@ class MainDialog final : public QDialog {
 
  private:
   void build_template_controls(const DialogUnits& units);
-  void build_choice_groups(const DialogUnits& units);
+  void build_choice_groups(const DialogUnits& units, QWidget* quit_button);
   void build_progress_area(const DialogUnits& units);
   void connect_worker();
 
-  void show_file_started(const QString& name, int number, int count);
-  void show_progress(int percent);
+  void schedule_status();
+  void show_status();
+  void show_file(const WorkerStatus& status);
   void show_failure(const QString& text, const QString& caption);
   void show_idle();
+  void announce(const QString& status);
   void update_cursor();
 
   QLineEdit* password_field_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QLabel* status_line_ = nullptr;
   QPointer<QMessageBox> failure_box_;
-  QString current_file_;
-  int current_number_ = 0;
-  int current_count_ = 0;
+  // The worker's status is shown at most once a frame, however fast files go.
+  QTimer status_timer_;
+  QElapsedTimer since_status_shown_;
+  WorkerStatus shown_status_;
   bool converting_ = false;
   bool shows_wait_cursor_ = false;
   bool closed_ = false;
