@@ -221,7 +221,6 @@ std::error_code check_target_writable(int folder, const std::string& target) {
 
 class PosixFileSystem final : public FileSystem {
  public:
-
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
                                    FileStatus& status) override {
