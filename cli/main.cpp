@@ -102,7 +102,7 @@ std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Op
       std::cout << kUsage;
       return kExitConverted;
     } else if (argument == "--version") {
-      std::cout << "kestrune-cli 1.0.4\n";
+      std::cout << "kestrune-cli " KESTRUNE_VERSION "\n";
       return kExitConverted;
     } else if (argument == "--password-stdin") {
       options.password_from_stdin = true;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kestrune needs on Debian 12, and nothing
 # that is already there. Safe to run again and again.
+# Usage: scripts/install-deps.sh [GROUP...], GROUP being fuzz, windows or
+# package.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -23,10 +26,33 @@ packages=(
 if [ "$(dpkg --print-architecture)" = amd64 ]; then
   packages+=(libipsec-mb-dev)
 fi
+
+# The 32-bit Windows build runs under Wine's 32-bit side, which Debian ships
+# for the i386 architecture only.
+add_i386_architecture() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return
+  echo "Adding the i386 architecture for wine32"
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+}
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # Optional groups, named on the command line.
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev xxd) ;;
+    windows)
+      mapfile -t windows_packages < <(grep -v '^#' scripts/windows-deps.txt | grep .)
+      packages+=("${windows_packages[@]}")
+      if [ "$(dpkg --print-architecture)" = amd64 ]; then
+        add_i386_architecture
+        packages+=(wine32:i386)
+      fi
+      ;;
+    # Making the packages and checking them: dpkg-shlibdeps, the zips,
+    # lintian, hardening-check, the metadata validators, and a scratch
+    # Debian system to install the .deb into.
+    package) packages+=(dpkg-dev zip unzip lintian devscripts appstream desktop-file-utils mmdebstrap) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -39,7 +65,5 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,33 +1,28 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows programs with MinGW-w64 (i686, the shipped build,
-# and x86_64) and runs the x86_64 build's tests under wine64: the core's
-# tests and known-answer vectors through CryptoAPI, the Windows back ends,
-# the dialog on an Xvfb display, containers exchanged with the Linux CLI,
-# kestrune.exe itself, with a screenshot, and files dragged onto it from an
-# X11 program. Fails on the first failure.
+# Cross-builds the Windows programs with MinGW-w64 and runs each build's
+# tests under Wine: i686, the shipped build, in a 32-bit prefix, and x86_64
+# in a 64-bit one. For each: the core's tests and known-answer vectors
+# through CryptoAPI, the Windows back ends, the dialog on an Xvfb display,
+# containers exchanged with the Linux CLI, and kestrune.exe itself opening,
+# photographed, and closing. The x86_64 one also has files dragged onto it
+# from an X11 program. Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=2
 
-install_missing_packages() {
-  local missing=()
-  while read -r package; do
-    case "$package" in "" | "#"*) continue ;; esac
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$package")
-  done <scripts/windows-deps.txt
-  [ ${#missing[@]} -eq 0 ] && return
-  echo "Installing: ${missing[*]}"
-  local sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The build being tested: select_build ARCH.
+arch= build_dir= prefix= winearch=
+select_build() {
+  arch=$1
+  build_dir=$root/build/windows-$arch
+  prefix=$build_dir/wineprefix
+  case "$arch" in
+    i686) winearch=win32 ;;
+    *) winearch=win64 ;;
+  esac
 }
-
-build_dir=$root/build/windows-x86_64
-prefix=$build_dir/wineprefix
-wine_run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+wine_run() { WINEARCH=$winearch "$root/scripts/wine-run.sh" "$prefix" "$@"; }
 
 # A fresh prefix per run. Without a window manager Wine must draw its own
 # window frames, or the dialog never gets a caption and close box.
@@ -36,6 +31,9 @@ make_wine_prefix() {
   mkdir -p "$build_dir"
   KESTRUNE_WINE_TIMEOUT=180 wine_run wineboot --init
   wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+  # The prefix's first start goes on in the background (services, its
+  # registry being written out); tests start once that has settled.
+  WINEPREFIX=$prefix timeout 120 /usr/lib/wine/wineserver -w || true
 }
 
 # Wine's server and system processes, once started, keep the output of the
@@ -46,7 +44,10 @@ start_wine_session() {
   (sleep 3600 | KESTRUNE_WINE_TIMEOUT=3600 wine_run cmd /c pause) >/dev/null 2>&1 &
   sleep 2
 }
-stop_wine_session() { WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null || true; }
+stop_wine_session() {
+  [ -n "$prefix" ] || return 0
+  WINEPREFIX=$prefix timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null || true
+}
 
 xvfb_pid=
 start_display() {
@@ -72,7 +73,7 @@ check_containers_interchange() {
   head -c 100000 /dev/urandom >original
   for combination in "SHA256 AES256" "SHA512 3DES" "MD5 DES"; do
     set -- $combination
-    echo "interchange with $1/$2"
+    echo "interchange with $1/$2 ($arch)"
     cp original "$name"
     printf 'pässwort\n' | "$linux_cli" --password-stdin --hash "$1" --cipher "$2" "$name"
     printf 'pässwort\n' | wine_run "$windows_cli" --password-stdin --hash "$1" --cipher "$2" "$name.enc"
@@ -105,6 +106,7 @@ check_ctrl_c_stops_the_cli() {
 
 # The real program: it opens, is photographed, closes on Escape, exits 0.
 check_program_runs_and_exits_cleanly() {
+  echo "kestrune.exe ($arch) opens and closes"
   KESTRUNE_WINE_TIMEOUT=90 wine_run "$build_dir/ui/win32/kestrune.exe" &
   local program=$!
   local window
@@ -127,25 +129,32 @@ check_drag_from_x11() {
   return "$status"
 }
 
-install_missing_packages
+# One build, from a fresh prefix to its last test; the prefix's programs end
+# with it.
+test_build() {
+  select_build "$1"
+  make_wine_prefix
+  start_wine_session
+  cmake --preset "windows-$arch" -G Ninja
+  cmake --build --preset "windows-$arch" -j "$jobs"
+  ctest --preset "windows-$arch" -j "$jobs"
+  check_containers_interchange
+  check_ctrl_c_stops_the_cli
+  check_program_runs_and_exits_cleanly
+}
+
+bash scripts/install-deps.sh windows
 export LC_ALL=C.UTF-8
 
-cmake --preset windows-i686 -G Ninja
-cmake --build --preset windows-i686 -j "$jobs"
+# The Linux side of the exchange and the drag.
+cmake --preset default -G Ninja >/dev/null
+cmake --build --preset default -j "$jobs" --target kestrune-cli kestrune_drag_source
 
 # The display comes first: Wine's desktop process, started with the prefix,
 # keeps the display it was started with.
 start_display
-make_wine_prefix
-start_wine_session
-cmake --preset windows-x86_64 -G Ninja
-cmake --build --preset windows-x86_64 -j "$jobs"
-ctest --preset windows-x86_64 -j "$jobs"
-
-cmake --preset default -G Ninja >/dev/null
-cmake --build --preset default -j "$jobs" --target kestrune-cli kestrune_drag_source
-check_containers_interchange
-check_ctrl_c_stops_the_cli
-check_program_runs_and_exits_cleanly
+test_build i686
+stop_wine_session
+test_build x86_64
 check_drag_from_x11
-echo "Windows build and tests: all passed"
+echo "Windows builds and tests (i686 and x86_64): all passed"

@@ -40,41 +40,45 @@ std::wstring text_of(HWND window) {
   return text;
 }
 
+// Window enumeration calls back through WINAPI (stdcall on 32-bit
+// Windows), which a lambda cannot be converted to; hence named callbacks.
+struct CaptionSearch {
+  const std::wstring& caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK match_dialog_caption(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<CaptionSearch*>(context);
+  wchar_t class_name[16]{};
+  GetClassNameW(window, class_name, 16);
+  if (std::wstring(class_name) == L"#32770" && IsWindowVisible(window) &&
+      text_of(window) == search.caption)
+    search.found = window;
+  return search.found == nullptr;
+}
+
 // A visible dialog-class window of `thread` with `caption`, or null.
 HWND find_window_of(DWORD thread, const std::wstring& caption) {
-  struct Search {
-    const std::wstring& caption;
-    HWND found = nullptr;
-  } search{caption};
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& search = *reinterpret_cast<Search*>(context);
-        wchar_t class_name[16]{};
-        GetClassNameW(window, class_name, 16);
-        if (std::wstring(class_name) == L"#32770" && IsWindowVisible(window) &&
-            text_of(window) == search.caption)
-          search.found = window;
-        return search.found == nullptr;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  CaptionSearch search{caption};
+  EnumThreadWindows(thread, match_dialog_caption, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+struct TextSearch {
+  const std::wstring& text;
+  bool found = false;
+};
+
+BOOL CALLBACK match_child_text(HWND child, LPARAM context) {
+  auto& search = *reinterpret_cast<TextSearch*>(context);
+  search.found = search.found || text_of(child) == search.text;
+  return !search.found;
 }
 
 // Whether any child of `window` shows `text`.
 bool shows_text(HWND window, const std::wstring& text) {
-  struct Search {
-    const std::wstring& text;
-    bool found = false;
-  } search{text};
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM context) -> BOOL {
-        auto& search = *reinterpret_cast<Search*>(context);
-        search.found = search.found || text_of(child) == search.text;
-        return !search.found;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TextSearch search{text};
+  EnumChildWindows(window, match_child_text, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

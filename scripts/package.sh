@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Makes the release packages in build/packages/: kestrune_VERSION_ARCH.deb for
+# this machine, and kestrune-VERSION-windows-i686.zip and
+# kestrune-VERSION-windows-x86_64.zip.
+# Usage: scripts/package.sh [deb] [zips]   (both when none is named)
+#
+# The same commit gives the same .deb, byte for byte, wherever it is checked
+# out: every date is the commit's, build paths are mapped away, and the
+# archive's members are sorted with fixed owners and modes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build/packages
+jobs=2
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(deb zips)
+
+bash scripts/install-deps.sh windows package
+
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+export SOURCE_DATE_EPOCH
+export QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH  # file times rcc embeds
+export TZ=UTC LC_ALL=C.UTF-8
+umask 022
+mkdir -p "$out"
+
+# Each member gets the commit's time and the modes a package expects.
+normalise_tree() {
+  local tree=$1
+  find "$tree" -type d -exec chmod 0755 {} +
+  find "$tree" -type f -exec chmod 0644 {} +
+  find "$tree" -type f -path '*/bin/*' -exec chmod 0755 {} +
+  find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+}
+
+# The libraries the programs link, as package dependencies. dpkg-shlibdeps
+# wants a source package's control file, and would rather see the files under
+# debian/PACKAGE, which this staging tree does without.
+library_dependencies() {
+  local work
+  work=$(mktemp -d)
+  mkdir "$work/debian"
+  printf 'Source: kestrune\n\nPackage: kestrune\nArchitecture: any\n' >"$work/debian/control"
+  (cd "$work" && dpkg-shlibdeps -O "$@" 2> >(grep -v 'should already be installed' >&2)) |
+    sed -n 's/^shlibs:Depends=//p'
+  rm -rf "$work"
+}
+
+# Installed-Size as dpkg-gencontrol counts it: KiB per file, rounded up, and
+# one for every directory.
+installed_size() {
+  find "$1" -mindepth 1 -printf '%y %s\n' |
+    awk '{ total += ($1 == "f") ? int(($2 + 1023) / 1024) : 1 } END { print total }'
+}
+
+build_deb() {
+  local build=$root/build/package-deb
+  local stage=$build/stage
+  # From scratch: the dates embedded at build time (rcc's, for one) would
+  # otherwise be those of whichever commit this tree was first built at.
+  rm -rf "$build"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUNE_BUILD_BENCHMARKS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+    -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root=." >/dev/null
+  cmake --build "$build" -j "$jobs"
+  rm -rf "$stage"
+  DESTDIR=$stage cmake --install "$build" >/dev/null
+
+  # As Debian's own packages: binaries stripped, manuals and changelog
+  # compressed without a name or time in the header.
+  strip --remove-section=.comment --remove-section=.note --strip-unneeded "$stage"/usr/bin/*
+  find "$stage/usr/share/man" -type f -exec gzip -9n {} +
+  gzip -9n "$stage/usr/share/doc/kestrune/changelog"
+
+  local version arch depends
+  version=$(project_version "$build")
+  arch=$(dpkg --print-architecture)
+  # The dialog loads a platform plugin for the desktop's display server at
+  # run time; no library link names those packages.
+  depends="$(library_dependencies "$stage"/usr/bin/*), qt6-qpa-plugins, qt6-wayland"
+  normalise_tree "$stage"
+  mkdir -m 0755 "$stage/DEBIAN"
+  sed "/^Version:/a Architecture: $arch\\nInstalled-Size: $(installed_size "$stage")\\nDepends: $depends" \
+    "$build/packaging/control" >"$stage/DEBIAN/control"
+  (cd "$stage" && find usr -type f | sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
+  normalise_tree "$stage/DEBIAN"
+
+  local deb=$out/kestrune_${version}_${arch}.deb
+  rm -f "$deb"
+  dpkg-deb --root-owner-group -Zxz --build "$stage" "$deb" >/dev/null
+  echo "made $deb ($(stat -c %s "$deb") bytes)"
+}
+
+# The program, its command-line companion, the README and the licence, with
+# Windows line ends for the texts.
+build_zip() {
+  local arch=$1
+  local preset=windows-$arch triple version
+  case "$arch" in
+    i686) triple=i686-w64-mingw32 ;;
+    x86_64) triple=x86_64-w64-mingw32 ;;
+  esac
+  cmake --preset "$preset" -G Ninja >/dev/null
+  cmake --build --preset "$preset" -j "$jobs" --target kestrune kestrune-cli
+  version=$(project_version "build/$preset")
+
+  local name=kestrune-$version-windows-$arch
+  local work=$root/build/package-zip
+  local dir=$work/$name
+  rm -rf "$dir" && mkdir -p "$dir"
+  cp "build/$preset/ui/win32/kestrune.exe" "build/$preset/cli/kestrune-cli.exe" "$dir/"
+  "$triple-strip" "$dir"/*.exe
+  sed 's/$/\r/' README.md >"$dir/README.txt"
+  sed 's/$/\r/' LICENSE >"$dir/LICENSE.txt"
+  normalise_tree "$dir"
+  rm -f "$out/$name.zip"
+  (cd "$work" && find "$name" -type f | sort | zip -q -X -D -9 "$out/$name.zip" -@)
+  echo "made $out/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
+}
+
+# As the build knows it from project().
+project_version() {
+  sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"
+}
+
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+    deb) build_deb ;;
+    zips) for arch in i686 x86_64; do build_zip "$arch"; done ;;
+    *) echo "package: unknown kind '$kind'" >&2; exit 2 ;;
+  esac
+done
