@@ -1,8 +1,5 @@
 #include "password_prompt.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,44 +8,8 @@
 #include <csignal>
 #include <cstring>
 #include <iterator>
-#endif
 
 namespace kestrune {
-namespace {
-
-// Reads one line, a byte at a time so nothing past its ending is taken,
-// into a buffer sized once: growth would leave copies behind. `read_byte`
-// gives 1 for a byte, 0 at the end of the input, less on an error.
-template <typename ReadByte>
-PasswordLine read_password_line(ReadByte read_byte) {
-  PasswordLine line;
-  line.bytes = SecureBytes(kMaxPasswordLine + 1);  // + the '\r' of a "\r\n"
-  std::size_t length = 0;
-  char byte = 0;
-  int got = 0;
-  while ((got = read_byte(byte)) == 1 && byte != '\n') {
-    if (length == line.bytes.size()) return {PasswordLine::Status::too_long, {}};
-    line.bytes.data()[length++] = static_cast<std::uint8_t>(byte);
-  }
-  secure_wipe(&byte, sizeof byte);
-  if (length > 0 && line.bytes.data()[length - 1] == '\r') --length;
-  if (length > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
-  line.bytes.resize_down(length);
-  const bool ended_empty = got != 1 && length == 0;
-  line.status = ended_empty ? PasswordLine::Status::none : PasswordLine::Status::read;
-  return line;
-}
-
-}  // namespace
-
-#ifdef _WIN32
-
-PasswordLine read_first_line() {
-  return read_password_line([](char& byte) { return _read(0, &byte, 1); });
-}
-
-#else
-
 namespace {
 
 int read_byte(int fd, char& byte) {
@@ -151,7 +112,7 @@ PasswordLine prompt_without_echo(const char* prompt) {
   {
     EchoOff echo_off(terminal);
     write_text(terminal, prompt);
-    line = read_password_line([terminal](char& byte) { return read_byte(terminal, byte); });
+    line = read_password_line(read_byte, terminal);
     write_text(terminal, "\n");
   }
   close(terminal);
@@ -159,9 +120,7 @@ PasswordLine prompt_without_echo(const char* prompt) {
 }
 
 PasswordLine read_first_line() {
-  return read_password_line([](char& byte) { return read_byte(STDIN_FILENO, byte); });
+  return read_password_line(read_byte, STDIN_FILENO);
 }
-
-#endif
 
 }  // namespace kestrune
