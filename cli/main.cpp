@@ -56,19 +56,15 @@ struct Options {
 // the path it belongs to: one line each.
 class CliFrontEnd final : public kestrune::FrontEnd {
  public:
-  void show_failure(std::string_view text, std::string_view caption) override {
-    std::cerr << kestrune::printable_path(current_path_) << ": " << caption << ": " << text << '\n';
-    ++failures_;
-  }
-  void show_allocation_failure(std::string_view text, std::string_view caption) override {
-    std::cerr << kestrune::printable_path(current_path_) << ": " << caption << ": " << text
-              << " (out of memory)\n";
+  void show_failure(const kestrune::Outcome& failed) override {
+    std::cerr << kestrune::printable_path(current_path_) << ": " << failed.failure.caption << ": "
+              << failed.failure.text;
+    end_line(failed.cause);
     ++failures_;
   }
   void input_kept(std::string_view reason, std::error_code cause) override {
     std::cerr << kestrune::printable_path(current_path_) << ": kept: " << reason;
-    if (cause) std::cerr << " (" << cause.message() << ')';
-    std::cerr << '\n';
+    end_line(cause);
   }
   void set_busy(bool) override {}
   void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {}
@@ -79,6 +75,12 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   int failures() const { return failures_; }
 
  private:
+  // The system's word for what went wrong, when it gave one.
+  static void end_line(std::error_code cause) {
+    if (cause) std::cerr << " (" << cause.message() << ')';
+    std::cerr << '\n';
+  }
+
   std::filesystem::path current_path_;
   int failures_ = 0;
 };
@@ -184,7 +186,7 @@ int convert_paths(const std::vector<std::filesystem::path>& paths, std::u16strin
       const kestrune::Failure start = kestrune::is_container_name(paths[next])
                                           ? kestrune::kCantStartDecryption
                                           : kestrune::kCantStartEncryption;
-      front_end.show_allocation_failure(start.text, start.caption);
+      front_end.show_failure(kestrune::Outcome::exhausted(start));
     }
   }
   return front_end.failures() == 0 ? kExitConverted : kExitFailed;

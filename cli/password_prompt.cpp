@@ -1,32 +1,16 @@
 #include "password_prompt.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <iterator>
-#endif
-
 namespace kestrune {
-namespace {
 
-// Reads one line, a byte at a time so nothing past its ending is taken,
-// into a buffer sized once: growth would leave copies behind. `read_byte`
-// gives 1 for a byte, 0 at the end of the input, less on an error.
-template <typename ReadByte>
-PasswordLine read_password_line(ReadByte read_byte) {
+// A byte at a time, so nothing past the line's ending is taken, into a
+// buffer sized once: growth would leave copies behind.
+PasswordLine read_password_line(int (*read_byte)(int fd, char& byte), int fd) {
   PasswordLine line;
   line.bytes = SecureBytes(kMaxPasswordLine + 1);  // + the '\r' of a "\r\n"
   std::size_t length = 0;
   char byte = 0;
   int got = 0;
-  while ((got = read_byte(byte)) == 1 && byte != '\n') {
+  while ((got = read_byte(fd, byte)) == 1 && byte != '\n') {
     if (length == line.bytes.size()) return {PasswordLine::Status::too_long, {}};
     line.bytes.data()[length++] = static_cast<std::uint8_t>(byte);
   }
@@ -38,130 +22,5 @@ PasswordLine read_password_line(ReadByte read_byte) {
   line.status = ended_empty ? PasswordLine::Status::none : PasswordLine::Status::read;
   return line;
 }
-
-}  // namespace
-
-#ifdef _WIN32
-
-PasswordLine read_first_line() {
-  return read_password_line([](char& byte) { return _read(0, &byte, 1); });
-}
-
-#else
-
-namespace {
-
-int read_byte(int fd, char& byte) {
-  ssize_t got = 0;
-  do {
-    got = read(fd, &byte, 1);
-  } while (got < 0 && errno == EINTR);
-  return static_cast<int>(got);
-}
-
-constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
-
-// What the prompt's signal handlers need: a handler reaches nothing but
-// statics. One prompt runs at a time.
-struct PromptTerminal {
-  int fd = -1;
-  termios saved{};
-  termios quiet{};
-  struct sigaction previous[std::size(kPromptSignals)] {};
-};
-PromptTerminal g_prompt;
-
-void handle_prompt_signal(int signal);
-
-void catch_prompt_signal(int signal) {
-  struct sigaction action {};
-  action.sa_handler = handle_prompt_signal;
-  action.sa_flags = SA_RESTART;  // the read goes on after a stop
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-}
-
-const struct sigaction& previous_action(int signal) {
-  std::size_t i = 0;
-  while (kPromptSignals[i] != signal) ++i;
-  return g_prompt.previous[i];
-}
-
-// Gives the terminal back and raises the signal again under its previous
-// action, which takes effect when this returns: the program ends or stops
-// as it would have, with its echo on. SIGCONT turns the echo off again.
-void handle_prompt_signal(int signal) {
-  if (signal == SIGCONT) {
-    tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.quiet);
-    if (previous_action(SIGTSTP).sa_handler != SIG_IGN) catch_prompt_signal(SIGTSTP);
-    return;
-  }
-  tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.saved);
-  sigaction(signal, &previous_action(signal), nullptr);
-  raise(signal);
-}
-
-// Echo off for its lifetime, given back on every path: its end, or a
-// signal at the prompt.
-class EchoOff {
- public:
-  explicit EchoOff(int fd) {
-    if (tcgetattr(fd, &g_prompt.saved) != 0) return;
-    g_prompt.fd = fd;
-    g_prompt.quiet = g_prompt.saved;
-    g_prompt.quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) {
-      sigaction(kPromptSignals[i], nullptr, &g_prompt.previous[i]);
-      // An ignored signal stays ignored (nohup, a background job's SIGINT).
-      if (g_prompt.previous[i].sa_handler != SIG_IGN) catch_prompt_signal(kPromptSignals[i]);
-    }
-    // TCSANOW keeps what was typed ahead of the prompt.
-    active_ = tcsetattr(fd, TCSANOW, &g_prompt.quiet) == 0;
-  }
-  EchoOff(const EchoOff&) = delete;
-  EchoOff& operator=(const EchoOff&) = delete;
-  ~EchoOff() {
-    if (g_prompt.fd < 0) return;
-    if (active_) tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.saved);
-    for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
-      sigaction(kPromptSignals[i], &g_prompt.previous[i], nullptr);
-    g_prompt.fd = -1;
-  }
-
- private:
-  bool active_ = false;
-};
-
-void write_text(int fd, const char* text) {
-  for (std::size_t left = std::strlen(text); left > 0;) {
-    const ssize_t written = write(fd, text, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text += written;
-    left -= static_cast<std::size_t>(written);
-  }
-}
-
-}  // namespace
-
-PasswordLine prompt_without_echo(const char* prompt) {
-  const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (terminal < 0) return {PasswordLine::Status::no_terminal, {}};
-  PasswordLine line;
-  {
-    EchoOff echo_off(terminal);
-    write_text(terminal, prompt);
-    line = read_password_line([terminal](char& byte) { return read_byte(terminal, byte); });
-    write_text(terminal, "\n");
-  }
-  close(terminal);
-  return line;
-}
-
-PasswordLine read_first_line() {
-  return read_password_line([](char& byte) { return read_byte(STDIN_FILENO, byte); });
-}
-
-#endif
 
 }  // namespace kestrune

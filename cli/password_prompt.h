@@ -22,6 +22,11 @@ struct PasswordLine {
   }
 };
 
+// Reads one line, without its ending, through `read_byte(fd, byte)`: 1 for
+// a byte, 0 at the end of the input, less on an error. Shared by the
+// platforms' readers below.
+PasswordLine read_password_line(int (*read_byte)(int fd, char& byte), int fd);
+
 // Asks for a line on the controlling terminal with echo turned off. A
 // signal that ends or stops the program at the prompt gives the terminal
 // its echo back first; continuing turns it off again.

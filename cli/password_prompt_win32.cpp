@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <optional>
@@ -78,7 +79,11 @@ PasswordLine to_utf8(const SecretWString& text) {
   return line;
 }
 
+int read_byte(int fd, char& byte) { return _read(fd, &byte, 1); }
+
 }  // namespace
+
+PasswordLine read_first_line() { return read_password_line(read_byte, 0); }
 
 PasswordLine prompt_without_echo(const char* prompt) {
   Console console;

@@ -13,23 +13,9 @@
 
 #include "container.h"
 #include "crypto/crypto_service.h"
-#include "messages.h"
+#include "outcome.h"
 
 namespace kestrune {
-
-// How a step of a conversion ended.
-struct Outcome {
-  enum class Kind { done, failed, cancelled };
-  Kind kind = Kind::done;
-  Failure failure{};
-  bool out_of_memory = false;
-
-  static Outcome done() { return {}; }
-  static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
-  static Outcome cancelled() { return {Kind::cancelled, {}}; }
-  static Outcome exhausted(Failure failure) { return {Kind::failed, failure, true}; }
-  bool ok() const { return kind == Kind::done; }
-};
 
 // One block on its way through: memory allocated once and reused.
 // Left uninitialised, so that pages a small file never touches cost nothing.

@@ -66,11 +66,14 @@ class TemporaryOutput {
 };
 
 // An edit saved in place while the input was read, even one that keeps its
-// size, must not be lost with the input.
-bool unchanged_since_opened(ReadableFile& input, const FileStatus& opened) {
+// size, must not be lost with the input: it fails as `failure`, without a
+// cause, while a status that cannot be had fails with the system's.
+Outcome check_unchanged(ReadableFile& input, const FileStatus& opened, Failure failure) {
   FileStatus now;
-  return !input.status(now) && now.size == opened.size && now.modified == opened.modified &&
-         now.changed == opened.changed;
+  if (auto error = input.status(now)) return Outcome::failed(failure, error);
+  const bool unchanged = now.size == opened.size && now.modified == opened.modified &&
+                         now.changed == opened.changed;
+  return unchanged ? Outcome::done() : Outcome::failed(failure);
 }
 
 // Removes the converted input, or tells the front end why its contents
@@ -97,10 +100,11 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   const DirectionTexts& texts = plan.texts;
   std::unique_ptr<ReadableFile> input;
   FileStatus status;
-  if (file_system.open_for_reading(plan.input, input, status))
-    return Outcome::failed(texts.open_input);
+  if (auto error = file_system.open_for_reading(plan.input, input, status))
+    return Outcome::failed(texts.open_input, error);
   TemporaryOutput output(file_system);
-  if (output.create(plan.output_name_for(plan.input))) return Outcome::failed(texts.open_output);
+  if (auto error = output.create(plan.output_name_for(plan.input)))
+    return Outcome::failed(texts.open_output, error);
   KeyContextGuard key_context;
   const Choices choices = current_choices();
   RecordKey* key = open_key_context(password, choices, env.crypto_service);
@@ -110,9 +114,10 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   stage = texts.data;
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
   stage = texts.write;
-  if (output.finish(status)) return Outcome::failed(texts.write);
-  if (!unchanged_since_opened(*input, status)) return Outcome::failed(texts.read);
-  if (output.place()) return Outcome::failed(texts.write);
+  if (auto error = output.finish(status)) return Outcome::failed(texts.write, error);
+  if (Outcome unchanged = check_unchanged(*input, status, texts.read); !unchanged.ok())
+    return unchanged;
+  if (auto error = output.place()) return Outcome::failed(texts.write, error);
   input.reset();  // Windows cannot delete a file that is still open
   remove_input(file_system, env.front_end, plan.input, status);
   return Outcome::done();
@@ -147,11 +152,7 @@ std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time
 void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
   BusyGuard busy(env.front_end);
   const Outcome outcome = run_conversion(env, plan, password);
-  if (outcome.kind != Outcome::Kind::failed) return;
-  if (outcome.out_of_memory)
-    env.front_end.show_allocation_failure(outcome.failure.text, outcome.failure.caption);
-  else
-    env.front_end.show_failure(outcome.failure.text, outcome.failure.caption);
+  if (outcome.kind == Outcome::Kind::failed) env.front_end.show_failure(outcome);
 }
 
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
@@ -168,8 +169,9 @@ std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
 
 Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
   if (block.output_bytes == 0) return Outcome::done();
-  return output.write({block.bytes.data(), block.output_bytes}) ? Outcome::failed(failure)
-                                                                : Outcome::done();
+  if (auto error = output.write({block.bytes.data(), block.output_bytes}))
+    return Outcome::failed(failure, error);
+  return Outcome::done();
 }
 
 Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,

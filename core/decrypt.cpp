@@ -59,8 +59,8 @@ class DecryptionStages {
   Outcome read(Block& block) {
     std::memcpy(block.bytes.data(), carry_.data(), carried_);
     std::size_t got = 0;
-    if (read_fully(streams_.input, block.bytes.subspan(carried_), got))
-      return Outcome::failed(kCantReadEncrypted);
+    if (auto error = read_fully(streams_.input, block.bytes.subspan(carried_), got))
+      return Outcome::failed(kCantReadEncrypted, error);
     read_so_far_ += got;
     const std::size_t held = carried_ + got;
     const ParsedBlock parsed = parse_records(block, held, cipher_block_);

@@ -84,8 +84,8 @@ class EncryptionStages {
     std::size_t wanted = 0;
     for (std::size_t i = 0; i < requests; ++i) wanted += block.slots[i].length;
     std::size_t plain_bytes = 0;
-    if (read_fully(streams_.input, {block.bytes.data(), wanted}, plain_bytes))
-      return Outcome::failed(kCantReadSource);
+    if (auto error = read_fully(streams_.input, {block.bytes.data(), wanted}, plain_bytes))
+      return Outcome::failed(kCantReadSource, error);
     read_so_far_ += plain_bytes;
     block.last = plain_bytes < wanted;
     // A file that grows or shrinks while it is read would be cut silently.

@@ -8,21 +8,18 @@
 #include <string_view>
 #include <system_error>
 
+#include "outcome.h"
+
 namespace kestrune {
 
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
 
-  // Shows `text` under `caption` with one OK button and returns when the user
-  // has closed it. Called after the failed file has been cleaned up.
-  virtual void show_failure(std::string_view text, std::string_view caption) = 0;
-
-  // The same for a failure that came from memory running out; a front end
-  // that can say more than the text may.
-  virtual void show_allocation_failure(std::string_view text, std::string_view caption) {
-    show_failure(text, caption);
-  }
+  // Shows the failure's text under its caption with one OK button and
+  // returns when the user has closed it. Called after the failed file has
+  // been cleaned up; `failed.cause` is for front ends that can say more.
+  virtual void show_failure(const Outcome& failed) = 0;
 
   // The conversion succeeded, but its input (or another name of the file)
   // still holds what was converted, for `reason`; `cause` is the error

@@ -3,12 +3,9 @@
 
 #include <string_view>
 
-namespace kestrune {
+#include "outcome.h"
 
-struct Failure {
-  std::string_view text;
-  std::string_view caption;
-};
+namespace kestrune {
 
 inline constexpr std::string_view kFileOpenCaption = "File open ERROR";
 inline constexpr std::string_view kEncryptCaption = "Encrypt ERROR";

@@ -35,7 +35,8 @@ one_failure_does_not_stop_the_others() {
   local err status
   err=$(printf 'pw\n' | "$cli" --password-stdin "$work/absent" "$work/y.txt" 2>&1)
   status=$?
-  [ "$status" -eq 1 ] && [ "$err" = "$work/absent: File open ERROR: Can't open source file." ] &&
+  [ "$status" -eq 1 ] &&
+    [ "$err" = "$work/absent: File open ERROR: Can't open source file. (No such file or directory)" ] &&
     [ -e "$work/y.txt.enc" ]
 }
 
@@ -174,8 +175,22 @@ names_are_escaped_one_line_each() {
   local err status
   err=$(printf 'pw\n' | "$cli" --password-stdin "$work/"$'two\nlines\e[2J\\' "$work/"$'\xff\xc3' 2>&1)
   status=$?
-  [ "$status" -eq 1 ] && [ "$err" = "$work/two\\nlines\\x1b[2J\\\\: File open ERROR: Can't open source file.
-$work/\\xff\\xc3: File open ERROR: Can't open source file." ]
+  [ "$status" -eq 1 ] && [ "$err" = "$work/two\\nlines\\x1b[2J\\\\: File open ERROR: Can't open source file. (No such file or directory)
+$work/\\xff\\xc3: File open ERROR: Can't open source file. (No such file or directory)" ]
+}
+
+# A failure the system gave a reason for names it; a wrong password (above)
+# has none. Run as an ordinary user, whom permissions bind.
+failures_name_their_cause() {
+  local as_user=() dir="$work/causes" err
+  [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  mkdir -p "$dir/shut" && chmod 0777 "$dir" && chmod o+x "$work"
+  printf 's' > "$dir/unreadable" && chmod 0 "$dir/unreadable"
+  printf 'x' > "$dir/shut/x" && chmod 0444 "$dir/shut/x" && chmod 0555 "$dir/shut"
+  err=$(printf 'pw\n' | "${as_user[@]}" "$cli" --password-stdin "$dir/unreadable" "$dir/shut/x" 2>&1)
+  [ "$err" = "$dir/unreadable: File open ERROR: Can't open source file. (Permission denied)
+$dir/shut/x: File open ERROR: Can't open encryption file. (Permission denied)" ] ||
+    { echo "$err"; return 1; }
 }
 
 # An input that still holds its contents after a successful conversion is
@@ -218,7 +233,7 @@ out_of_memory_is_a_failure_not_an_abort() {
     [ "$status" -eq 127 ] && continue  # too little to load the program at all
     [ "$status" -le 1 ] || { echo "limit $limit: exit $status"; return 1; }
     [ "$(printf '%s' "$err" | grep -c '')" -le 1 ] || { echo "limit $limit: $err"; return 1; }
-    case "$err" in *"(out of memory)") said_so=1 ;; esac
+    case "$err" in *"(Cannot allocate memory)") said_so=1 ;; esac
     if [ "$status" -eq 0 ]; then [ "$(ls -A "$work/oom")" = f.enc ]
     else [ "$(ls -A "$work/oom")" = f ] && cmp -s "$work/oom/f" "$work/oom.ref"; fi ||
       { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
@@ -237,6 +252,7 @@ check "stop signals" stop_signals
 check "out of core dumps" kept_out_of_core_dumps
 check "prompt ends cleanly" prompt_ends_cleanly
 check "names escaped" names_are_escaped_one_line_each
+check "causes named" failures_name_their_cause
 check "kept inputs named" kept_inputs_are_named
 check "out of memory" out_of_memory_is_a_failure_not_an_abort
 check "owner refused" permissions_kept_when_the_owner_cannot_be

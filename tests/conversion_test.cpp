@@ -353,7 +353,7 @@ TEST_F(Conversion, InputThatChangesSizeWhileReadIsAFailure) {
 // Asks to stop as soon as the first block has been coded.
 class ImpatientFrontEnd final : public FrontEnd {
  public:
-  void show_failure(std::string_view, std::string_view) override { ++failures; }
+  void show_failure(const Outcome&) override { ++failures; }
   void set_busy(bool) override {}
   void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override { stop = true; }
   bool cancel_requested() override { return stop; }

@@ -2,7 +2,7 @@
 // error that call can really give, and checks that nothing is lost: the
 // input stays as it was, a file already bearing the output's name survives,
 // no temporary is left, and the user sees exactly one message with the
-// right text.
+// right text and the injected error as its cause.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -111,7 +111,7 @@ std::size_t calls_in_normal_run(const Direction& direction, std::size_t size, Ca
 
 // Checks what the user saw and what is on disk; true when nothing was lost.
 bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
-                     const RecordingFrontEnd& front_end) {
+                     const RecordingFrontEnd& front_end, std::error_code injected) {
   const Direction& direction = scenario.direction;
   const auto input_path = scenario.folder / direction.input;
   const auto output_path = scenario.folder / direction.output;
@@ -138,6 +138,8 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
                            : std::vector{ShownFailure{std::string(expected.text),
                                                       std::string(expected.caption)}};
   EXPECT_EQ(front_end.failures, wanted);
+  EXPECT_EQ(front_end.causes, input_kept_with_notice ? std::vector<std::error_code>{}
+                                                     : std::vector{injected});
   return input_kept && no_temporary && output_right;
 }
 
@@ -164,7 +166,8 @@ void fault_every_call(const Direction& direction, std::size_t size, Call call, T
         convert(scenario, faults, front_end);
         EXPECT_TRUE(faults.fault_fired());
         ++tally.faulted;
-        if (check_aftermath(scenario, call, ordinal, front_end)) ++tally.held;
+        if (check_aftermath(scenario, call, ordinal, front_end, faults.fault_error()))
+          ++tally.held;
       }
     }
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real faults on real file systems: a full disk, a file-size limit, a
-# read-only file system, an input truncated while it converts, a rename the
-# file system refuses, and an input that cannot be removed. Needs root
+# read-only file system, a read the kernel refuses, an input truncated while
+# it converts, a rename the file system refuses, and an input that cannot be
+# removed. Each message ends in the system's cause, where it gave one. Needs root
 # (mount, chattr); skipped otherwise, with exit status 77, which CTest
 # reports as a skip.
 # Usage: real_faults_test.sh CLI
@@ -46,7 +47,8 @@ full_disk() {
   mount -t tmpfs -o size=4m tmpfs "$mnt" || return 1
   head -c $((5 * 512 * 1024)) /dev/urandom > "$mnt/f"
   cp "$mnt/f" "$work/ref"
-  expect_failure "$mnt/f" "$work/ref" "Encrypt ERROR: Can't write encryption file."
+  expect_failure "$mnt/f" "$work/ref" \
+    "Encrypt ERROR: Can't write encryption file. (No space left on device)"
   local result=$?
   umount "$mnt"
   return $result
@@ -57,7 +59,8 @@ full_disk_decrypting() {
   printf 'pw\n' | "$cli" --password-stdin "$work/plain" || return 1
   mount -t tmpfs -o size=5m tmpfs "$mnt" || return 1
   cp "$work/plain.enc" "$mnt/f.enc"
-  expect_failure "$mnt/f.enc" "$work/plain.enc" "Decrypt ERROR: Can't write decryption file."
+  expect_failure "$mnt/f.enc" "$work/plain.enc" \
+    "Decrypt ERROR: Can't write decryption file. (No space left on device)"
   local result=$?
   umount "$mnt"
   return $result
@@ -67,7 +70,8 @@ file_size_limit() {
   mkdir -p "$work/limit"
   head -c $((3 * 1024 * 1024)) /dev/urandom > "$work/limit/f"
   cp "$work/limit/f" "$work/ref"
-  (ulimit -f 1024; expect_failure "$work/limit/f" "$work/ref" "Encrypt ERROR: Can't write encryption file.")
+  (ulimit -f 1024; expect_failure "$work/limit/f" "$work/ref" \
+    "Encrypt ERROR: Can't write encryption file. (File too large)")
 }
 
 read_only_file_system() {
@@ -75,10 +79,22 @@ read_only_file_system() {
   echo "some text" > "$mnt/f"
   cp "$mnt/f" "$work/ref"
   mount -o remount,ro "$mnt" || return 1
-  expect_failure "$mnt/f" "$work/ref" "File open ERROR: Can't open encryption file."
+  expect_failure "$mnt/f" "$work/ref" \
+    "File open ERROR: Can't open encryption file. (Read-only file system)"
   local result=$?
   umount "$mnt"
   return $result
+}
+
+# A process's own memory reads as a regular file that fails at offset 0.
+read_refused() {
+  mkdir -p "$work/memory"
+  ln -s /proc/self/mem "$work/memory/m"
+  local err
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$work/memory/m" 2>&1)
+  [ $? -eq 1 ] && [ "$(ls -A "$work/memory")" = m ] &&
+    [ "$err" = "$work/memory/m: Encrypt ERROR: Can't read source file. (Input/output error)" ] ||
+    { echo "read refused: $err"; return 1; }
 }
 
 truncated_while_converting() {
@@ -109,7 +125,8 @@ rename_refused() {
     skipped=$((skipped + 1))
     return 0
   fi
-  expect_failure "$work/disk/f" "$work/ref" "Encrypt ERROR: Can't write encryption file." f.enc
+  expect_failure "$work/disk/f" "$work/ref" \
+    "Encrypt ERROR: Can't write encryption file. (Operation not permitted)" f.enc
   local result=$?
   chattr -i "$work/disk/f.enc"
   cmp -s "$work/disk/f.enc" "$work/ref.enc" || { echo "old container changed"; result=1; }
@@ -139,6 +156,7 @@ check "full disk while encrypting" full_disk
 check "full disk while decrypting" full_disk_decrypting
 check "file-size limit" file_size_limit
 check "read-only file system" read_only_file_system
+check "read refused" read_refused
 check "input truncated while converting" truncated_while_converting
 check "rename refused" rename_refused
 check "immutable input" immutable_input_is_named

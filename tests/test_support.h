@@ -26,12 +26,10 @@ struct ShownFailure {
 
 class RecordingFrontEnd final : public FrontEnd {
  public:
-  void show_failure(std::string_view text, std::string_view caption) override {
-    failures.push_back({std::string(text), std::string(caption)});
-  }
-  void show_allocation_failure(std::string_view text, std::string_view caption) override {
-    show_failure(text, caption);
-    ++allocation_failures;
+  void show_failure(const Outcome& failed) override {
+    failures.push_back({std::string(failed.failure.text), std::string(failed.failure.caption)});
+    causes.push_back(failed.cause);
+    if (failed.cause == std::errc::not_enough_memory) ++allocation_failures;
   }
   void input_kept(std::string_view reason, std::error_code) override {
     kept.emplace_back(reason);
@@ -43,6 +41,7 @@ class RecordingFrontEnd final : public FrontEnd {
   }
 
   std::vector<ShownFailure> failures;
+  std::vector<std::error_code> causes;  // one a failure, empty where none was given
   int allocation_failures = 0;
   std::vector<std::string> kept;  // the reasons, in order
   std::vector<bool> busy_changes;

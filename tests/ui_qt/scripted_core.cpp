@@ -22,9 +22,10 @@ void ScriptedCore::release() {
   released_changed_.notify_all();
 }
 
-void ScriptedCore::fail(const std::filesystem::path& path, Failure failure) {
+void ScriptedCore::fail(const std::filesystem::path& path, Failure failure,
+                        std::error_code cause) {
   std::lock_guard lock(mutex_);
-  failures_[path] = failure;
+  failures_[path] = Outcome::failed(failure, cause);
 }
 
 std::vector<ScriptedCore::Call> ScriptedCore::calls() const {
@@ -64,7 +65,7 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
   }
   for (const std::filesystem::path& path : paths) {
     bool held = false;
-    std::optional<Failure> failure;
+    std::optional<Outcome> failure;
     {
       std::lock_guard lock(mutex_);
       converting_ = path;
@@ -75,7 +76,7 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
       env.front_end.progress(path, 50, 100);
       wait_for_release(env);
     }
-    if (failure) env.front_end.show_failure(failure->text, failure->caption);
+    if (failure) env.front_end.show_failure(*failure);
   }
   std::lock_guard lock(mutex_);
   --running_;

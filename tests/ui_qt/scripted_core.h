@@ -33,8 +33,9 @@ class ScriptedCore {
   // for the front end to cancel it).
   void hold(const std::filesystem::path& path);
   void release();
-  // The conversion of `path` shows `failure` through the front end.
-  void fail(const std::filesystem::path& path, Failure failure);
+  // The conversion of `path` shows `failure`, with `cause`, through the
+  // front end.
+  void fail(const std::filesystem::path& path, Failure failure, std::error_code cause = {});
 
   std::vector<Call> calls() const;
   // Every path handed over so far, in order.
@@ -54,7 +55,7 @@ class ScriptedCore {
   std::condition_variable released_changed_;
   std::vector<Call> calls_;
   std::set<std::filesystem::path> held_;
-  std::map<std::filesystem::path, Failure> failures_;
+  std::map<std::filesystem::path, Outcome> failures_;
   std::filesystem::path converting_;
   bool released_ = false;
   bool overlapped_ = false;

@@ -277,6 +277,7 @@ TEST_F(MainDialogTest, DropAndQuitDuringAFailureMessageAreDeferredInOrder) {
     driver.drop({missing});
     HWND box = driver.wait_for_message(L"File open ERROR");
     ASSERT_NE(box, nullptr);
+    // The fixed text alone: the system's cause is for the command line.
     EXPECT_TRUE(shows_text(box, L"Can't open source file."));
     driver.drop({waiting});
     driver.post_click(IDOK);

@@ -102,8 +102,7 @@ void ConversionWorker::convert_drop(const Drop& drop) {
     if (item.is_local) {
       convert_(env_, drop.password, {&item.path, 1});
     } else {
-      const Failure failure = unreachable_item_failure(item);
-      show_failure(failure.text, failure.caption);
+      show_failure(Outcome::failed(unreachable_item_failure(item)));
     }
   }
 }
@@ -124,8 +123,12 @@ void ConversionWorker::finish_drop() {
   });
 }
 
-void ConversionWorker::show_failure(std::string_view text, std::string_view caption) {
+// The dialog shows the fixed texts only, as the Windows build does; the
+// cause is for the command line.
+void ConversionWorker::show_failure(const Outcome& failed) {
   if (cancel_requested()) return;
+  const std::string_view text = failed.failure.text;
+  const std::string_view caption = failed.failure.caption;
   {
     std::lock_guard lock(mutex_);
     failure_shown_ = true;

@@ -92,7 +92,7 @@ class ConversionWorker final : public QObject, private FrontEnd {
   template <typename Change>
   void update_status(Change change);
 
-  void show_failure(std::string_view text, std::string_view caption) override;
+  void show_failure(const Outcome& failed) override;
   void set_busy(bool busy) override;
   void progress(const std::filesystem::path& file, std::uint64_t done,
                 std::uint64_t total) override;

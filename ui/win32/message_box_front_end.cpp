@@ -12,10 +12,12 @@ std::wstring widen(std::string_view text) { return std::wstring(text.begin(), te
 
 }  // namespace
 
-void MessageBoxFrontEnd::show_failure(std::string_view text, std::string_view caption) {
+// The fixed texts only, as they always were; the cause is for the command line.
+void MessageBoxFrontEnd::show_failure(const Outcome& failed) {
   // No owner: the dialog stays usable while the message is shown, and what
   // arrives meanwhile is deferred by the dialog itself.
-  MessageBoxW(nullptr, widen(text).c_str(), widen(caption).c_str(), MB_OK);
+  MessageBoxW(nullptr, widen(failed.failure.text).c_str(), widen(failed.failure.caption).c_str(),
+              MB_OK);
 }
 
 void MessageBoxFrontEnd::set_busy(bool busy) {

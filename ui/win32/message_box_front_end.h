@@ -8,7 +8,7 @@ namespace kestrune::win32 {
 
 class MessageBoxFrontEnd final : public FrontEnd {
  public:
-  void show_failure(std::string_view text, std::string_view caption) override;
+  void show_failure(const Outcome& failed) override;
   void set_busy(bool busy) override;
   // The dialog shows no progress; the wait cursor says enough.
   void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {}
