@@ -6,11 +6,13 @@
 // temporary beside the target, copy through one reused buffer, fsync,
 // rename, fsync the folder, unlink the input).
 // --with-checks: exactly the system calls a conversion makes on POSIX, its
-// safety checks included (the input's type, mode and identity taken from the
-// descriptor, no folder where the output goes, a private temporary given its
-// final mode, and the name checked to still lead to the input before the
-// unlink).
+// safety checks included (the input's type looked at before it is opened and
+// taken again from the descriptor, the folder held open, a writable target,
+// a random name, a private temporary given the input's owner and mode, the
+// input's times looked at again, both names checked around the rename, and
+// the input's name checked to still lead to it before the unlink).
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,37 +51,79 @@ std::string hidden_temporary_for(const std::string& target) {
 
 bool open_input(const std::string& path, bool with_checks, int& input, struct stat& opened) {
   if (!with_checks) return (input = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) >= 0;
+  struct stat looked {};
+  if (::lstat(path.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
   input = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   return input >= 0 && ::fstat(input, &opened) == 0 && S_ISREG(opened.st_mode) &&
          ::fcntl(input, F_SETFL, ::fcntl(input, F_GETFL) & ~O_NONBLOCK) == 0;
 }
 
-bool target_is_free(const std::string& target) {
-  struct stat existing {};
-  return ::stat(target.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode);
+std::string name_in_folder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool still_the_input(const std::string& path, const struct stat& opened) {
+bool leads_to(int folder, const std::string& name, const struct stat& file) {
   struct stat now {};
-  return ::stat(path.c_str(), &now) == 0 && now.st_dev == opened.st_dev &&
-         now.st_ino == opened.st_ino;
+  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == file.st_dev && now.st_ino == file.st_ino;
+}
+
+bool move_bare(const std::string& path, std::vector<char>& buffer) {
+  int input = -1;
+  struct stat opened {};
+  if (!open_input(path, false, input, opened)) return false;
+  const std::string target = path + ".enc";
+  const std::string temporary = hidden_temporary_for(target);
+  const int output =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  const bool moved = output >= 0 && copy_through(input, output, buffer) && ::fsync(output) == 0 &&
+                     ::close(output) == 0 && ::rename(temporary.c_str(), target.c_str()) == 0 &&
+                     sync_folder_of(target);
+  return ::close(input) == 0 && moved && ::unlink(path.c_str()) == 0;
+}
+
+bool write_checked(int input, const struct stat& opened, int folder, const std::string& target,
+                   std::vector<char>& buffer) {
+  struct stat existing {};
+  if (::fstatat(folder, target.c_str(), &existing, 0) == 0 &&
+      (S_ISDIR(existing.st_mode) || (existing.st_mode & 0222) == 0))
+    return false;
+  char tag[8];
+  if (::getrandom(tag, sizeof tag, 0) != sizeof tag) return false;
+  const std::string temporary = name_in_folder(hidden_temporary_for(target));
+  const int output = ::openat(folder, temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  struct stat created {}, now {};
+  const bool moved =
+      output >= 0 && ::fstat(output, &created) == 0 && copy_through(input, output, buffer) &&
+      ::fchown(output, opened.st_uid, opened.st_gid) == 0 &&
+      ::fchmod(output, opened.st_mode & 0777) == 0 && ::fsync(output) == 0 &&
+      ::fstat(input, &now) == 0 && leads_to(folder, temporary, created) &&
+      ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0 &&
+      leads_to(folder, target, created);
+  return ::close(output) == 0 && moved;
+}
+
+bool move_checked(const std::string& path, std::vector<char>& buffer) {
+  int input = -1;
+  struct stat opened {};
+  if (!open_input(path, true, input, opened)) return false;
+  const std::string target = path + ".enc";
+  const std::size_t slash = target.rfind('/');
+  const std::string folder_name = slash == std::string::npos ? "." : target.substr(0, slash);
+  const int folder = ::open(folder_name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool moved = folder >= 0 &&
+                     write_checked(input, opened, folder, name_in_folder(target), buffer) &&
+                     ::close(folder) == 0 && sync_folder_of(target);
+  struct stat now {};
+  return ::close(input) == 0 && moved && ::lstat(path.c_str(), &now) == 0 &&
+         now.st_dev == opened.st_dev && now.st_ino == opened.st_ino &&
+         ::unlink(path.c_str()) == 0;
 }
 
 bool move_without_crypto(const std::string& path, bool with_checks, std::vector<char>& buffer) {
-  int input = -1;
-  struct stat opened {};
-  if (!open_input(path, with_checks, input, opened)) return false;
-  const std::string target = path + ".enc";
-  if (with_checks && !target_is_free(target)) return false;
-  const std::string temporary = hidden_temporary_for(target);
-  const int output = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                            with_checks ? 0600 : 0666);
-  const bool moved = output >= 0 && copy_through(input, output, buffer) && ::fsync(output) == 0 &&
-                     ::close(output) == 0 &&
-                     (!with_checks || ::chmod(temporary.c_str(), 0644) == 0) &&
-                     ::rename(temporary.c_str(), target.c_str()) == 0 && sync_folder_of(target);
-  return ::close(input) == 0 && moved && (!with_checks || still_the_input(path, opened)) &&
-         ::unlink(path.c_str()) == 0;
+  return with_checks ? move_checked(path, buffer) : move_bare(path, buffer);
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 
 #include "algorithms.h"
 #include "container.h"
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #include "padding.h"
+#include "services.h"
 
 namespace kestrune {
 namespace {

@@ -15,7 +15,8 @@ std::vector<std::string> command_line_arguments(int argc, char** argv);
 
 std::filesystem::path path_from_argument(std::string_view argument);
 
-// A path for messages; never throws, whatever characters it holds.
+// A path for messages, on one line and harmless to a terminal whatever
+// characters it holds.
 std::string printable_path(const std::filesystem::path& path);
 
 }  // namespace kestrune

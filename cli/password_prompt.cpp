@@ -1,78 +1,167 @@
 #include "password_prompt.h"
 
-#include <istream>
-
-// Windows asks on its console instead: password_prompt_win32.cpp.
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <iterator>
 #endif
 
 namespace kestrune {
 namespace {
 
-void strip_line_ending(std::string& line) {
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+// Reads one line, a byte at a time so nothing past its ending is taken,
+// into a buffer sized once: growth would leave copies behind. `read_byte`
+// gives 1 for a byte, 0 at the end of the input, less on an error.
+template <typename ReadByte>
+PasswordLine read_password_line(ReadByte read_byte) {
+  PasswordLine line;
+  line.bytes = SecureBytes(kMaxPasswordLine + 1);  // + the '\r' of a "\r\n"
+  std::size_t length = 0;
+  char byte = 0;
+  int got = 0;
+  while ((got = read_byte(byte)) == 1 && byte != '\n') {
+    if (length == line.bytes.size()) return {PasswordLine::Status::too_long, {}};
+    line.bytes.data()[length++] = static_cast<std::uint8_t>(byte);
+  }
+  secure_wipe(&byte, sizeof byte);
+  if (length > 0 && line.bytes.data()[length - 1] == '\r') --length;
+  if (length > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
+  line.bytes.resize_down(length);
+  const bool ended_empty = got != 1 && length == 0;
+  line.status = ended_empty ? PasswordLine::Status::none : PasswordLine::Status::read;
+  return line;
 }
 
-#ifndef _WIN32
-// Restores the terminal's echo on every path, including a failed read.
+}  // namespace
+
+#ifdef _WIN32
+
+PasswordLine read_first_line() {
+  return read_password_line([](char& byte) { return _read(0, &byte, 1); });
+}
+
+#else
+
+namespace {
+
+int read_byte(int fd, char& byte) {
+  ssize_t got = 0;
+  do {
+    got = read(fd, &byte, 1);
+  } while (got < 0 && errno == EINTR);
+  return static_cast<int>(got);
+}
+
+constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+
+// What the prompt's signal handlers need: a handler reaches nothing but
+// statics. One prompt runs at a time.
+struct PromptTerminal {
+  int fd = -1;
+  termios saved{};
+  termios quiet{};
+  struct sigaction previous[std::size(kPromptSignals)] {};
+};
+PromptTerminal g_prompt;
+
+void handle_prompt_signal(int signal);
+
+void catch_prompt_signal(int signal) {
+  struct sigaction action {};
+  action.sa_handler = handle_prompt_signal;
+  action.sa_flags = SA_RESTART;  // the read goes on after a stop
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+const struct sigaction& previous_action(int signal) {
+  std::size_t i = 0;
+  while (kPromptSignals[i] != signal) ++i;
+  return g_prompt.previous[i];
+}
+
+// Gives the terminal back and raises the signal again under its previous
+// action, which takes effect when this returns: the program ends or stops
+// as it would have, with its echo on. SIGCONT turns the echo off again.
+void handle_prompt_signal(int signal) {
+  if (signal == SIGCONT) {
+    tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.quiet);
+    if (previous_action(SIGTSTP).sa_handler != SIG_IGN) catch_prompt_signal(SIGTSTP);
+    return;
+  }
+  tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.saved);
+  sigaction(signal, &previous_action(signal), nullptr);
+  raise(signal);
+}
+
+// Echo off for its lifetime, given back on every path: its end, or a
+// signal at the prompt.
 class EchoOff {
  public:
-  explicit EchoOff(int fd) : fd_(fd) {
-    if (tcgetattr(fd_, &saved_) != 0) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  explicit EchoOff(int fd) {
+    if (tcgetattr(fd, &g_prompt.saved) != 0) return;
+    g_prompt.fd = fd;
+    g_prompt.quiet = g_prompt.saved;
+    g_prompt.quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) {
+      sigaction(kPromptSignals[i], nullptr, &g_prompt.previous[i]);
+      // An ignored signal stays ignored (nohup, a background job's SIGINT).
+      if (g_prompt.previous[i].sa_handler != SIG_IGN) catch_prompt_signal(kPromptSignals[i]);
+    }
     // TCSANOW keeps what was typed ahead of the prompt.
-    active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
+    active_ = tcsetattr(fd, TCSANOW, &g_prompt.quiet) == 0;
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+    if (g_prompt.fd < 0) return;
+    if (active_) tcsetattr(g_prompt.fd, TCSANOW, &g_prompt.saved);
+    for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+      sigaction(kPromptSignals[i], &g_prompt.previous[i], nullptr);
+    g_prompt.fd = -1;
   }
 
  private:
-  int fd_;
-  termios saved_{};
   bool active_ = false;
 };
 
-#endif
+void write_text(int fd, const char* text) {
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const ssize_t written = write(fd, text, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
 
 }  // namespace
 
-#ifndef _WIN32
-std::optional<std::string> prompt_without_echo(const char* prompt) {
-  FILE* terminal = std::fopen("/dev/tty", "r+");
-  if (terminal == nullptr) return std::nullopt;
-  std::optional<std::string> line;
+PasswordLine prompt_without_echo(const char* prompt) {
+  const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0) return {PasswordLine::Status::no_terminal, {}};
+  PasswordLine line;
   {
-    EchoOff echo_off(fileno(terminal));
-    std::fputs(prompt, terminal);
-    std::fflush(terminal);
-    std::string text;
-    int c = 0;
-    while ((c = std::fgetc(terminal)) != EOF && c != '\n') text.push_back(static_cast<char>(c));
-    if (c == '\n' || !text.empty()) line = std::move(text);
-    std::fputs("\n", terminal);
+    EchoOff echo_off(terminal);
+    write_text(terminal, prompt);
+    line = read_password_line([terminal](char& byte) { return read_byte(terminal, byte); });
+    write_text(terminal, "\n");
   }
-  std::fclose(terminal);
-  if (line) strip_line_ending(*line);
+  close(terminal);
   return line;
+}
+
+PasswordLine read_first_line() {
+  return read_password_line([](char& byte) { return read_byte(STDIN_FILENO, byte); });
 }
 
 #endif
-
-std::optional<std::string> read_first_line(std::istream& in) {
-  std::string line;
-  if (!std::getline(in, line) && line.empty()) return std::nullopt;
-  strip_line_ending(line);
-  return line;
-}
 
 }  // namespace kestrune

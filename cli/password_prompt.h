@@ -1,15 +1,33 @@
 #pragma once
 
-#include <optional>
-#include <string>
+#include <cstddef>
+#include <string_view>
+
+#include "secure_wipe.h"
 
 namespace kestrune {
 
-// Asks for a line on the controlling terminal with echo turned off. Nothing
-// when there is no terminal or the input ends first.
-std::optional<std::string> prompt_without_echo(const char* prompt);
+// The longest password line read, in bytes: reading stops there rather than
+// growing without bound on endless input.
+inline constexpr std::size_t kMaxPasswordLine = 64 * 1024;
 
-// The first line of standard input, without its line ending.
-std::optional<std::string> read_first_line(std::istream& in);
+// A password line as UTF-8 bytes on secret pages, without its line ending.
+struct PasswordLine {
+  enum class Status { read, none, too_long, no_terminal };
+  Status status = Status::none;
+  SecureBytes bytes;
+
+  std::string_view text() const {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+  }
+};
+
+// Asks for a line on the controlling terminal with echo turned off. A
+// signal that ends or stops the program at the prompt gives the terminal
+// its echo back first; continuing turns it off again.
+PasswordLine prompt_without_echo(const char* prompt);
+
+// The first line of standard input, read past no buffer of the C library's.
+PasswordLine read_first_line();
 
 }  // namespace kestrune

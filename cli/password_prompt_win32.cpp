@@ -1,11 +1,14 @@
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "password_prompt.h"
 
 namespace kestrune {
 namespace {
+
+using SecretWString = std::basic_string<wchar_t, std::char_traits<wchar_t>, SecretAllocator<wchar_t>>;
 
 // The console's own input and output, even when standard input is a file.
 class Console {
@@ -35,51 +38,56 @@ class Console {
     WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
 
-  // One line without its ending; nothing when the input ends first.
-  std::optional<std::wstring> read_line() {
-    std::wstring line;
+  // One line without its ending, in a buffer sized once; nothing when the
+  // input ends first.
+  std::optional<SecretWString> read_line() {
+    SecretWString line;
+    line.reserve(kMaxPasswordLine + 1);
     wchar_t unit = 0;
     DWORD got = 0;
-    while (ReadConsoleW(input_, &unit, 1, &got, nullptr) && got == 1) {
-      if (unit == L'\n') return strip_return(line);
+    bool ended = true;
+    while (line.size() <= kMaxPasswordLine && ReadConsoleW(input_, &unit, 1, &got, nullptr) &&
+           got == 1) {
+      if (unit == L'\n') {
+        ended = false;
+        break;
+      }
       line.push_back(unit);
     }
-    if (line.empty()) return std::nullopt;
-    return strip_return(line);
-  }
-
- private:
-  static std::wstring strip_return(std::wstring& line) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (ended && line.empty()) return std::nullopt;
     return line;
   }
 
+ private:
   HANDLE input_;
   HANDLE output_;
   DWORD saved_mode_ = 0;
   bool echo_off_ = false;
 };
 
-std::optional<std::string> to_utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
+PasswordLine to_utf8(const SecretWString& text) {
+  if (text.empty()) return {PasswordLine::Status::read, {}};
   const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
                                        static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::nullopt;
-  std::string utf8(static_cast<std::size_t>(size), '\0');
+  if (size <= 0) return {PasswordLine::Status::none, {}};
+  if (static_cast<std::size_t>(size) > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
+  PasswordLine line{PasswordLine::Status::read, SecureBytes(static_cast<std::size_t>(size))};
   WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      utf8.data(), size, nullptr, nullptr);
-  return utf8;
+                      reinterpret_cast<char*>(line.bytes.data()), size, nullptr, nullptr);
+  return line;
 }
 
 }  // namespace
 
-std::optional<std::string> prompt_without_echo(const char* prompt) {
+PasswordLine prompt_without_echo(const char* prompt) {
   Console console;
-  if (!console.is_open() || !console.echo_off()) return std::nullopt;
+  if (!console.is_open() || !console.echo_off()) return {PasswordLine::Status::no_terminal, {}};
   console.write(std::wstring(prompt, prompt + std::char_traits<char>::length(prompt)));
-  const std::optional<std::wstring> line = console.read_line();
+  const std::optional<SecretWString> line = console.read_line();
   console.write(L"\r\n");
-  if (!line) return std::nullopt;
+  if (!line) return {PasswordLine::Status::none, {}};
+  if (line->size() > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
   return to_utf8(*line);
 }
 

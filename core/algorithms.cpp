@@ -40,8 +40,8 @@ const CipherInfo& info(CipherAlgorithm cipher) {
   return kCiphers[4];  // unreachable for a valid enumerator
 }
 
-std::atomic<HashAlgorithm> g_hash_choice{HashAlgorithm::sha256};
-std::atomic<CipherAlgorithm> g_cipher_choice{CipherAlgorithm::aes256};
+std::atomic<HashAlgorithm> g_hash_choice{kDefaultChoices.hash};
+std::atomic<CipherAlgorithm> g_cipher_choice{kDefaultChoices.cipher};
 
 }  // namespace
 
@@ -77,5 +77,6 @@ void set_hash_choice(HashAlgorithm hash) { g_hash_choice.store(hash); }
 void set_cipher_choice(CipherAlgorithm cipher) { g_cipher_choice.store(cipher); }
 HashAlgorithm hash_choice() { return g_hash_choice.load(); }
 CipherAlgorithm cipher_choice() { return g_cipher_choice.load(); }
+Choices current_choices() { return {hash_choice(), cipher_choice()}; }
 
 }  // namespace kestrune

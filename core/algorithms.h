@@ -44,16 +44,28 @@ std::optional<CipherAlgorithm> cipher_from_label(std::string_view label);
 std::size_t digest_length(HashAlgorithm hash);
 std::size_t key_length(CipherAlgorithm cipher);
 std::size_t block_size(CipherAlgorithm cipher);
+// The block sizes of DES (and 3DES) and of AES.
+inline constexpr std::size_t kMinBlockSize = 8;
+inline constexpr std::size_t kMaxBlockSize = 16;
 bool is_sha2(HashAlgorithm hash);
 // DES and 3DES code an order of magnitude slower than AES: worth a second core.
 bool is_slow_cipher(CipherAlgorithm cipher);
 
+// The hash and cipher a file is converted with.
+struct Choices {
+  HashAlgorithm hash;
+  CipherAlgorithm cipher;
+};
+
+// What the dialogs and the command line start with.
+inline constexpr Choices kDefaultChoices{HashAlgorithm::sha256, CipherAlgorithm::aes256};
+
 // Process-wide choices. Front ends set them from any thread; a conversion
-// reads them once, when its key context opens, so a change never lands
-// mid-file.
+// reads them once, when it starts, so a change never lands mid-file.
 void set_hash_choice(HashAlgorithm hash);
 void set_cipher_choice(CipherAlgorithm cipher);
 HashAlgorithm hash_choice();
 CipherAlgorithm cipher_choice();
+Choices current_choices();
 
 }  // namespace kestrune

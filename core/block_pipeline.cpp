@@ -2,13 +2,14 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
 namespace kestrune {
 namespace {
 
-Outcome run_in_turn(Block& block, const PipelineStages& stages) {
+Outcome run_blocks_in_turn(Block& block, const PipelineStages& stages) {
   std::uint64_t done = 0;
   for (;;) {
     for (const auto* stage : {&stages.read, &stages.code, &stages.write})
@@ -16,6 +17,16 @@ Outcome run_in_turn(Block& block, const PipelineStages& stages) {
     done += block.input_bytes;
     if (!stages.progress(done)) return Outcome::cancelled();
     if (block.last) return Outcome::done();
+  }
+}
+
+// Memory running out in a stage ends the file as a failure of its coding;
+// nothing may escape a thread.
+Outcome run_in_turn(Block& block, const PipelineStages& stages) {
+  try {
+    return run_blocks_in_turn(block, stages);
+  } catch (const std::bad_alloc&) {
+    return Outcome::exhausted(stages.exhausted);
   }
 }
 
@@ -67,8 +78,9 @@ class Ring {
 // Runs `stage` over every `stride`-th block from `first`, in ring order:
 // waits for each block to reach `from`, passes it on as `to`, and ends after
 // the last block of the file.
-void run_stage(std::span<Block> blocks, Ring& ring, const std::function<Outcome(Block&)>& stage,
-               Ring::State from, Ring::State to, std::size_t first, std::size_t stride) {
+void run_stage_over_blocks(std::span<Block> blocks, Ring& ring,
+                           const std::function<Outcome(Block&)>& stage, Ring::State from,
+                           Ring::State to, std::size_t first, std::size_t stride) {
   for (std::size_t index = first;; index = (index + stride) % blocks.size()) {
     if (!ring.wait_for(index, from)) return;
     if (Outcome outcome = stage(blocks[index]); !outcome.ok()) return ring.stop(outcome);
@@ -82,8 +94,18 @@ void run_stage(std::span<Block> blocks, Ring& ring, const std::function<Outcome(
   }
 }
 
+void run_stage(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+               const std::function<Outcome(Block&)>& stage, Ring::State from, Ring::State to,
+               std::size_t first, std::size_t stride) {
+  try {
+    run_stage_over_blocks(blocks, ring, stage, from, to, first, stride);
+  } catch (const std::bad_alloc&) {
+    ring.stop(Outcome::exhausted(stages.exhausted));
+  }
+}
+
 // Reads every block, and codes it too when no coder thread will.
-void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
+void read_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
   std::uint64_t done = 0;
   for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
     if (!ring.wait_for(index, Ring::State::free)) return;
@@ -96,6 +118,14 @@ void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stag
     ring.set(index, code ? Ring::State::coded : Ring::State::read);
     if (!stages.progress(done)) return ring.stop(Outcome::cancelled());
     if (last) return;
+  }
+}
+
+void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
+  try {
+    read_all_blocks(blocks, ring, stages, code);
+  } catch (const std::bad_alloc&) {
+    ring.stop(Outcome::exhausted(stages.exhausted));
   }
 }
 
@@ -117,6 +147,8 @@ class StageThreads {
       return true;
     } catch (const std::system_error&) {
       return false;
+    } catch (const std::bad_alloc&) {
+      return false;
     }
   }
 
@@ -134,11 +166,12 @@ Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Over
     StageThreads threads;
     // Coders and the writer wait for blocks that are read, so they can start
     // first; when one cannot start, nothing has been read yet.
-    started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages.write),
-                            Ring::State::coded, Ring::State::free, 0, 1);
+    started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages),
+                            std::cref(stages.write), Ring::State::coded, Ring::State::free, 0, 1);
     for (std::size_t coder = 0; started && coder < overlap.coders; ++coder)
-      started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages.code),
-                              Ring::State::read, Ring::State::coded, coder, overlap.coders);
+      started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages),
+                              std::cref(stages.code), Ring::State::read, Ring::State::coded,
+                              coder, overlap.coders);
     if (started)
       read_blocks(blocks, ring, stages, overlap.coders == 0);
     else

@@ -11,7 +11,8 @@
 #include <memory>
 #include <span>
 
-#include "crypto_service.h"
+#include "container.h"
+#include "crypto/crypto_service.h"
 #include "messages.h"
 
 namespace kestrune {
@@ -21,10 +22,12 @@ struct Outcome {
   enum class Kind { done, failed, cancelled };
   Kind kind = Kind::done;
   Failure failure{};
+  bool out_of_memory = false;
 
   static Outcome done() { return {}; }
   static Outcome failed(Failure failure) { return {Kind::failed, failure}; }
   static Outcome cancelled() { return {Kind::cancelled, {}}; }
+  static Outcome exhausted(Failure failure) { return {Kind::failed, failure, true}; }
   bool ok() const { return kind == Kind::done; }
 };
 
@@ -33,7 +36,7 @@ struct Outcome {
 struct Block {
   static constexpr std::size_t kSize = std::size_t{1} << 19;
   // The most records a block can hold: bodies of one cipher block.
-  static constexpr std::size_t kMaxRecords = kSize / (2 + 8) + 1;
+  static constexpr std::size_t kMaxRecords = kSize / kMinRecordSize + 1;
   std::unique_ptr<std::uint8_t[]> byte_storage =
       std::make_unique_for_overwrite<std::uint8_t[]>(kSize);
   std::unique_ptr<RecordSlot[]> slot_storage =
@@ -55,6 +58,8 @@ struct PipelineStages {
   std::function<Outcome(Block&)> write;
   // Told the input bytes coded so far; false asks to stop.
   std::function<bool(std::uint64_t done)> progress;
+  // What running out of memory in any stage ends the file with.
+  Failure exhausted;
 };
 
 // Which threads a file's conversion uses besides the calling one.

@@ -35,6 +35,16 @@ std::uint32_t decode_length_code(std::uint16_t code) {
   return static_cast<std::uint32_t>(code) + 1024;
 }
 
+void store_length_code(std::span<std::uint8_t> record, std::uint32_t body_length) {
+  const std::uint16_t code = encode_length_code(body_length);
+  record[0] = static_cast<std::uint8_t>(code & 0xFF);
+  record[1] = static_cast<std::uint8_t>(code >> 8);
+}
+
+std::uint32_t load_length_code(std::span<const std::uint8_t> record) {
+  return decode_length_code(static_cast<std::uint16_t>(record[0] | record[1] << 8));
+}
+
 bool is_valid_body_length(std::uint32_t body_length, std::size_t cipher_block_size) {
   return body_length != 0 && body_length <= kRecordBufferSize &&
          body_length % cipher_block_size == 0;

@@ -8,16 +8,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
+
+#include "algorithms.h"
+#include "padding.h"
 
 namespace kestrune {
 
 inline constexpr std::size_t kLengthCodeSize = 2;
 // Readers hold one body at a time in a buffer of this size; writers never
-// produce bodies longer than 2048 bytes.
+// produce bodies longer than kMaxWrittenBody.
 inline constexpr std::size_t kRecordBufferSize = 4096;
 inline constexpr std::size_t kMinChunkRequest = 1024;
 inline constexpr std::size_t kMaxChunkRequest = 2047;
+inline constexpr std::size_t kMaxWrittenBody = padded_length(kMaxChunkRequest, kMaxBlockSize);
 inline constexpr std::size_t kMaxRecordSize = kLengthCodeSize + kRecordBufferSize;
+// The smallest record: a body of one block of the smaller block size.
+inline constexpr std::size_t kMinRecordSize = kLengthCodeSize + kMinBlockSize;
 
 // A path names a container when it ends in ".enc" exactly (case-sensitive).
 bool is_container_name(const std::filesystem::path& path);
@@ -28,6 +35,11 @@ std::filesystem::path plain_name_for(const std::filesystem::path& container);
 
 std::uint16_t encode_length_code(std::uint32_t body_length);
 std::uint32_t decode_length_code(std::uint16_t code);
+
+// The length code of a `body_length` body, written little-endian into the
+// first kLengthCodeSize bytes of `record`; and read back from there.
+void store_length_code(std::span<std::uint8_t> record, std::uint32_t body_length);
+std::uint32_t load_length_code(std::span<const std::uint8_t> record);
 
 // A body length a reader can take: nonzero, whole cipher blocks, and no more
 // than the record buffer holds.

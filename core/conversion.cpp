@@ -1,6 +1,7 @@
 #include "conversion.h"
 
 #include <ctime>
+#include <new>
 #include <thread>
 
 #include "key_context.h"
@@ -39,12 +40,20 @@ class TemporaryOutput {
 
   WritableFile& file() { return *file_; }
 
-  // Makes the output durable under its final name.
-  std::error_code commit() {
-    if (auto error = file_->sync()) return error;
-    if (auto error = file_->close()) return error;
-    if (auto error = file_system_.rename_into_place(path_, target_)) return error;
+  // Gives the output the input's permissions and puts its bytes on disk.
+  std::error_code finish(const FileStatus& input) {
+    if (auto error = file_->take_permissions(input)) return error;
+    return file_->sync();
+  }
+
+  // Puts the finished output under its final name, durably, making sure
+  // both names led to it: no name swapped for a link is renamed or kept.
+  std::error_code place() {
+    if (auto error = file_->check_name()) return error;
+    if (auto error = file_->rename_into_place()) return error;
     renamed_ = true;
+    if (auto error = file_->check_name()) return error;
+    if (auto error = file_->close()) return error;
     return file_system_.sync_folder(target_.parent_path());
   }
 
@@ -56,18 +65,34 @@ class TemporaryOutput {
   bool renamed_ = false;
 };
 
-// The platform cannot delete a read-only file and keeps it silently; Linux
-// would delete it regardless of its mode, so the mode decides here. A name
-// that now leads to another file than the one converted is kept too: that
-// file was put there by someone else while we worked.
-bool may_remove_input(FileSystem& file_system, const std::filesystem::path& input,
-                      const FileStatus& converted) {
+// An edit saved in place while the input was read, even one that keeps its
+// size, must not be lost with the input.
+bool unchanged_since_opened(ReadableFile& input, const FileStatus& opened) {
   FileStatus now;
-  return !converted.read_only && !file_system.status(input, now) && now.same_file_as(converted);
+  return !input.status(now) && now.size == opened.size && now.modified == opened.modified &&
+         now.changed == opened.changed;
 }
 
-Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
-                       std::u16string_view password) {
+// Removes the converted input, or tells the front end why its contents
+// stay. The platform cannot delete a read-only file and keeps it; Linux
+// would delete it regardless of its mode, so the mode decides here. A link
+// stays with the file it leads to. A name that now leads to another file
+// than the one converted is kept too: that file was put there by someone
+// else while we worked.
+void remove_input(FileSystem& file_system, FrontEnd& front_end, const std::filesystem::path& input,
+                  const FileStatus& converted) {
+  if (converted.read_only) return front_end.input_kept(kKeptReadOnly, {});
+  if (converted.through_symbolic_link) return front_end.input_kept(kKeptBehindLink, {});
+  bool another_file = false;
+  if (auto error = file_system.remove_input(input, converted, another_file))
+    return front_end.input_kept(kKeptUnremovable, error);
+  if (another_file) return front_end.input_kept(kKeptReplaced, {});
+  if (converted.links > 1) front_end.input_kept(kKeptOtherLinks, {});
+}
+
+// The steps of a conversion; `stage` says what a failure now would be.
+Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password,
+                      Failure& stage) {
   FileSystem& file_system = env.file_system;
   const DirectionTexts& texts = plan.texts;
   std::unique_ptr<ReadableFile> input;
@@ -75,24 +100,43 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   if (file_system.open_for_reading(plan.input, input, status))
     return Outcome::failed(texts.open_input);
   TemporaryOutput output(file_system);
-  if (output.create(plan.output)) return Outcome::failed(texts.open_output);
+  if (output.create(plan.output_name_for(plan.input))) return Outcome::failed(texts.open_output);
   KeyContextGuard key_context;
-  if (!open_key_context(password, env.crypto_service)) return Outcome::failed(texts.start);
+  const Choices choices = current_choices();
+  RecordKey* key = open_key_context(password, choices, env.crypto_service);
+  if (key == nullptr) return Outcome::failed(texts.start);
+  const RecordCoding coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, output.file(), plan.input, status.size};
-  if (Outcome coded = plan.code_records(env, streams); !coded.ok()) return coded;
-  if (output.commit()) return Outcome::failed(texts.write);
+  stage = texts.data;
+  if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
+  stage = texts.write;
+  if (output.finish(status)) return Outcome::failed(texts.write);
+  if (!unchanged_since_opened(*input, status)) return Outcome::failed(texts.read);
+  if (output.place()) return Outcome::failed(texts.write);
   input.reset();  // Windows cannot delete a file that is still open
-  if (may_remove_input(file_system, plan.input, status)) file_system.remove(plan.input);
+  remove_input(file_system, env.front_end, plan.input, status);
   return Outcome::done();
+}
+
+// Running out of memory ends the file as a failure of the step it hit;
+// unwinding has removed the temporary and closed everything by then.
+Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
+                       std::u16string_view password) {
+  Failure stage = plan.texts.start;
+  try {
+    return convert_steps(env, plan, password, stage);
+  } catch (const std::bad_alloc&) {
+    return Outcome::exhausted(stage);
+  }
 }
 
 // Threads pay off only past one block. A slow cipher is coded on threads of
 // its own, two where its key can code on two threads at once.
-Overlap overlap_for(std::uint64_t input_size) {
+Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
   if (input_size <= Block::kSize) return {};
-  if (!is_slow_cipher(key_context_cipher())) return {true, 0};
+  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0};
   const bool second_coder =
-      key_context_key().codes_concurrently() && std::thread::hardware_concurrency() > 1;
+      coding.key.codes_concurrently() && std::thread::hardware_concurrency() > 1;
   return {true, second_coder ? 2u : 1u};
 }
 
@@ -103,7 +147,10 @@ std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time
 void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
   BusyGuard busy(env.front_end);
   const Outcome outcome = run_conversion(env, plan, password);
-  if (outcome.kind == Outcome::Kind::failed)
+  if (outcome.kind != Outcome::Kind::failed) return;
+  if (outcome.out_of_memory)
+    env.front_end.show_allocation_failure(outcome.failure.text, outcome.failure.caption);
+  else
     env.front_end.show_failure(outcome.failure.text, outcome.failure.caption);
 }
 
@@ -125,12 +172,13 @@ Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
                                                                 : Outcome::done();
 }
 
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages) {
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+                   PipelineStages stages) {
   stages.progress = [&env, &streams](std::uint64_t done) {
     env.front_end.progress(streams.input_path, done, streams.input_size);
     return !env.front_end.cancel_requested();
   };
-  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size));
+  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size, coding));
 }
 
 }  // namespace kestrune

@@ -13,9 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "algorithms.h"
 #include "block_pipeline.h"
-#include "crypto_service.h"
-#include "file_system.h"
+#include "crypto/crypto_service.h"
+#include "files/file_system.h"
 #include "front_end.h"
 #include "messages.h"
 
@@ -25,14 +26,14 @@ namespace kestrune {
 using Clock = std::function<std::int64_t()>;
 std::int64_t system_clock_seconds();
 
-// What conversions run against: the file-system seam, the front end, the
-// clock, the crypto back end and the block memory (allocated once here, so
-// a front end makes one and keeps it).
+// What conversions run against: the two seams (the native ones come from
+// services.h), the front end, the clock and the block memory (allocated once
+// here, so a front end makes one and keeps it).
 struct ConversionEnv {
   FileSystem& file_system;
+  CryptoService& crypto_service;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
-  CryptoService& crypto_service = native_crypto_service();
   std::array<Block, kPipelineDepth> blocks{};
 };
 
@@ -50,15 +51,27 @@ struct DirectionTexts {
   Failure open_output;
   Failure start;
   Failure read;
+  Failure data;
   Failure write;
 };
 
+// What one file's records are coded with, fixed when its conversion starts:
+// the open key, the choices it was made for and the cipher's block size.
+struct RecordCoding {
+  RecordKey& key;
+  Choices choices;
+  std::size_t cipher_block;
+};
+
+
+// Nothing here allocates, so running out of memory is caught inside the
+// conversion, as a failure of the step it hit.
 struct ConversionPlan {
-  std::filesystem::path input;
-  std::filesystem::path output;
+  const std::filesystem::path& input;
+  std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
-  // Codes every record with the open key context.
-  std::function<Outcome(ConversionEnv&, RecordStreams&)> code_records;
+  // Codes every record of the open streams.
+  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCoding&)> code_records;
 };
 
 // Runs `plan` with the wait cursor shown and reports its failure, if any.
@@ -73,6 +86,7 @@ Outcome write_block(WritableFile& output, const Block& block, Failure failure);
 
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, PipelineStages stages);
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+                   PipelineStages stages);
 
 }  // namespace kestrune

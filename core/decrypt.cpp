@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "container.h"
-#include "key_context.h"
 
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted, kCantOpenDecryptionFile,
+constexpr DirectionTexts kDecryptionTexts{kCantOpenEncrypted,   kCantOpenDecryptionFile,
                                           kCantStartDecryption, kCantReadEncrypted,
-                                          kCantWriteDecryptionFile};
+                                          kCantDecryptData,     kCantWriteDecryptionFile};
 
 struct ParsedBlock {
   std::size_t records = 0;
@@ -23,9 +22,7 @@ struct ParsedBlock {
 ParsedBlock parse_records(Block& block, std::size_t held, std::size_t cipher_block) {
   ParsedBlock parsed;
   while (parsed.consumed + kLengthCodeSize <= held) {
-    const std::uint8_t* code_bytes = block.bytes.data() + parsed.consumed;
-    const std::uint32_t body_length =
-        decode_length_code(static_cast<std::uint16_t>(code_bytes[0] | (code_bytes[1] << 8)));
+    const std::uint32_t body_length = load_length_code(block.bytes.subspan(parsed.consumed));
     if (!is_valid_body_length(body_length, cipher_block)) {
       parsed.damaged = true;
       return parsed;
@@ -56,8 +53,8 @@ std::size_t gather_plain(Block& block) {
 // unfinished record over to the next block.
 class DecryptionStages {
  public:
-  explicit DecryptionStages(RecordStreams& streams)
-      : streams_(streams), cipher_block_(block_size(key_context_cipher())) {}
+  DecryptionStages(RecordStreams& streams, const RecordCoding& coding)
+      : streams_(streams), key_(coding.key), cipher_block_(coding.cipher_block) {}
 
   Outcome read(Block& block) {
     std::memcpy(block.bytes.data(), carry_.data(), carried_);
@@ -80,10 +77,10 @@ class DecryptionStages {
                                                : Outcome::failed(kCantReadEncrypted);
   }
 
-  static Outcome code(Block& block) {
+  Outcome code(Block& block) const {
     block.output_bytes = 0;
     if (block.records == 0) return Outcome::done();
-    if (!key_context_key().decrypt({block.bytes, block.slots.first(block.records)}))
+    if (!key_.decrypt({block.bytes, block.slots.first(block.records)}))
       return Outcome::failed(kCantDecryptData);
     block.output_bytes = gather_plain(block);
     return Outcome::done();
@@ -93,6 +90,7 @@ class DecryptionStages {
 
  private:
   RecordStreams& streams_;
+  RecordKey& key_;
   std::size_t cipher_block_;
   // An unfinished record is shorter than the largest whole one.
   std::array<std::uint8_t, kMaxRecordSize> carry_{};
@@ -100,18 +98,20 @@ class DecryptionStages {
   std::uint64_t read_so_far_ = 0;
 };
 
-Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams) {
-  DecryptionStages stages(streams);
-  return run_stages(env, streams,
-                    {[&](Block& block) { return stages.read(block); }, DecryptionStages::code,
-                     [&](Block& block) { return stages.write(block); }, {}});
+Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCoding& coding) {
+  DecryptionStages stages(streams, coding);
+  return run_stages(env, streams, coding,
+                    {[&](Block& block) { return stages.read(block); },
+                     [&](Block& block) { return stages.code(block); },
+                     [&](Block& block) { return stages.write(block); }, {},
+                     kCantDecryptData});
 }
 
 }  // namespace
 
 void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
-  const ConversionPlan plan{path, plain_name_for(path), kDecryptionTexts, decrypt_records};
+  const ConversionPlan plan{path, plain_name_for, kDecryptionTexts, decrypt_records};
   convert_file(env, plan, password);
 }
 

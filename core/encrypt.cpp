@@ -4,18 +4,17 @@
 #include <cstring>
 
 #include "container.h"
-#include "key_context.h"
 #include "padding.h"
 
 namespace kestrune {
 namespace {
 
-constexpr DirectionTexts kEncryptionTexts{kCantOpenSource, kCantOpenEncryptionFile,
+constexpr DirectionTexts kEncryptionTexts{kCantOpenSource,      kCantOpenEncryptionFile,
                                           kCantStartEncryption, kCantReadSource,
-                                          kCantWriteEncryptionFile};
+                                          kCantEncryptData,     kCantWriteEncryptionFile};
 
-// The largest a record can grow: a 2047-byte chunk padded to 2048.
-constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + 2048;
+// The largest a record can grow: the longest chunk, padded.
+constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + kMaxWrittenBody;
 
 // Draws chunk requests until the block could not hold another record, or
 // until they ask for more than the `remaining` input (the short read then
@@ -65,9 +64,7 @@ std::size_t write_length_codes(Block& block) {
   std::size_t end = 0;
   for (std::size_t i = 0; i < block.records; ++i) {
     const RecordSlot& slot = block.slots[i];
-    const std::uint16_t code = encode_length_code(slot.length);
-    block.bytes[slot.offset - 2] = static_cast<std::uint8_t>(code & 0xFF);
-    block.bytes[slot.offset - 1] = static_cast<std::uint8_t>(code >> 8);
+    store_length_code(block.bytes.subspan(slot.offset - kLengthCodeSize), slot.length);
     end = slot.offset + slot.length;
   }
   return end;
@@ -77,8 +74,8 @@ std::size_t write_length_codes(Block& block) {
 // the coder and the writer only see finished blocks.
 class EncryptionStages {
  public:
-  EncryptionStages(RecordStreams& streams, std::uint32_t seed)
-      : streams_(streams), generator_(seed), cipher_block_(block_size(key_context_cipher())) {}
+  EncryptionStages(RecordStreams& streams, const RecordCoding& coding, std::uint32_t seed)
+      : streams_(streams), key_(coding.key), generator_(seed), cipher_block_(coding.cipher_block) {}
 
   Outcome read(Block& block) {
     const std::uint64_t remaining =
@@ -99,10 +96,10 @@ class EncryptionStages {
     return Outcome::done();
   }
 
-  static Outcome code(Block& block) {
+  Outcome code(Block& block) const {
     block.output_bytes = 0;
     if (block.records == 0) return Outcome::done();
-    if (!key_context_key().encrypt({block.bytes, block.slots.first(block.records)}))
+    if (!key_.encrypt({block.bytes, block.slots.first(block.records)}))
       return Outcome::failed(kCantEncryptData);
     block.output_bytes = write_length_codes(block);
     return Outcome::done();
@@ -112,16 +109,20 @@ class EncryptionStages {
 
  private:
   RecordStreams& streams_;
+  RecordKey& key_;
   ChunkLengthGenerator generator_;
   std::size_t cipher_block_;
   std::uint64_t read_so_far_ = 0;
 };
 
-Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, std::uint32_t seed) {
-  EncryptionStages stages(streams, seed);
-  return run_stages(env, streams,
-                    {[&](Block& block) { return stages.read(block); }, EncryptionStages::code,
-                     [&](Block& block) { return stages.write(block); }, {}});
+Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCoding& coding,
+                        std::uint32_t seed) {
+  EncryptionStages stages(streams, coding, seed);
+  return run_stages(env, streams, coding,
+                    {[&](Block& block) { return stages.read(block); },
+                     [&](Block& block) { return stages.code(block); },
+                     [&](Block& block) { return stages.write(block); }, {},
+                     kCantEncryptData});
 }
 
 }  // namespace
@@ -130,9 +131,9 @@ void encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password) {
   // The time is taken once per file: the same second gives the same chunks.
   const auto seed = static_cast<std::uint32_t>(env.clock());
-  const ConversionPlan plan{path, container_name_for(path), kEncryptionTexts,
-                            [seed](ConversionEnv& e, RecordStreams& s) {
-                              return encrypt_records(e, s, seed);
+  const ConversionPlan plan{path, container_name_for, kEncryptionTexts,
+                            [seed](ConversionEnv& e, RecordStreams& s, const RecordCoding& c) {
+                              return encrypt_records(e, s, c, seed);
                             }};
   convert_file(env, plan, password);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace kestrune {
 
@@ -16,6 +17,17 @@ class FrontEnd {
   // Shows `text` under `caption` with one OK button and returns when the user
   // has closed it. Called after the failed file has been cleaned up.
   virtual void show_failure(std::string_view text, std::string_view caption) = 0;
+
+  // The same for a failure that came from memory running out; a front end
+  // that can say more than the text may.
+  virtual void show_allocation_failure(std::string_view text, std::string_view caption) {
+    show_failure(text, caption);
+  }
+
+  // The conversion succeeded, but its input (or another name of the file)
+  // still holds what was converted, for `reason`; `cause` is the error
+  // behind it, if any. The dialogs stay silent, as the Windows build does.
+  virtual void input_kept(std::string_view /*reason*/, std::error_code /*cause*/) {}
 
   // The wait cursor: on while a file converts, off when it has finished.
   virtual void set_busy(bool busy) = 0;

@@ -7,7 +7,6 @@ namespace {
 
 struct KeyContext {
   std::unique_ptr<RecordKey> key;
-  CipherAlgorithm cipher = CipherAlgorithm::aes256;
 };
 
 KeyContext g_key_context;
@@ -29,20 +28,15 @@ SecureBytes password_key_material(std::u16string_view password) {
   return material;
 }
 
-bool open_key_context(std::u16string_view password, CryptoService& service) {
+RecordKey* open_key_context(std::u16string_view password, Choices choices,
+                            CryptoService& service) {
   close_key_context();
-  const HashAlgorithm hash = hash_choice();
-  const CipherAlgorithm cipher = cipher_choice();
   const SecureBytes material = password_key_material(password);
-  g_key_context.key = service.derive_key(hash, cipher, {material.data(), material.size()});
-  g_key_context.cipher = cipher;
-  return g_key_context.key != nullptr;
+  g_key_context.key =
+      service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
+  return g_key_context.key.get();
 }
 
 void close_key_context() { g_key_context.key.reset(); }
-
-RecordKey& key_context_key() { return *g_key_context.key; }
-bool key_context_is_open() { return g_key_context.key != nullptr; }
-CipherAlgorithm key_context_cipher() { return g_key_context.cipher; }
 
 }  // namespace kestrune

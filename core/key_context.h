@@ -1,12 +1,13 @@
 // The process-wide key context: one derived key, made from the password and
-// the current choices when a file's conversion starts and released when it
-// ends. Conversions never overlap, so one context serves them all.
+// the choices when a file's conversion starts and released when it ends.
+// Conversions never overlap, so one context serves them all; only
+// run_conversion opens it, and hands the key to the stages.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
-#include "crypto_service.h"
+#include "crypto/crypto_service.h"
 #include "secure_wipe.h"
 
 namespace kestrune {
@@ -22,19 +23,12 @@ std::u16string_view limit_password(std::u16string_view password);
 // depend on this half-length quirk.
 SecureBytes password_key_material(std::u16string_view password);
 
-// Derives the key for the current hash and cipher choices through `service`.
-// True when the key is ready; false leaves the context closed.
-bool open_key_context(std::u16string_view password, CryptoService& service);
+// Derives the key for `choices` through `service`. The key, valid until the
+// context closes; null when it cannot be made, the context then closed.
+RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service);
 
 // Releases the key. Safe to call when the context is closed.
 void close_key_context();
-
-// The open key; only valid between a successful open and the close.
-RecordKey& key_context_key();
-bool key_context_is_open();
-
-// The cipher the open key was made for.
-CipherAlgorithm key_context_cipher();
 
 // Closes the context when it goes out of scope, on every path.
 class KeyContextGuard {

@@ -28,4 +28,13 @@ inline constexpr Failure kCantDecryptData{"Can't Data Decryption", kDecryptCapti
 inline constexpr Failure kCantReadEncrypted{"Can't read encrypted file.", kDecryptCaption};
 inline constexpr Failure kCantWriteDecryptionFile{"Can't write decryption file.", kDecryptCaption};
 
+// Why an input still holds its contents after a successful conversion.
+inline constexpr std::string_view kKeptReadOnly = "it has no write permission";
+inline constexpr std::string_view kKeptReplaced = "its name now leads to another file";
+inline constexpr std::string_view kKeptUnremovable = "it could not be removed";
+inline constexpr std::string_view kKeptBehindLink =
+    "it is a symbolic link; the file it leads to keeps its contents";
+inline constexpr std::string_view kKeptOtherLinks =
+    "it has other hard links, which keep its contents";
+
 }  // namespace kestrune

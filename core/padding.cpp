@@ -4,10 +4,6 @@
 
 namespace kestrune {
 
-std::size_t padded_length(std::size_t plain_length, std::size_t block_size) {
-  return (plain_length / block_size + 1) * block_size;
-}
-
 std::size_t add_padding(std::span<std::uint8_t> record, std::size_t plain_length,
                         std::size_t block_size) {
   const std::size_t total = padded_length(plain_length, block_size);

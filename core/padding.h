@@ -9,7 +9,9 @@
 
 namespace kestrune {
 
-std::size_t padded_length(std::size_t plain_length, std::size_t block_size);
+constexpr std::size_t padded_length(std::size_t plain_length, std::size_t block_size) {
+  return (plain_length / block_size + 1) * block_size;
+}
 
 // Pads the `plain_length` bytes at the front of `record`, which must hold
 // padded_length(plain_length, block_size) bytes. Returns the padded length.

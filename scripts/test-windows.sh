@@ -84,6 +84,25 @@ check_containers_interchange() {
   cd "$root"
 }
 
+# Ctrl-C (SIGINT, which Wine turns into the console's CTRL_C_EVENT) stops
+# kestrune-cli.exe mid-file: exit 130, no temporary, the input untouched.
+check_ctrl_c_stops_the_cli() {
+  local work=$build_dir/ctrl_c status
+  rm -rf "$work" && mkdir -p "$work"
+  head -c 300000000 /dev/urandom >"$work/big" && cp "$work/big" "$work/orig"
+  echo "Ctrl-C during a conversion"
+  status=$(
+    set -m  # or the background program starts with SIGINT ignored
+    printf 'pw\n' | wine_run "$build_dir/cli/kestrune-cli.exe" --password-stdin "$work/big" &
+    runner=$!
+    for _ in $(seq 600); do compgen -G "$work/.big.enc.kestrune-*.tmp" >/dev/null && break; sleep 0.05; done
+    kill -INT "$(pgrep -x -f "$build_dir/cli/kestrune-cli.exe --password-stdin $work/big")"
+    wait "$runner" && echo 0 || echo $?
+  )
+  [ "$status" = 130 ] && [ "$(ls -A "$work")" = "$(printf 'big\norig')" ] && cmp "$work/big" "$work/orig"
+  rm -rf "$work"
+}
+
 # The real program: it opens, is photographed, closes on Escape, exits 0.
 check_program_runs_and_exits_cleanly() {
   KESTRUNE_WINE_TIMEOUT=90 wine_run "$build_dir/ui/win32/kestrune.exe" &
@@ -126,6 +145,7 @@ ctest --preset windows-x86_64 -j "$jobs"
 cmake --preset default -G Ninja >/dev/null
 cmake --build --preset default -j "$jobs" --target kestrune-cli kestrune_drag_source
 check_containers_interchange
+check_ctrl_c_stops_the_cli
 check_program_runs_and_exits_cleanly
 check_drag_from_x11
 echo "Windows build and tests: all passed"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kestrune-cli as a user runs it: exit codes, messages, files on disk.
 set -uo pipefail
-cli="$1"
+cli=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -39,12 +39,35 @@ one_failure_does_not_stop_the_others() {
     [ -e "$work/y.txt.enc" ]
 }
 
+usage_error_says() {  # usage_error_says TEXT STDIN CLI-ARGUMENTS...: exit 2, TEXT on stderr
+  local text="$1" input="$2" err; shift 2
+  err=$("$cli" "$@" <"$input" 2>&1 >/dev/null)
+  [ $? -eq 2 ] && [[ "$err" == *"$text"* ]] || { echo "for $*: $err"; return 1; }
+}
+
 usage_errors_exit_2() {
-  "$cli" 2>/dev/null; [ $? -eq 2 ] || return 1
-  printf 'pw\n' | "$cli" --password-stdin --hash SHA3 "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
-  printf 'pw\n' | "$cli" --password-stdin --bogus "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
-  printf '\xff\xfe\n' | "$cli" --password-stdin "$work/z" 2>/dev/null; [ $? -eq 2 ] || return 1
-  "$cli" --password-stdin "$work/z" </dev/null 2>/dev/null; [ $? -eq 2 ]
+  printf 'pw\n' >"$work/pw"; printf '\xff\xfe\n' >"$work/bad"; printf '\n' >"$work/empty"
+  head -c $((64 * 1024 + 1)) /dev/zero | tr '\0' x >"$work/long"
+  usage_error_says "no PATH given" /dev/null &&
+    usage_error_says "unknown hash" "$work/pw" --password-stdin --hash SHA3 "$work/z" &&
+    usage_error_says "unknown option" "$work/pw" --password-stdin --bogus "$work/z" &&
+    usage_error_says "not valid UTF-8" "$work/bad" --password-stdin "$work/z" &&
+    usage_error_says "no password on standard input" /dev/null --password-stdin "$work/z" &&
+    usage_error_says "longer than 64 KiB" "$work/long" --password-stdin "$work/z" &&
+    usage_error_says "longer than 64 KiB" /dev/zero --password-stdin "$work/z" &&
+    usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z"
+}
+
+# An empty password only when asked for; 64 KiB is still a password; pages
+# that cannot be locked (no lockable memory at all) are no failure.
+accepted_passwords() {
+  printf 'e' >"$work/e.txt" && printf 'l' >"$work/l.txt" && printf 'm' >"$work/m.txt"
+  printf '\n' | "$cli" --password-stdin --allow-empty-password "$work/e.txt" &&
+    [ -e "$work/e.txt.enc" ] && [ ! -e "$work/e.txt" ] || return 1
+  head -c $((64 * 1024)) /dev/zero | tr '\0' x >"$work/longest" && printf '\r\n' >>"$work/longest"
+  "$cli" --password-stdin "$work/l.txt" <"$work/longest" && [ -e "$work/l.txt.enc" ] || return 1
+  (ulimit -l 0 && printf 'pw\n' | "$cli" --password-stdin "$work/m.txt") &&
+    printf 'pw\n' | "$cli" --password-stdin "$work/m.txt.enc" && [ "$(cat "$work/m.txt")" = m ]
 }
 
 help_and_version() {
@@ -64,12 +87,159 @@ terminal_prompt_confirms_before_encrypting() {
   [ "$(cat "$work/t.txt")" = "t" ]
 }
 
+# The first SIGINT, SIGTERM or SIGHUP stops the file under way as a failure
+# would, silently: no temporary, the input as it was, the next path not
+# started, exit 128 + N.
+signal_stops_the_conversion() {  # SIGNAL STATUS
+  local attempt status dir="$work/signal-$1"
+  for attempt in 1 2 3; do
+    rm -rf "$dir" && mkdir "$dir"
+    head -c $((48 * 1024 * 1024 * attempt)) /dev/urandom >"$dir/big" && cp "$dir/big" "$work/big.orig"
+    printf 'n' >"$dir/next"
+    # Job control, so the background CLI does not start with SIGINT ignored.
+    status=$(
+      set -m
+      printf 'pw\n' | "$cli" --password-stdin "$dir/big" "$dir/next" 2>"$dir.err" &
+      pid=$! polls=0
+      until compgen -G "$dir/.big.enc.kestrune-*.tmp" >/dev/null || [ $polls -ge 500 ]; do
+        sleep 0.01; polls=$((polls + 1))
+      done
+      kill -s "$1" "$pid"
+      wait "$pid"; echo $?
+    )
+    [ -e "$dir/big.enc" ] && continue  # finished before the signal: a larger file
+    [ "$status" -eq "$2" ] && [ ! -s "$dir.err" ] && cmp -s "$dir/big" "$work/big.orig" &&
+      [ "$(ls -A "$dir")" = "$(printf 'big\nnext')" ] && return 0
+    echo "$1: status $status, left: $(ls -A "$dir" | tr '\n' ' ') $(cat "$dir.err")"
+    return 1
+  done
+  echo "$1: every conversion finished before the signal"; return 1
+}
+
+stop_signals() {
+  signal_stops_the_conversion INT 130 && signal_stops_the_conversion TERM 143 &&
+    signal_stops_the_conversion HUP 129
+}
+
+# While it holds a password the CLI is not dumpable (its /proc files belong
+# to root, not to the account it runs as), its core limit is 0 and its
+# password buffer is locked.
+kept_out_of_core_dumps() {
+  local as_user=() fifo="$work/password-fifo"
+  [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  mkfifo "$fifo"
+  "${as_user[@]}" "$cli" --password-stdin "$work/absent" <"$fifo" 2>/dev/null &
+  local pid=$! polls=0
+  exec 3>"$fifo"
+  until grep -q '^VmLck:[[:space:]]*[1-9]' "/proc/$pid/status" 2>/dev/null || [ $polls -ge 200 ]; do
+    sleep 0.01; polls=$((polls + 1))
+  done
+  local owner limits locked
+  owner=$(stat -c %u "/proc/$pid/status")
+  limits=$(grep '^Max core file size' "/proc/$pid/limits")
+  locked=$(grep '^VmLck:' "/proc/$pid/status")
+  printf 'pw\n' >&3; exec 3>&-
+  wait "$pid"
+  [ "$owner" -eq 0 ] && [[ "$limits" =~ size[[:space:]]+0[[:space:]]+0[[:space:]] ]] &&
+    [[ "$locked" =~ [1-9] ]] || { echo "owner $owner; $limits; $locked"; return 1; }
+}
+
+# At the terminal: Ctrl-D gives no password; a signal at the prompt gives
+# the echo back (SIGTSTP until SIGCONT turns it off again, SIGTERM for good).
+prompt_ends_cleanly() {
+  printf 'p' >"$work/p.txt"
+  local out
+  out=$(printf '\004' | script -qec "'$cli' '$work/p.txt'" /dev/null 2>&1)
+  [ $? -eq 2 ] && [[ "$out" == *"no password given"* ]] || { echo "Ctrl-D: $out"; return 1; }
+  cat >"$work/at_prompt.sh" <<'SCRIPT'
+echo_is() {  # on|off: waits up to 5 s for the terminal's echo to be so
+  local want=echo i
+  [ "$1" = off ] && want=-echo
+  for i in $(seq 500); do
+    stty -a | tr ' ;' '\n\n' | grep -qx -- "$want" && return 0
+    sleep 0.01
+  done
+  echo "echo not $1"; return 1
+}
+"$1" "$2" & pid=$!
+echo_is off && kill -TSTP $pid && echo_is on && kill -CONT $pid && echo_is off &&
+  kill -TERM $pid && { wait $pid; [ $? -eq 143 ] || echo "status not 143"; } && echo_is on &&
+  echo "prompt signals: fine"
+SCRIPT
+  out=$(script -qec "bash '$work/at_prompt.sh' '$cli' '$work/p.txt'" /dev/null < <(sleep 30) 2>&1)
+  [[ "$out" == *"prompt signals: fine"* ]] && [ -e "$work/p.txt" ] || { echo "signals: $out"; return 1; }
+}
+
+names_are_escaped_one_line_each() {
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$work/"$'two\nlines\e[2J\\' "$work/"$'\xff\xc3' 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$work/two\\nlines\\x1b[2J\\\\: File open ERROR: Can't open source file.
+$work/\\xff\\xc3: File open ERROR: Can't open source file." ]
+}
+
+# An input that still holds its contents after a successful conversion is
+# named, with exit status 0.
+kept_inputs_are_named() {
+  mkdir -p "$work/kept" && cd "$work/kept" || return 1
+  printf 'r' > locked && chmod a-w locked
+  printf 't' > target && ln -s target link
+  printf 'h' > linked && ln linked other-name
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin locked link linked 2>&1)
+  status=$?
+  cd "$work" || return 1
+  [ "$status" -eq 0 ] && [ "$err" = "locked: kept: it has no write permission
+link: kept: it is a symbolic link; the file it leads to keeps its contents
+linked: kept: it has other hard links, which keep its contents" ] &&
+    [ -e "$work/kept/locked.enc" ] && [ "$(cat "$work/kept/target")" = t ]
+}
+
+# An ordinary user cannot give a file away: the output is then the user's,
+# with the input's mode all the same (never widened by the umask).
+permissions_kept_when_the_owner_cannot_be() {
+  [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "owner refusal: skipped, needs root"; return 0; }
+  mkdir -p "$work/mine" && chmod 0777 "$work/mine" && chmod o+x "$work"
+  printf 'p' > "$work/mine/p" && chown 65534:0 "$work/mine/p" && chmod 0640 "$work/mine/p"
+  printf 'pw\n' | (umask 022; setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$cli" --password-stdin "$work/mine/p") || return 1
+  [ "$(stat -c '%a %u %g' "$work/mine/p.enc")" = "640 65534 65534" ] && [ ! -e "$work/mine/p" ]
+}
+
+# Whatever point memory runs out at, the CLI ends with a message, never an
+# abort: the input stays unless its output is complete, nothing is left.
+out_of_memory_is_a_failure_not_an_abort() {
+  mkdir -p "$work/oom" && head -c 3000000 /dev/urandom > "$work/oom.ref"
+  local limit err status said_so=0
+  for limit in $(seq 20000 1000 40000); do
+    rm -rf "$work/oom"/* "$work/oom"/.[!.]* && cp "$work/oom.ref" "$work/oom/f"
+    err=$( (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin "$work/oom/f") 2>&1)
+    status=$?
+    [ "$status" -eq 127 ] && continue  # too little to load the program at all
+    [ "$status" -le 1 ] || { echo "limit $limit: exit $status"; return 1; }
+    [ "$(printf '%s' "$err" | grep -c '')" -le 1 ] || { echo "limit $limit: $err"; return 1; }
+    case "$err" in *"(out of memory)") said_so=1 ;; esac
+    if [ "$status" -eq 0 ]; then [ "$(ls -A "$work/oom")" = f.enc ]
+    else [ "$(ls -A "$work/oom")" = f ] && cmp -s "$work/oom/f" "$work/oom.ref"; fi ||
+      { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
+  done
+  [ "$said_so" -eq 1 ]
+}
+
 check "round trip" round_trip
 check "wrong password" wrong_password_is_reported_and_keeps_the_container
 check "failure does not stop the rest" one_failure_does_not_stop_the_others
 check "usage errors" usage_errors_exit_2
 check "help and version" help_and_version
 check "terminal prompt" terminal_prompt_confirms_before_encrypting
+check "accepted passwords" accepted_passwords
+check "stop signals" stop_signals
+check "out of core dumps" kept_out_of_core_dumps
+check "prompt ends cleanly" prompt_ends_cleanly
+check "names escaped" names_are_escaped_one_line_each
+check "kept inputs named" kept_inputs_are_named
+check "out of memory" out_of_memory_is_a_failure_not_an_abort
+check "owner refused" permissions_kept_when_the_owner_cannot_be
 
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -70,7 +70,7 @@ while [ $trial -lt "$trials" ] && [ "$(date +%s)" -lt "$deadline" ]; do
   printf 'pw\n' | "$cli" --password-stdin "$work/run/$target" 2>/dev/null &
   pid=$!
   delay_us=$(( (RANDOM * 32768 + RANDOM) % (span_us + span_us / 4 + 1) ))
-  sleep "$(printf '0.%06d' "$delay_us")"
+  sleep "$(printf '%d.%06d' $((delay_us / 1000000)) $((delay_us % 1000000)))"
   kill -9 "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
   if check_trial $direction; then passed=$((passed + 1)); else failed=$((failed + 1)); fi

@@ -11,6 +11,7 @@
 #include "encrypt.h"
 #include "faulty_file_system.h"
 #include "messages.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -37,7 +38,8 @@ Failure expected_failure(const Direction& direction, Call call) {
   switch (call) {
     case Call::open_for_reading: return direction.open_input;
     case Call::create_temporary: return direction.open_output;
-    case Call::read: return direction.read;
+    case Call::read:
+    case Call::input_status: return direction.read;
     default: return direction.write;
   }
 }
@@ -55,9 +57,12 @@ std::vector<std::errc> errors_of(Call call) {
     case Call::close: return {E::io_error, E::no_space_on_device};
     case Call::rename_into_place:
       return {E::cross_device_link, E::permission_denied, E::read_only_file_system, E::io_error};
-    case Call::remove: return {E::permission_denied, E::read_only_file_system};
+    case Call::remove: return {E::permission_denied, E::read_only_file_system, E::io_error};
     case Call::sync_folder: return {E::io_error};
-    case Call::status: return {E::io_error, E::permission_denied};
+    case Call::check_name: return {E::file_exists, E::no_such_file_or_directory, E::io_error};
+    case Call::take_permissions:
+      return {E::operation_not_permitted, E::io_error, E::read_only_file_system};
+    case Call::input_status: return {E::io_error};
   }
   return {};
 }
@@ -72,7 +77,7 @@ struct Scenario {
 };
 
 void convert(Scenario& scenario, FileSystem& file_system, RecordingFrontEnd& front_end) {
-  ConversionEnv env{file_system, front_end, fixed_clock(1234)};
+  ConversionEnv env{file_system, native_crypto_service(), front_end, fixed_clock(1234)};
   scenario.direction.convert(env, scenario.folder / scenario.direction.input, u"pw");
 }
 
@@ -83,7 +88,7 @@ void prepare(Scenario& scenario) {
   write_file(scenario.folder / "data.bin", plain);
   RecordingFrontEnd front_end;
   auto file_system = make_native_file_system();
-  ConversionEnv env{*file_system, front_end, fixed_clock(1234)};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1234)};
   encrypt_file(env, scenario.folder / "data.bin", u"pw");
   const Bytes container = read_file(scenario.folder / "data.bin.enc");
   const bool encrypting = &scenario.direction == &kEncryption;
@@ -105,7 +110,8 @@ std::size_t calls_in_normal_run(const Direction& direction, std::size_t size, Ca
 }
 
 // Checks what the user saw and what is on disk; true when nothing was lost.
-bool check_aftermath(const Scenario& scenario, Call call, const std::vector<ShownFailure>& shown) {
+bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
+                     const RecordingFrontEnd& front_end) {
   const Direction& direction = scenario.direction;
   const auto input_path = scenario.folder / direction.input;
   const auto output_path = scenario.folder / direction.output;
@@ -115,20 +121,23 @@ bool check_aftermath(const Scenario& scenario, Call call, const std::vector<Show
   EXPECT_TRUE(input_kept) << "the input was changed or removed";
   EXPECT_TRUE(no_temporary) << "a temporary file was left behind";
 
-  // After the output is in place, the input is kept silently when it cannot
-  // be removed or when it cannot be told to be the file that was converted.
-  const bool input_kept_silently = call == Call::remove || call == Call::status;
-  // The output is complete only where the rename has happened.
-  const bool renamed = input_kept_silently || call == Call::sync_folder;
+  // After the output is in place, the input is kept, with a notice and no
+  // failure, when its removal (or the look at it before) fails.
+  const bool input_kept_with_notice = call == Call::remove;
+  EXPECT_EQ(front_end.kept.size(), input_kept_with_notice ? 1u : 0u);
+  // The output is complete only where the rename has happened: the steps
+  // after it are the second name check, the close and the folder sync.
+  const bool renamed = input_kept_with_notice || call == Call::sync_folder ||
+                       call == Call::close || (call == Call::check_name && ordinal == 2);
   const bool output_right = output == (renamed ? scenario.expected_output : kOldOutput);
   EXPECT_TRUE(output_right) << "the output is not what it must be";
 
   const Failure expected = expected_failure(direction, call);
   const std::vector<ShownFailure> wanted =
-      input_kept_silently ? std::vector<ShownFailure>{}
+      input_kept_with_notice ? std::vector<ShownFailure>{}
                            : std::vector{ShownFailure{std::string(expected.text),
                                                       std::string(expected.caption)}};
-  EXPECT_EQ(shown, wanted);
+  EXPECT_EQ(front_end.failures, wanted);
   return input_kept && no_temporary && output_right;
 }
 
@@ -155,7 +164,7 @@ void fault_every_call(const Direction& direction, std::size_t size, Call call, T
         convert(scenario, faults, front_end);
         EXPECT_TRUE(faults.fault_fired());
         ++tally.faulted;
-        if (check_aftermath(scenario, call, front_end.failures)) ++tally.held;
+        if (check_aftermath(scenario, call, ordinal, front_end)) ++tally.held;
       }
     }
   }

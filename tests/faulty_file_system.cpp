@@ -17,6 +17,9 @@ class FaultyReadableFile final : public ReadableFile {
     // With no data left to give, the error cannot wait for the next read.
     return error || bytes_read > 0 ? error : faults_.fault_error();
   }
+  std::error_code status(FileStatus& status) override {
+    return faults_.should_fail(Call::input_status) ? faults_.fault_error() : real_->status(status);
+  }
 
  private:
   std::unique_ptr<ReadableFile> real_;
@@ -36,8 +39,19 @@ class FaultyWritableFile final : public WritableFile {
     }
     return real_->write(data);
   }
+  std::error_code take_permissions(const FileStatus& input) override {
+    return faults_.should_fail(Call::take_permissions) ? faults_.fault_error()
+                                                       : real_->take_permissions(input);
+  }
   std::error_code sync() override {
     return faults_.should_fail(Call::sync) ? faults_.fault_error() : real_->sync();
+  }
+  std::error_code check_name() override {
+    return faults_.should_fail(Call::check_name) ? faults_.fault_error() : real_->check_name();
+  }
+  std::error_code rename_into_place() override {
+    return faults_.should_fail(Call::rename_into_place) ? faults_.fault_error()
+                                                        : real_->rename_into_place();
   }
   std::error_code close() override {
     if (faults_.should_fail(Call::close)) {
@@ -57,7 +71,8 @@ class FaultyWritableFile final : public WritableFile {
 std::string_view name_of(Call call) {
   static constexpr std::string_view kNames[kCallKinds] = {
       "open_for_reading", "read",   "create_temporary", "write",       "sync",
-      "close",            "rename", "remove",           "sync_folder", "status"};
+      "close",            "rename", "remove",           "sync_folder", "check_name",
+      "take_permissions", "input_status"};
   return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -88,12 +103,6 @@ std::error_code FaultyFileSystem::create_temporary(const std::filesystem::path& 
   return {};
 }
 
-std::error_code FaultyFileSystem::rename_into_place(const std::filesystem::path& temporary,
-                                                    const std::filesystem::path& target) {
-  if (should_fail(Call::rename_into_place)) return fault_error_;
-  return real_.rename_into_place(temporary, target);
-}
-
 std::error_code FaultyFileSystem::remove(const std::filesystem::path& path) {
   if (should_fail(Call::remove)) return fault_error_;
   return real_.remove(path);
@@ -104,9 +113,10 @@ std::error_code FaultyFileSystem::sync_folder(const std::filesystem::path& folde
   return real_.sync_folder(folder);
 }
 
-std::error_code FaultyFileSystem::status(const std::filesystem::path& path, FileStatus& status) {
-  if (should_fail(Call::status)) return fault_error_;
-  return real_.status(path, status);
+std::error_code FaultyFileSystem::remove_input(const std::filesystem::path& path,
+                                               const FileStatus& converted, bool& another_file) {
+  if (should_fail(Call::remove)) return fault_error_;
+  return real_.remove_input(path, converted, another_file);
 }
 
 }  // namespace kestrune::test

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune::test {
 
@@ -22,9 +22,11 @@ enum class Call {
   rename_into_place,
   remove,
   sync_folder,
-  status,
+  check_name,
+  take_permissions,
+  input_status,
 };
-inline constexpr std::size_t kCallKinds = 10;
+inline constexpr std::size_t kCallKinds = 12;
 std::string_view name_of(Call call);
 
 class FaultyFileSystem final : public FileSystem {
@@ -54,11 +56,10 @@ class FaultyFileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;
-  std::error_code rename_into_place(const std::filesystem::path& temporary,
-                                    const std::filesystem::path& target) override;
   std::error_code remove(const std::filesystem::path& path) override;
+  std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                               bool& another_file) override;
   std::error_code sync_folder(const std::filesystem::path& folder) override;
-  std::error_code status(const std::filesystem::path& path, FileStatus& status) override;
 
  private:
   FileSystem& real_;

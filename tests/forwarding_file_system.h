@@ -2,7 +2,7 @@
 // the calls they change.
 #pragma once
 
-#include "file_system.h"
+#include "files/file_system.h"
 
 namespace kestrune::test {
 
@@ -20,16 +20,13 @@ class ForwardingFileSystem : public FileSystem {
                                    std::filesystem::path& temporary) override {
     return real_.create_temporary(target, file, temporary);
   }
-  std::error_code rename_into_place(const std::filesystem::path& temporary,
-                                    const std::filesystem::path& target) override {
-    return real_.rename_into_place(temporary, target);
-  }
   std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
+  std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                               bool& another_file) override {
+    return real_.remove_input(path, converted, another_file);
+  }
   std::error_code sync_folder(const std::filesystem::path& folder) override {
     return real_.sync_folder(folder);
-  }
-  std::error_code status(const std::filesystem::path& path, FileStatus& status) override {
-    return real_.status(path, status);
   }
 
  protected:

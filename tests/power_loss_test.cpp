@@ -8,6 +8,7 @@
 
 #include "decrypt.h"
 #include "encrypt.h"
+#include "services.h"
 #include "simulated_disk.h"
 
 namespace kestrune::test {
@@ -32,7 +33,7 @@ struct Files {
 
 void convert(const std::string& direction, SimulatedDisk& disk, const std::string& input) {
   RecordingFrontEnd front_end;
-  ConversionEnv env{disk, front_end, fixed_clock(77)};
+  ConversionEnv env{disk, native_crypto_service(), front_end, fixed_clock(77)};
   const std::filesystem::path path = std::filesystem::path("/disk") / input;
   if (direction == "encrypt")
     encrypt_file(env, path, u"pw");
@@ -50,7 +51,7 @@ std::size_t normal_run(const Case& c, Files& files) {
   write_file(folder / "f", plain);
   RecordingFrontEnd front_end;
   auto real = make_native_file_system();
-  ConversionEnv env{*real, front_end, fixed_clock(77)};
+  ConversionEnv env{*real, native_crypto_service(), front_end, fixed_clock(77)};
   encrypt_file(env, folder / "f", u"pw");
   const Bytes container = read_file(folder / "f.enc");
   const bool encrypt = std::string(c.direction) == "encrypt";

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Real faults on real file systems: a full disk, a file-size limit, a
-# read-only file system, an input truncated while it converts, and a rename
-# the file system refuses. Needs root (mount, chattr); skipped otherwise.
+# read-only file system, an input truncated while it converts, a rename the
+# file system refuses, and an input that cannot be removed. Needs root
+# (mount, chattr); skipped otherwise, with exit status 77, which CTest
+# reports as a skip.
 # Usage: real_faults_test.sh CLI
 set -uo pipefail
 cli="$1"
-if [ "$(id -u)" -ne 0 ]; then echo "real faults: skipped, needs root for mount and chattr"; exit 0; fi
+skip() { echo "real faults: skipped, $1"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root for mount and chattr"
 work=$(mktemp -d)
 mnt="$work/mnt"
 mkdir -p "$mnt"
@@ -15,6 +18,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Root in a container may still be refused mounts.
+mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null || skip "this system refuses to mount a tmpfs"
+umount "$mnt"
 passed=0; failed=0; skipped=0
 
 check() {  # NAME COMMAND...
@@ -110,12 +116,32 @@ rename_refused() {
   return $result
 }
 
+# An immutable input cannot be removed: the conversion succeeds, and the CLI
+# says the input was kept.
+immutable_input_is_named() {
+  mkdir -p "$work/disk"
+  echo "plain" > "$work/disk/i"
+  if ! chattr +i "$work/disk/i" 2>/dev/null; then
+    echo "real faults: immutable input skipped, this file system has no immutable files"
+    skipped=$((skipped + 1))
+    return 0
+  fi
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$work/disk/i" 2>&1)
+  status=$?
+  chattr -i "$work/disk/i"
+  [ "$status" -eq 0 ] && [ -s "$work/disk/i.enc" ] &&
+    [ "$err" = "$work/disk/i: kept: it could not be removed (Operation not permitted)" ] ||
+    { echo "exit $status: $err"; return 1; }
+}
+
 check "full disk while encrypting" full_disk
 check "full disk while decrypting" full_disk_decrypting
 check "file-size limit" file_size_limit
 check "read-only file system" read_only_file_system
 check "input truncated while converting" truncated_while_converting
 check "rename refused" rename_refused
+check "immutable input" immutable_input_is_named
 
 echo "real faults: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

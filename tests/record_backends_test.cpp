@@ -13,22 +13,17 @@
 
 #include "algorithms.h"
 #include "container.h"
+#include "crypto/crypto_service_openssl.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "crypto_service_openssl.h"
 #include "key_context.h"
 #include "padding.h"
+#include "services.h"
 #include "test_support.h"
 #include "utf8.h"
 #include "vector_file.h"
 
-namespace kestrune {
-
-// Found by argument lookup, so it lives beside RecordSlot.
-bool operator==(const RecordSlot& a, const RecordSlot& b) {
-  return a.offset == b.offset && a.length == b.length;
-}
-
+namespace kestrune::test {
 namespace {
 
 #define REQUIRE_MULTI_BUFFER()                                                      \
@@ -75,7 +70,7 @@ Batch laid_out(std::span<const std::uint32_t> chunk_lengths, std::span<const std
 Batch random_batch(std::mt19937& random, std::span<const std::uint32_t> chunk_lengths,
                    std::size_t cipher_block) {
   const auto total = std::accumulate(chunk_lengths.begin(), chunk_lengths.end(), std::size_t{0});
-  return laid_out(chunk_lengths, test::random_bytes(total, random()), cipher_block);
+  return laid_out(chunk_lengths, random_bytes(total, random()), cipher_block);
 }
 
 Batch random_plain_batch(std::mt19937& random, std::size_t records, std::size_t cipher_block) {
@@ -229,16 +224,13 @@ std::vector<std::uint32_t> comma_separated(const std::string& text) {
 }
 
 void write_length_codes(Batch& batch) {
-  for (const RecordSlot& slot : batch.slots) {
-    const std::uint16_t code = encode_length_code(slot.length);
-    batch.block[slot.offset - 2] = static_cast<std::uint8_t>(code & 0xFF);
-    batch.block[slot.offset - 1] = static_cast<std::uint8_t>(code >> 8);
-  }
+  for (const RecordSlot& slot : batch.slots)
+    store_length_code(std::span(batch.block).subspan(slot.offset - kLengthCodeSize), slot.length);
 }
 
-std::unique_ptr<RecordKey> key_for(CryptoService& service, const test::VectorRow& row,
+std::unique_ptr<RecordKey> key_for(CryptoService& service, const VectorRow& row,
                                    CipherAlgorithm cipher) {
-  const test::Bytes utf8 = test::from_hex(row.at("password_utf8_hex"));
+  const Bytes utf8 = from_hex(row.at("password_utf8_hex"));
   const auto password = utf8_to_utf16(std::string(utf8.begin(), utf8.end()));
   const auto hash = hash_from_label(row.at("hash"));
   if (!password || !hash) return nullptr;
@@ -256,21 +248,21 @@ class EveryBackEnd : public testing::TestWithParam<bool> {
 TEST_P(EveryBackEnd, RemakesStoredContainers) {
   if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
   int checked = 0;
-  for (const test::VectorRow& row : test::read_vector_file("container_vectors.tsv")) {
+  for (const VectorRow& row : read_vector_file("container_vectors.tsv")) {
     if (row.at("records") == "0") continue;
     SCOPED_TRACE(row.at("id"));
     const CipherAlgorithm cipher = cipher_from_label(row.at("cipher")).value();
     const auto key = key_for(*service(), row, cipher);
     ASSERT_TRUE(key);
     const Batch plain = laid_out(comma_separated(row.at("chunk_lengths")),
-                                 test::pattern_bytes(std::stoul(row.at("plain_size"))),
+                                 pattern_bytes(std::stoul(row.at("plain_size"))),
                                  block_size(cipher));
     Batch container = plain;
     ASSERT_TRUE(key->encrypt(container.view()));
     write_length_codes(container);
     const SecureBytes digest =
         openssl_crypto_service().digest(HashAlgorithm::sha256, container.block);
-    ASSERT_EQ(test::to_hex(digest.data(), digest.size()), row.at("container_sha256"));
+    ASSERT_EQ(to_hex(digest.data(), digest.size()), row.at("container_sha256"));
 
     ASSERT_TRUE(key->decrypt(container.view()));
     ASSERT_TRUE(same_chunks(container, plain));
@@ -279,15 +271,49 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
   EXPECT_EQ(checked, 1400);
 }
 
+// A batch that does not fit its block, or holds a body no reader could take,
+// is refused before any record of it is coded.
+TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
+  if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
+  const auto key =
+      service()->derive_key(HashAlgorithm::sha256, CipherAlgorithm::aes128, bytes_of("pw"));
+  ASSERT_TRUE(key);
+  std::mt19937 random(5);
+  Batch plain = random_plain_batch(random, 5, 16);
+  Batch encrypted = plain;
+  ASSERT_TRUE(key->encrypt(encrypted.view()));
+  // Room behind the records, so that only the last slot is wrong.
+  constexpr std::uint32_t kRoom = 2 * kRecordBufferSize;
+  for (Batch* batch : {&plain, &encrypted}) batch->block.resize(batch->block.size() + kRoom);
+  const auto end = static_cast<std::uint32_t>(plain.block.size());
+  struct LastSlot {
+    bool encrypting;
+    RecordSlot slot;
+  };
+  const LastSlot last_slots[] = {
+      {true, {end, 1}},                                // no room at all
+      {true, {end - 16, 16}},                          // its padding block would pass the end
+      {true, {end - kRoom, kRecordBufferSize}},        // padded past the reader's buffer
+      {false, {end - 16, 0}},                          // an empty body
+      {false, {end - 32, 24}},                         // not whole blocks
+      {false, {end - 16, 32}},                         // past the end
+      {false, {end - kRoom, kRecordBufferSize + 16}},  // past the reader's buffer
+  };
+  for (const LastSlot& last : last_slots) {
+    SCOPED_TRACE(testing::Message() << (last.encrypting ? "encrypting" : "decrypting") << " at "
+                                    << last.slot.offset << " length " << last.slot.length);
+    Batch batch = last.encrypting ? plain : encrypted;
+    batch.slots.back() = last.slot;
+    const Batch before = batch;
+    EXPECT_FALSE(last.encrypting ? key->encrypt(batch.view()) : key->decrypt(batch.view()));
+    EXPECT_EQ(batch, before);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(RecordBackends, EveryBackEnd, testing::Bool(), [](const auto& info) {
   return std::string(info.param ? "multi_buffer" : "openssl");
 });
 
-}  // namespace
-}  // namespace kestrune
-
-namespace kestrune::test {
-namespace {
 
 // Whole files: the same plain file, password, choices and second make the
 // same container through either back end, at every size and seed, and each
@@ -312,20 +338,20 @@ TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
     Bytes containers[2];
     CryptoService* services[2] = {&openssl_crypto_service(), multi_buffer};
     for (int side = 0; side < 2; ++side) {
-      ConversionEnv env{*file_system, front_end, fixed_clock(seconds), *services[side]};
+      ConversionEnv env{*file_system, *services[side], front_end, fixed_clock(seconds)};
       write_file(folder / "f", plain);
       encrypt_file(env, folder / "f", u"same password");
       containers[side] = read_file(folder / "f.enc");
       // The other back end opens it.
-      ConversionEnv other{*file_system, front_end, fixed_clock(0), *services[1 - side]};
+      ConversionEnv other{*file_system, *services[1 - side], front_end, fixed_clock(0)};
       decrypt_file(other, folder / "f.enc", u"same password");
       EXPECT_EQ(read_file(folder / "f"), plain);
     }
     EXPECT_TRUE(containers[0] == containers[1]);
   }
   EXPECT_TRUE(front_end.failures.empty());
-  set_hash_choice(HashAlgorithm::sha256);
-  set_cipher_choice(CipherAlgorithm::aes256);
+  set_hash_choice(kDefaultChoices.hash);
+  set_cipher_choice(kDefaultChoices.cipher);
 }
 
 }  // namespace

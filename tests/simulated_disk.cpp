@@ -22,6 +22,7 @@ class SimulatedReader final : public ReadableFile {
     position_ += bytes_read;
     return {};
   }
+  std::error_code status(FileStatus& status) override;
 
  private:
   SimulatedDisk& disk_;
@@ -31,18 +32,38 @@ class SimulatedReader final : public ReadableFile {
 
 class SimulatedWriter final : public WritableFile {
  public:
-  SimulatedWriter(SimulatedDisk& disk, std::shared_ptr<SimulatedDisk::Inode> inode)
-      : disk_(disk), inode_(std::move(inode)) {}
+  SimulatedWriter(SimulatedDisk& disk, std::shared_ptr<SimulatedDisk::Inode> inode,
+                  std::string name, std::string target)
+      : disk_(disk), inode_(std::move(inode)), name_(std::move(name)), target_(std::move(target)) {}
   std::error_code write(std::span<const std::uint8_t> data) override {
     std::lock_guard lock(disk_.mutex);
     if (!disk_.has_power()) return power_failure();
     inode_->content.insert(inode_->content.end(), data.begin(), data.end());
     return {};
   }
+  // Permissions are not simulated; the call can still meet a power failure.
+  std::error_code take_permissions(const FileStatus&) override {
+    std::lock_guard lock(disk_.mutex);
+    return disk_.has_power() ? std::error_code{} : power_failure();
+  }
   std::error_code sync() override {
     std::lock_guard lock(disk_.mutex);
     if (!disk_.has_power()) return power_failure();
     inode_->durable = inode_->content;
+    return {};
+  }
+  std::error_code check_name() override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    return disk_.name_leads_to(renamed_ ? target_ : name_, inode_.get())
+               ? std::error_code{}
+               : std::make_error_code(std::errc::file_exists);
+  }
+  std::error_code rename_into_place() override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    disk_.rename(name_, target_);
+    renamed_ = true;
     return {};
   }
   std::error_code close() override {
@@ -53,6 +74,9 @@ class SimulatedWriter final : public WritableFile {
  private:
   SimulatedDisk& disk_;
   std::shared_ptr<SimulatedDisk::Inode> inode_;
+  std::string name_;
+  std::string target_;
+  bool renamed_ = false;
 };
 
 std::string name_of(const std::filesystem::path& path) { return path.filename().string(); }
@@ -113,7 +137,18 @@ namespace {
 
 // The inode's address is its identity: stable for as long as it exists.
 FileStatus status_of(const SimulatedDisk::Inode& inode) {
-  return {true, false, inode.content.size(), 0, reinterpret_cast<std::uintptr_t>(&inode)};
+  FileStatus status;
+  status.is_regular = true;
+  status.size = inode.content.size();
+  status.file_number = reinterpret_cast<std::uintptr_t>(&inode);
+  return status;
+}
+
+std::error_code SimulatedReader::status(FileStatus& status) {
+  std::lock_guard lock(disk_.mutex);
+  if (!disk_.has_power()) return power_failure();
+  status = status_of(*inode_);
+  return {};
 }
 
 }  // namespace
@@ -139,22 +174,21 @@ std::error_code SimulatedDisk::create_temporary(const std::filesystem::path& tar
   auto inode = std::make_shared<Inode>();
   names_[name] = inode;
   pending_.push_back({name, "", inode});
-  file = std::make_unique<SimulatedWriter>(*this, inode);
+  file = std::make_unique<SimulatedWriter>(*this, inode, name, name_of(target));
   temporary = target.parent_path() / name;
   return {};
 }
 
-std::error_code SimulatedDisk::rename_into_place(const std::filesystem::path& temporary,
-                                                 const std::filesystem::path& target) {
-  std::lock_guard lock(mutex);
-  if (!has_power()) return power_failure();
-  const auto found = names_.find(name_of(temporary));
-  if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
-  const auto inode = found->second;
-  names_.erase(found);
-  names_[name_of(target)] = inode;
-  pending_.push_back({name_of(target), name_of(temporary), inode});
-  return {};
+bool SimulatedDisk::name_leads_to(const std::string& name, const Inode* inode) const {
+  const auto found = names_.find(name);
+  return found != names_.end() && found->second.get() == inode;
+}
+
+void SimulatedDisk::rename(const std::string& from, const std::string& to) {
+  const auto inode = names_.at(from);
+  names_.erase(from);
+  names_[to] = inode;
+  pending_.push_back({to, from, inode});
 }
 
 std::error_code SimulatedDisk::remove(const std::filesystem::path& path) {
@@ -174,12 +208,16 @@ std::error_code SimulatedDisk::sync_folder(const std::filesystem::path&) {
   return {};
 }
 
-std::error_code SimulatedDisk::status(const std::filesystem::path& path, FileStatus& status) {
+std::error_code SimulatedDisk::remove_input(const std::filesystem::path& path,
+                                            const FileStatus& converted, bool& another_file) {
   std::lock_guard lock(mutex);
   if (!has_power()) return power_failure();
   const auto found = names_.find(name_of(path));
   if (found == names_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
-  status = status_of(*found->second);
+  another_file = !status_of(*found->second).same_file_as(converted);
+  if (another_file) return {};
+  names_.erase(found);
+  pending_.push_back({name_of(path), "", nullptr});
   return {};
 }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "file_system.h"
+#include "files/file_system.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -45,6 +45,9 @@ class SimulatedDisk final : public FileSystem {
 
   // Counts a call; false when the power has failed.
   bool has_power();
+  // For the files the disk hands out, which hold `mutex` while they ask.
+  bool name_leads_to(const std::string& name, const Inode* inode) const;
+  void rename(const std::string& from, const std::string& to);
 
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
@@ -52,11 +55,10 @@ class SimulatedDisk final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;
-  std::error_code rename_into_place(const std::filesystem::path& temporary,
-                                    const std::filesystem::path& target) override;
   std::error_code remove(const std::filesystem::path& path) override;
+  std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                               bool& another_file) override;
   std::error_code sync_folder(const std::filesystem::path& folder) override;
-  std::error_code status(const std::filesystem::path& path, FileStatus& status) override;
 
   std::mutex mutex;  // conversions read and write from several threads
 

@@ -29,6 +29,13 @@ class RecordingFrontEnd final : public FrontEnd {
   void show_failure(std::string_view text, std::string_view caption) override {
     failures.push_back({std::string(text), std::string(caption)});
   }
+  void show_allocation_failure(std::string_view text, std::string_view caption) override {
+    show_failure(text, caption);
+    ++allocation_failures;
+  }
+  void input_kept(std::string_view reason, std::error_code) override {
+    kept.emplace_back(reason);
+  }
   void set_busy(bool busy) override { busy_changes.push_back(busy); }
   void progress(const std::filesystem::path&, std::uint64_t done, std::uint64_t total) override {
     last_done = done;
@@ -36,6 +43,8 @@ class RecordingFrontEnd final : public FrontEnd {
   }
 
   std::vector<ShownFailure> failures;
+  int allocation_failures = 0;
+  std::vector<std::string> kept;  // the reasons, in order
   std::vector<bool> busy_changes;
   std::uint64_t last_done = 0;
   std::uint64_t last_total = 0;

@@ -27,9 +27,13 @@ std::vector<VectorRow> read_vector_file(const std::string& name) {
   std::vector<VectorRow> rows;
   while (std::getline(in, line)) {
     const std::vector<std::string> fields = split_tabs(line);
+    // A short or long line is a damaged file, not a row of empty values.
+    if (fields.size() != columns.size())
+      throw std::runtime_error(name + " line " + std::to_string(rows.size() + 2) + " has " +
+                               std::to_string(fields.size()) + " fields, not " +
+                               std::to_string(columns.size()));
     VectorRow row;
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      row[columns[i]] = i < fields.size() ? fields[i] : std::string();
+    for (std::size_t i = 0; i < columns.size(); ++i) row[columns[i]] = fields[i];
     rows.push_back(std::move(row));
   }
   return rows;

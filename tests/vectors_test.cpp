@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "algorithms.h"
-#include "crypto_service.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "file_system.h"
 #include "key_context.h"
 #include "key_derivation.h"
+#include "services.h"
 #include "test_support.h"
 #include "utf8.h"
 #include "vector_file.h"
@@ -16,7 +15,7 @@
 namespace kestrune::test {
 namespace {
 
-std::u16string password_of(const VectorRow& row) {
+SecretU16String password_of(const VectorRow& row) {
   const Bytes utf8 = from_hex(row.at("password_utf8_hex"));
   return utf8_to_utf16(std::string(utf8.begin(), utf8.end())).value();
 }
@@ -38,7 +37,7 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
     SCOPED_TRACE(row.at("hash") + "/" + row.at("cipher") + " password " + row.at("password"));
     const HashAlgorithm hash = hash_of(row);
     const CipherAlgorithm cipher = cipher_of(row);
-    const std::u16string password = password_of(row);
+    const SecretU16String password = password_of(row);
     ASSERT_EQ(password.size(), std::stoul(row.at("n")));
 
     const SecureBytes material = password_key_material(password);
@@ -58,8 +57,8 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
 class ContainerVectors : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
 };
 
@@ -69,13 +68,14 @@ void check_container_vector(const VectorRow& row) {
   ScratchFolder folder;
   RecordingFrontEnd front_end;
   auto file_system = make_native_file_system();
-  ConversionEnv env{*file_system, front_end, fixed_clock(std::stoll(row.at("seed")))};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end,
+                    fixed_clock(std::stoll(row.at("seed")))};
   const Bytes plain = pattern_bytes(std::stoul(row.at("plain_size")));
   const auto plain_path = folder / "plain.bin";
   write_file(plain_path, plain);
   set_hash_choice(hash_of(row));
   set_cipher_choice(cipher_of(row));
-  const std::u16string password = password_of(row);
+  const SecretU16String password = password_of(row);
 
   encrypt_file(env, plain_path, password);
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "decrypt.h"
+#include "services.h"
 #include "simulated_disk.h"
 #include "test_support.h"
 
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // application.
   static kestrune::test::SimulatedDisk disk;
   static kestrune::test::RecordingFrontEnd front_end;
-  static kestrune::ConversionEnv env{disk, front_end, kestrune::test::fixed_clock(0)};
+  static kestrune::ConversionEnv env{disk, kestrune::native_crypto_service(), front_end,
+                                     kestrune::test::fixed_clock(0)};
   const Bytes container(data, data + size);
   disk.clear();
   disk.add_durable_file("f.enc", container);

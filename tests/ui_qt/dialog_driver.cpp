@@ -9,7 +9,7 @@
 #include <QWindow>
 #include <memory>
 
-namespace kestrune::qt::testing {
+namespace kestrune::test {
 namespace {
 
 constexpr Qt::DropActions kFileManagerActions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
@@ -59,4 +59,4 @@ QMessageBox* shown_failure_box() {
   return nullptr;
 }
 
-}  // namespace kestrune::qt::testing
+}  // namespace kestrune::test

@@ -11,7 +11,7 @@ class QMessageBox;
 class QMimeData;
 class QWidget;
 
-namespace kestrune::qt::testing {
+namespace kestrune::test {
 
 // Delivers a drag that enters, moves and drops at `position` to the window's
 // handle, which routes it to the widget there as it would a drag from another
@@ -28,4 +28,4 @@ QAbstractButton* button_labelled(QWidget& window, const QString& text);
 // The failure message box on screen, if any.
 QMessageBox* shown_failure_box();
 
-}  // namespace kestrune::qt::testing
+}  // namespace kestrune::test

@@ -22,7 +22,7 @@ class DragSourceWindow final : public QWidget {
  protected:
   void mousePressEvent(QMouseEvent*) override {
     auto* drag = new QDrag(this);
-    drag->setMimeData(kestrune::qt::testing::file_manager_drag(files_));
+    drag->setMimeData(kestrune::test::file_manager_drag(files_));
     const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
     std::printf("%s\n", action == Qt::CopyAction ? "copied" : "not copied");
     std::fflush(stdout);

@@ -17,12 +17,12 @@
 
 #include "algorithms.h"
 #include "dialog_driver.h"
-#include "file_system.h"
-#include "main_dialog.h"
 #include "messages.h"
+#include "qt/main_dialog.h"
 #include "scripted_core.h"
+#include "services.h"
 
-namespace kestrune::qt::testing {
+namespace kestrune::test {
 namespace {
 
 constexpr int kTimeoutMs = 5000;
@@ -41,7 +41,7 @@ class MainDialogTest : public QObject {
     set_hash_choice(HashAlgorithm::md5);
     set_cipher_choice(CipherAlgorithm::des);
     core_ = std::make_unique<ScriptedCore>();
-    dialog_ = std::make_unique<MainDialog>(*file_system_, core_->converter());
+    dialog_ = std::make_unique<qt::MainDialog>(*file_system_, core_->converter());
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
   }
@@ -274,16 +274,16 @@ class MainDialogTest : public QObject {
 
   std::unique_ptr<FileSystem> file_system_ = make_native_file_system();
   std::unique_ptr<ScriptedCore> core_;
-  std::unique_ptr<MainDialog> dialog_;
+  std::unique_ptr<qt::MainDialog> dialog_;
 };
 
-}  // namespace kestrune::qt::testing
+}  // namespace kestrune::test
 
 // The offscreen platform unless another is asked for, so no display is needed.
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  kestrune::qt::testing::MainDialogTest test;
+  kestrune::test::MainDialogTest test;
   return QTest::qExec(&test, argc, argv);
 }
 

@@ -2,9 +2,9 @@
 
 #include <chrono>
 
-namespace kestrune::qt::testing {
+namespace kestrune::test {
 
-DropConverter ScriptedCore::converter() {
+qt::DropConverter ScriptedCore::converter() {
   return [this](ConversionEnv& env, std::u16string_view password,
                 std::span<const std::filesystem::path> paths) { convert(env, password, paths); };
 }
@@ -90,4 +90,4 @@ void ScriptedCore::wait_for_release(ConversionEnv& env) {
   }
 }
 
-}  // namespace kestrune::qt::testing
+}  // namespace kestrune::test

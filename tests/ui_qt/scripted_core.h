@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "algorithms.h"
-#include "conversion_worker.h"
 #include "messages.h"
+#include "qt/conversion_worker.h"
 
-namespace kestrune::qt::testing {
+namespace kestrune::test {
 
 class ScriptedCore {
  public:
@@ -27,7 +27,7 @@ class ScriptedCore {
   };
 
   // The converter to give the dialog; it must not outlive this object.
-  DropConverter converter();
+  qt::DropConverter converter();
 
   // The conversion of `path` reports 50 % and then waits for release() (or
   // for the front end to cancel it).
@@ -62,4 +62,4 @@ class ScriptedCore {
   int running_ = 0;
 };
 
-}  // namespace kestrune::qt::testing
+}  // namespace kestrune::test

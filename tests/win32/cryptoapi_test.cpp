@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "crypto_service_cryptoapi.h"
+#include "crypto/crypto_service_cryptoapi.h"
 #include "key_context.h"
 #include "padding.h"
 #include "test_support.h"

@@ -14,9 +14,10 @@
 
 #include "algorithms.h"
 #include "decrypt.h"
-#include "main_dialog.h"
-#include "resource_ids.h"
+#include "services.h"
 #include "test_support.h"
+#include "win32/main_dialog.h"
+#include "win32/resource_ids.h"
 
 namespace kestrune::test {
 namespace {
@@ -156,8 +157,8 @@ class DialogDriver {
 class MainDialogTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
 
   // Runs the dialog here while `script` drives it from another thread;
@@ -189,7 +190,7 @@ class MainDialogTest : public ::testing::Test {
     set_cipher_choice(cipher);
     RecordingFrontEnd front_end;
     auto file_system = make_native_file_system();
-    ConversionEnv env{*file_system, front_end};
+    ConversionEnv env{*file_system, native_crypto_service(), front_end};
     decrypt_file(env, container, password);
     EXPECT_TRUE(front_end.failures.empty());
     return read_file(container.parent_path() / container.stem());

@@ -8,7 +8,8 @@
 #include "algorithms.h"
 #include "decrypt.h"
 #include "encrypt.h"
-#include "file_system.h"
+#include "forwarding_file_system.h"
+#include "services.h"
 #include "test_support.h"
 
 namespace kestrune::test {
@@ -61,13 +62,13 @@ Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& pa
 class Win32FileSystemTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    set_hash_choice(HashAlgorithm::sha256);
-    set_cipher_choice(CipherAlgorithm::aes256);
+    set_hash_choice(kDefaultChoices.hash);
+    set_cipher_choice(kDefaultChoices.cipher);
   }
   ScratchFolder folder;
   std::unique_ptr<FileSystem> file_system = make_native_file_system();
   RecordingFrontEnd front_end;
-  ConversionEnv env{*file_system, front_end, fixed_clock(1700000000)};
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1700000000)};
 };
 
 TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt) {
@@ -79,10 +80,10 @@ TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt)
   EXPECT_EQ(temporary.parent_path(), folder.path());
   EXPECT_NE(attributes_of(temporary) & FILE_ATTRIBUTE_HIDDEN, 0u);
   ASSERT_FALSE(file->write(Bytes{9, 8}));
+  ASSERT_FALSE(file->take_permissions({}));
   ASSERT_FALSE(file->sync());
+  ASSERT_FALSE(file->rename_into_place());
   ASSERT_FALSE(file->close());
-
-  ASSERT_FALSE(file_system->rename_into_place(temporary, target));
   EXPECT_EQ(read_file(target), (Bytes{9, 8}));
   EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_FALSE(exists_long(temporary));
@@ -105,35 +106,41 @@ TEST_F(Win32FileSystemTest, OnlyRegularFilesOpenForReading) {
   std::unique_ptr<ReadableFile> file;
   FileStatus status;
   EXPECT_TRUE(file_system->open_for_reading(folder.path(), file, status));
+  // Device names are refused before anything is opened.
+  for (const wchar_t* device : {L"NUL", L"con", L"COM1", L"lpt2.txt", L"nul.tar.gz", LR"(\\.\NUL)"})
+    EXPECT_TRUE(file_system->open_for_reading(folder.path() / device, file, status));
   EXPECT_TRUE(file_system->open_for_reading(L"NUL", file, status));
   EXPECT_TRUE(file_system->open_for_reading(folder / "missing", file, status));
   write_file(folder / "plain", {7});
   EXPECT_FALSE(file_system->open_for_reading(folder / "plain", file, status));
 }
 
-TEST_F(Win32FileSystemTest, StatusReportsReadOnlyFoldersAndWhichFile) {
+TEST_F(Win32FileSystemTest, StatusTellsReadOnlyAndWhichFileAndOnlyThatFileIsRemoved) {
   const auto path = folder / "locked.txt";
   write_file(path, pattern_bytes(300));
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-  FileStatus status;
-  ASSERT_FALSE(file_system->status(path, status));
-  EXPECT_TRUE(status.is_regular);
-  EXPECT_TRUE(status.read_only);
-  EXPECT_EQ(status.size, 300u);
   FileStatus opened;
   std::unique_ptr<ReadableFile> file;
   ASSERT_FALSE(file_system->open_for_reading(path, file, opened));
-  EXPECT_TRUE(opened.same_file_as(status));
+  EXPECT_TRUE(opened.is_regular);
   EXPECT_TRUE(opened.read_only);
   EXPECT_EQ(opened.size, 300u);
+  FileStatus now;
+  ASSERT_FALSE(file->status(now));
+  EXPECT_TRUE(now.same_file_as(opened));
+  EXPECT_EQ(now.modified, opened.modified);
   file.reset();
-  write_file(folder / "other.txt", {1});
-  FileStatus other;
-  ASSERT_FALSE(file_system->status(folder / "other.txt", other));
-  EXPECT_FALSE(other.same_file_as(status));
-  ASSERT_FALSE(file_system->status(folder.path(), status));
-  EXPECT_FALSE(status.is_regular);
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // Another file under the converted file's name is not removed.
+  write_file(folder / "other.txt", {1});
+  bool another_file = false;
+  ASSERT_FALSE(file_system->remove_input(folder / "other.txt", opened, another_file));
+  EXPECT_TRUE(another_file);
+  EXPECT_TRUE(exists_long(folder / "other.txt"));
+  ASSERT_FALSE(file_system->remove_input(path, opened, another_file));
+  EXPECT_FALSE(another_file);
+  EXPECT_FALSE(exists_long(path));
 }
 
 // Refused before any work is done: a name longer than a folder entry may be,
@@ -149,13 +156,59 @@ TEST_F(Win32FileSystemTest, ImpossibleOutputNamesAreOpenFailures) {
   std::filesystem::create_directory(folder / "dir");
   write_file(folder / "dir.enc", {});
   decrypt_file(env, folder / "dir.enc", u"pw");
-  ASSERT_EQ(front_end.failures.size(), 1u);
-  EXPECT_EQ(front_end.failures[0].text, "Can't open decryption file.");
-  EXPECT_TRUE(exists_long(folder / "dir.enc"));
-  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"dir", "dir.enc"}));
+  // A container whose plain name is empty, or names the folder.
+  std::filesystem::create_directory(folder / "sub");
+  for (const char* name : {".enc", "..enc"}) {
+    write_file(folder / "sub" / name, {1, 2});
+    decrypt_file(env, folder / "sub" / name, u"pw");
+  }
+  // An existing read-only file, which the rename would refuse at the end.
+  write_file(folder / "a", pattern_bytes(3000));
+  write_file(folder / "a.enc", {'o', 'l', 'd'});
+  SetFileAttributesW((folder / "a.enc").c_str(), FILE_ATTRIBUTE_READONLY);
+  encrypt_file(env, folder / "a", u"pw");
+  SetFileAttributesW((folder / "a.enc").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(front_end.failures,
+            (std::vector<ShownFailure>{{"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open decryption file.", "File open ERROR"},
+                                       {"Can't open encryption file.", "File open ERROR"}}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a", "a.enc", "dir", "dir.enc", "sub"}));
+  EXPECT_EQ(read_file(folder / "a.enc"), (Bytes{'o', 'l', 'd'}));
 }
 
-// DeleteFileW leaves a read-only file alone; the container is made anyway.
+// Sharing keeps writers out while the input is read, but its times can
+// still be set; a change of them means the input is not what was read.
+TEST_F(Win32FileSystemTest, InputWhoseTimesChangeDuringItsConversionIsKept) {
+  class Touching final : public ForwardingFileSystem {
+   public:
+    using ForwardingFileSystem::ForwardingFileSystem;
+    std::error_code open_for_reading(const std::filesystem::path& path,
+                                     std::unique_ptr<ReadableFile>& file,
+                                     FileStatus& status) override {
+      const std::error_code error = real_.open_for_reading(path, file, status);
+      const HANDLE other = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+      FILETIME later{};
+      GetSystemTimeAsFileTime(&later);
+      later.dwHighDateTime += 1;
+      EXPECT_TRUE(SetFileTime(other, nullptr, nullptr, &later));
+      CloseHandle(other);
+      return error;
+    }
+  };
+  write_file(folder / "doc", pattern_bytes(70000));
+  Touching touching(*file_system);
+  ConversionEnv touching_env{touching, native_crypto_service(), front_end, fixed_clock(5)};
+  encrypt_file(touching_env, folder / "doc", u"pw");
+  EXPECT_EQ(front_end.failures,
+            (std::vector<ShownFailure>{{"Can't read source file.", "Encrypt ERROR"}}));
+  EXPECT_EQ(folder.entries(), std::vector<std::string>{"doc"});
+}
+
+// DeleteFileW leaves a read-only file alone; the container is made anyway,
+// and the input is named as kept.
 TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   const auto path = folder / "locked.txt";
   write_file(path, pattern_bytes(5000));
@@ -165,6 +218,13 @@ TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   EXPECT_TRUE(exists_long(path));
   EXPECT_TRUE(exists_long(folder / "locked.txt.enc"));
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Another name of the file keeps its contents.
+  write_file(folder / "linked", pattern_bytes(50));
+  ASSERT_TRUE(CreateHardLinkW((folder / "other-name").c_str(), (folder / "linked").c_str(), nullptr));
+  encrypt_file(env, folder / "linked", u"pw");
+  EXPECT_EQ(front_end.kept, (std::vector<std::string>{"it has no write permission",
+                                                      "it has other hard links, which keep its contents"}));
+  EXPECT_EQ(read_file(folder / "other-name"), pattern_bytes(50));
 }
 
 // A plain path just under the limit gives a container name and a temporary
@@ -179,8 +239,8 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
     std::filesystem::path temporary;
     ASSERT_FALSE(file_system->create_temporary(plain, file, temporary));
     ASSERT_FALSE(file->write(content));
+    ASSERT_FALSE(file->rename_into_place());
     ASSERT_FALSE(file->close());
-    ASSERT_FALSE(file_system->rename_into_place(temporary, plain));
   }
   encrypt_file(env, plain, u"long");
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;

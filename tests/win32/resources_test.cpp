@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "resource_ids.h"
+#include "win32/resource_ids.h"
 
 namespace kestrune::test {
 namespace {
@@ -103,7 +103,7 @@ const std::vector<Item> kExpectedItems = {
     {kNone, kStatic, L"Ver.1.0.4", 127, 110, 25, 8, kChild | WS_GROUP | SS_LEFT},
 };
 
-TEST(MainDialogTemplate, IsJapaneseWithTheSpecifiedFrameAndFont) {
+TEST(MainDialogTemplate, IsJapaneseWithAModalFrameInMsUiGothic9) {
   const ResourceBytes resource = find_resource(RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN_DIALOG),
                                                MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
   ASSERT_NE(resource.data, nullptr);

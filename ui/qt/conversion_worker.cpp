@@ -6,8 +6,19 @@
 #include "container.h"
 #include "messages.h"
 #include "secure_wipe.h"
+#include "services.h"
 
 namespace kestrune::qt {
+
+namespace {
+
+// The whole buffer: a short password lives inside the string itself, and a
+// move copies it out without clearing it.
+void wipe_password(Drop& drop) {
+  secure_wipe(drop.password.data(), drop.password.capacity() * sizeof(char16_t));
+}
+
+}  // namespace
 
 Failure unreachable_item_failure(const DroppedItem& item) {
   return is_container_name(item.path) ? kCantOpenEncrypted : kCantOpenSource;
@@ -15,7 +26,7 @@ Failure unreachable_item_failure(const DroppedItem& item) {
 
 ConversionWorker::ConversionWorker(FileSystem& file_system, DropConverter convert)
     : convert_(std::move(convert)),
-      env_{file_system, *this},
+      env_{file_system, native_crypto_service(), *this},
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
 ConversionWorker::~ConversionWorker() { stop(); }
@@ -27,6 +38,7 @@ int ConversionWorker::enqueue(Drop drop) {
     accepted = items_accepted_ += static_cast<int>(drop.items.size());
     queue_.push_back(std::move(drop));
   }
+  wipe_password(drop);
   wake_.notify_one();
   return accepted;
 }
@@ -42,6 +54,9 @@ void ConversionWorker::acknowledge_failure() {
 void ConversionWorker::stop() {
   thread_.request_stop();
   if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);
+  for (Drop& drop : queue_) wipe_password(drop);
+  queue_.clear();
 }
 
 void ConversionWorker::run(std::stop_token stop) {
@@ -49,7 +64,7 @@ void ConversionWorker::run(std::stop_token stop) {
   Drop drop;
   while (next_drop(drop)) {
     convert_drop(drop);
-    secure_wipe(drop.password.data(), drop.password.size() * sizeof(char16_t));
+    wipe_password(drop);
     finish_drop();
   }
 }
@@ -58,6 +73,7 @@ bool ConversionWorker::next_drop(Drop& drop) {
   std::unique_lock lock(mutex_);
   if (!wake_.wait(lock, stop_, [this] { return !queue_.empty(); })) return false;
   drop = std::move(queue_.front());
+  wipe_password(queue_.front());
   queue_.pop_front();
   return true;
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "conversion.h"
-#include "file_system.h"
+#include "files/file_system.h"
 #include "front_end.h"
 
 namespace kestrune::qt {

@@ -2,10 +2,12 @@
 #include <QApplication>
 
 #include "application_icon.h"
-#include "file_system.h"
-#include "main_dialog.h"
+#include "qt/main_dialog.h"
+#include "secure_wipe.h"
+#include "services.h"
 
 int main(int argc, char** argv) {
+  kestrune::keep_process_out_of_dumps();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrune"));
   // Lets the desktop match the window to its .desktop entry and icon.

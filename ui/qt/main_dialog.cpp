@@ -1,4 +1,4 @@
-#include "main_dialog.h"
+#include "qt/main_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -167,12 +167,12 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
 }
 
 void MainDialog::build_choice_groups(const DialogUnits& units) {
-  set_hash_choice(HashAlgorithm::sha256);
-  set_cipher_choice(CipherAlgorithm::aes256);
+  set_hash_choice(kDefaultChoices.hash);
+  set_cipher_choice(kDefaultChoices.cipher);
   QButtonGroup* hashes = add_radio_group(this, kAllHashes, kHashRadioWidths, kHashRadioLeft,
-                                         HashAlgorithm::sha256, units);
+                                         kDefaultChoices.hash, units);
   QButtonGroup* ciphers = add_radio_group(this, kAllCiphers, kCipherRadioWidths, kCipherRadioLeft,
-                                          CipherAlgorithm::aes256, units);
+                                          kDefaultChoices.cipher, units);
   connect(hashes, &QButtonGroup::idClicked, this,
           [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
   connect(ciphers, &QButtonGroup::idClicked, this,

@@ -8,7 +8,7 @@
 
 #include "conversion_worker.h"
 #include "dispatch.h"
-#include "file_system.h"
+#include "files/file_system.h"
 
 class QLabel;
 class QLineEdit;

@@ -6,10 +6,13 @@
 
 namespace kestrune::win32 {
 
-std::u16string read_password_field(HWND dialog, int field_id) {
+SecretU16String read_password_field(HWND dialog, int field_id) {
   std::array<wchar_t, 260> buffer{};
   const UINT length = GetDlgItemTextW(dialog, field_id, buffer.data(), buffer.size());
-  std::u16string password(buffer.data(), buffer.data() + length);
+  SecretU16String password;
+  // Never the string's inline buffer, which nothing would wipe.
+  password.reserve(buffer.size());
+  password.assign(buffer.data(), buffer.data() + length);
   secure_wipe(buffer.data(), sizeof(buffer));
   return password;
 }

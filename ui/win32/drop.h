@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "secure_wipe.h"
+
 namespace kestrune::win32 {
 
 // The field's text as the platform hands it over: at most its first 259
-// characters.
-std::u16string read_password_field(HWND dialog, int field_id);
+// characters, on secret pages: wiped when it goes.
+SecretU16String read_password_field(HWND dialog, int field_id);
 
 // Every dropped path in the shell's order, each whole however long it is.
 std::vector<std::filesystem::path> dropped_paths(HDROP drop);

@@ -1,16 +1,29 @@
-#include "main_dialog.h"
+#include "win32/main_dialog.h"
+
+#include <algorithm>
 
 #include "algorithms.h"
 #include "dispatch.h"
 #include "drop.h"
 #include "resource_ids.h"
+#include "services.h"
 
 namespace kestrune::win32 {
+namespace {
+
+// The radio button of `choice`: the buttons of `all` have consecutive ids
+// from `first_id`, in the same order.
+template <typename Algorithm, std::size_t N>
+int radio_id(const Algorithm (&all)[N], Algorithm choice, int first_id) {
+  return first_id + static_cast<int>(std::find(all, all + N, choice) - all);
+}
+
+}  // namespace
 
 MainDialog::MainDialog(HINSTANCE instance)
     : instance_(instance),
       file_system_(make_native_file_system()),
-      env_{*file_system_, front_end_} {}
+      env_{*file_system_, native_crypto_service(), front_end_} {}
 
 INT_PTR MainDialog::run() {
   return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, procedure,
@@ -43,10 +56,12 @@ INT_PTR MainDialog::handle(UINT message, WPARAM wparam) {
 // TRUE puts the focus on the first tab stop, the password field.
 INT_PTR MainDialog::initialise() {
   DragAcceptFiles(window_, TRUE);
-  CheckRadioButton(window_, IDC_SHA1, IDC_MD5, IDC_SHA256);
-  set_hash_choice(HashAlgorithm::sha256);
-  CheckRadioButton(window_, IDC_DES, IDC_AES256, IDC_AES256);
-  set_cipher_choice(CipherAlgorithm::aes256);
+  CheckRadioButton(window_, IDC_SHA1, IDC_MD5,
+                   radio_id(kAllHashes, kDefaultChoices.hash, IDC_SHA1));
+  set_hash_choice(kDefaultChoices.hash);
+  CheckRadioButton(window_, IDC_DES, IDC_AES256,
+                   radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
+  set_cipher_choice(kDefaultChoices.cipher);
   return TRUE;
 }
 
@@ -79,7 +94,7 @@ void MainDialog::drop_files(HDROP drop) {
 }
 
 void MainDialog::convert_drop(HDROP drop) {
-  const std::u16string password = read_password_field(window_, IDC_PASSWORD);
+  const SecretU16String password = read_password_field(window_, IDC_PASSWORD);
   const std::vector<std::filesystem::path> paths = dropped_paths(drop);
   dispatch_dropped_files(env_, password, paths);
   DragFinish(drop);

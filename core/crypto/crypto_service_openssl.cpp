@@ -1,4 +1,4 @@
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -87,8 +87,6 @@ struct CipherContextDeleter {
 };
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 
-constexpr std::array<unsigned char, 16> kZeroIv{};
-
 SecureBytes digest_with(const EVP_MD* md, std::span<const std::uint8_t> data) {
   SecureBytes out(static_cast<std::size_t>(EVP_MD_get_size(md)));
   unsigned int length = 0;
@@ -101,33 +99,31 @@ SecureBytes digest_with(const EVP_MD* md, std::span<const std::uint8_t> data) {
 class OpenSslRecordKey final : public RecordKey {
  public:
   OpenSslRecordKey(CipherContext encryptor, CipherContext decryptor, std::size_t block_size)
-      : encryptor_(std::move(encryptor)),
-        decryptor_(std::move(decryptor)),
-        block_size_(block_size) {}
+      : RecordKey(block_size), encryptor_(std::move(encryptor)), decryptor_(std::move(decryptor)) {}
 
-  bool encrypt(RecordBatch batch) override {
+ private:
+  bool do_encrypt(RecordBatch batch) override {
     for (RecordSlot& slot : batch.records) {
       std::uint8_t* record = batch.block.data() + slot.offset;
       const std::size_t body_length =
-          add_padding(batch.block.subspan(slot.offset), slot.length, block_size_);
+          add_padding(batch.block.subspan(slot.offset), slot.length, cipher_block_size());
       if (!code_in_place(encryptor_.get(), record, body_length)) return false;
       slot.length = static_cast<std::uint32_t>(body_length);
     }
     return true;
   }
 
-  bool decrypt(RecordBatch batch) override {
+  bool do_decrypt(RecordBatch batch) override {
     for (RecordSlot& slot : batch.records) {
       std::uint8_t* record = batch.block.data() + slot.offset;
       if (!code_in_place(decryptor_.get(), record, slot.length)) return false;
-      const auto plain = strip_padding({record, slot.length}, block_size_);
+      const auto plain = strip_padding({record, slot.length}, cipher_block_size());
       if (!plain) return false;
       slot.length = static_cast<std::uint32_t>(*plain);
     }
     return true;
   }
 
- private:
   static bool code_in_place(EVP_CIPHER_CTX* context, std::uint8_t* data, std::size_t length) {
     int written = 0;
     return EVP_CipherInit_ex2(context, nullptr, nullptr, kZeroIv.data(), -1, nullptr) == 1 &&
@@ -137,7 +133,6 @@ class OpenSslRecordKey final : public RecordKey {
 
   CipherContext encryptor_;
   CipherContext decryptor_;
-  std::size_t block_size_;
 };
 
 CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, int encrypt) {

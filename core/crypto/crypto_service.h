@@ -4,6 +4,7 @@
 // with an all-zero IV and PKCS#5 padding. Back ends never see files.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -17,6 +18,7 @@ namespace kestrune {
 struct RecordSlot {
   std::uint32_t offset;
   std::uint32_t length;
+  bool operator==(const RecordSlot&) const = default;
 };
 
 // Many records coded by one call, so a back end can work on several at once.
@@ -25,22 +27,43 @@ struct RecordBatch {
   std::span<RecordSlot> records;
 };
 
+// Every record is a message of its own, coded from this IV.
+alignas(16) inline constexpr std::array<std::uint8_t, kMaxBlockSize> kZeroIv{};
+
 class RecordKey {
  public:
+  explicit RecordKey(std::size_t block_size) : block_size_(block_size) {}
   virtual ~RecordKey() = default;
 
+  // Whatever a back end keeps in its key object (round keys) lives on
+  // secret pages. Key schedules kept inside a library are the library's.
+  static void* operator new(std::size_t size) { return allocate_secret_pages(size); }
+  static void operator delete(void* data, std::size_t size) { release_secret_pages(data, size); }
+
   // Encrypts every record in place. On entry a slot's length is its chunk
-  // length and the block has room for the padded body behind the offset; on
-  // success the length is the body length. False leaves the block undefined.
-  virtual bool encrypt(RecordBatch batch) = 0;
+  // length; on success it is the body length. False, before anything is
+  // coded, when a padded body would not fit the block behind its offset or
+  // the reader's record buffer; otherwise false leaves the block undefined.
+  bool encrypt(RecordBatch batch);
 
   // Decrypts every record in place. On entry a slot's length is its body
-  // length, a nonzero multiple of the block size; on success it is the plain
-  // length. False when any record's padding is not valid.
-  virtual bool decrypt(RecordBatch batch) = 0;
+  // length; on success it is the plain length. False, before anything is
+  // coded, when a body is not a valid body length or does not fit the
+  // block; otherwise false when any record's padding is not valid.
+  bool decrypt(RecordBatch batch);
 
   // True when two threads may code separate batches with this key at once.
   virtual bool codes_concurrently() const { return false; }
+
+  std::size_t cipher_block_size() const { return block_size_; }
+
+ protected:
+  // The back end's coding of a batch that encrypt() or decrypt() checked.
+  virtual bool do_encrypt(RecordBatch batch) = 0;
+  virtual bool do_decrypt(RecordBatch batch) = 0;
+
+ private:
+  std::size_t block_size_;
 };
 
 class CryptoService {
@@ -55,11 +78,5 @@ class CryptoService {
   virtual std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
                                                 std::span<const std::uint8_t> key_material) = 0;
 };
-
-// The back end this build was made with.
-CryptoService& native_crypto_service();
-
-// The multi-buffer back end; null where it is not built or cannot run.
-CryptoService* multi_buffer_crypto_service();
 
 }  // namespace kestrune

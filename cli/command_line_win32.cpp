@@ -1,14 +1,11 @@
 #include "command_line.h"
 
-#ifdef _WIN32
+#include "utf8.h"
+
 #include <windows.h>
 #include <shellapi.h>
-#endif
 
 namespace kestrune {
-
-#ifdef _WIN32
-
 namespace {
 
 std::string to_utf8(std::wstring_view text) {
@@ -36,21 +33,8 @@ std::filesystem::path path_from_argument(std::string_view argument) {
   return std::filesystem::path(std::u8string(argument.begin(), argument.end()));
 }
 
-std::string printable_path(const std::filesystem::path& path) { return to_utf8(path.native()); }
-
-#else
-
-std::vector<std::string> command_line_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
+std::string printable_path(const std::filesystem::path& path) {
+  return escaped_for_terminal(to_utf8(path.native()), false);
 }
-
-// Bytes as given: POSIX names need not be UTF-8.
-std::filesystem::path path_from_argument(std::string_view argument) {
-  return std::filesystem::path(argument);
-}
-
-std::string printable_path(const std::filesystem::path& path) { return path.native(); }
-
-#endif
 
 }  // namespace kestrune

@@ -1,4 +1,4 @@
-#include "crypto_service_cryptoapi.h"
+#include "crypto/crypto_service_cryptoapi.h"
 
 // clang-format off
 #include <windows.h>
@@ -8,14 +8,11 @@
 #include <array>
 #include <cstring>
 
+#include "container.h"
 #include "padding.h"
 
 namespace kestrune {
 namespace {
-
-// CryptEncrypt is always given a buffer of this size, as the format's reader
-// holds one body of at most this many bytes.
-constexpr DWORD kRecordBufferSize = 4096;
 
 // The service wants a valid pointer even for zero bytes.
 const BYTE* bytes_of(std::span<const std::uint8_t> data) {
@@ -90,30 +87,29 @@ bool open_hash(CryptHandles& handles, HashAlgorithm hash, CipherAlgorithm cipher
 class CryptoApiRecordKey final : public RecordKey {
  public:
   CryptoApiRecordKey(std::unique_ptr<CryptHandles> handles, std::size_t block_size)
-      : handles_(std::move(handles)), block_size_(block_size) {}
+      : RecordKey(block_size), handles_(std::move(handles)) {}
   ~CryptoApiRecordKey() override { secure_wipe(buffer_.data(), buffer_.size()); }
 
-  bool encrypt(RecordBatch batch) override {
+ private:
+  bool do_encrypt(RecordBatch batch) override {
     for (RecordSlot& slot : batch.records) {
-      if (padded_length(slot.length, block_size_) > kRecordBufferSize) return false;
       DWORD length = slot.length;
       std::memcpy(buffer_.data(), batch.block.data() + slot.offset, length);
-      if (!CryptEncrypt(handles_->key(), 0, TRUE, 0, buffer_.data(), &length, kRecordBufferSize))
+      if (!CryptEncrypt(handles_->key(), 0, TRUE, 0, buffer_.data(), &length,
+                        static_cast<DWORD>(kRecordBufferSize)))
         return false;
-      if (!fits(batch, slot.offset, length)) return false;
+      // The service pads as it likes; what it made must still fit.
+      if (length != padded_length(slot.length, cipher_block_size())) return false;
       std::memcpy(batch.block.data() + slot.offset, buffer_.data(), length);
       slot.length = length;
     }
     return true;
   }
 
-  bool decrypt(RecordBatch batch) override {
+  // RecordKey::decrypt() refuses empty bodies: some versions of the service
+  // crash on them instead of failing.
+  bool do_decrypt(RecordBatch batch) override {
     for (RecordSlot& slot : batch.records) {
-      // An empty body is refused here: some versions of the service crash
-      // on it instead of failing.
-      if (slot.length == 0 || slot.length > kRecordBufferSize || slot.length % block_size_ != 0 ||
-          !fits(batch, slot.offset, slot.length))
-        return false;
       DWORD length = slot.length;
       std::memcpy(buffer_.data(), batch.block.data() + slot.offset, length);
       if (!CryptDecrypt(handles_->key(), 0, TRUE, 0, buffer_.data(), &length)) return false;
@@ -123,15 +119,9 @@ class CryptoApiRecordKey final : public RecordKey {
     return true;
   }
 
- private:
-  static bool fits(const RecordBatch& batch, std::size_t offset, std::size_t length) {
-    return offset <= batch.block.size() && length <= batch.block.size() - offset;
-  }
-
   std::unique_ptr<CryptHandles> handles_;
-  std::size_t block_size_;
   // Each record goes through this buffer, so the service always sees the
-  // 4096 bytes of room it is promised, whatever the block leaves behind.
+  // room the reader has, whatever the block leaves behind.
   std::array<BYTE, kRecordBufferSize> buffer_{};
 };
 

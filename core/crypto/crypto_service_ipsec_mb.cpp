@@ -1,10 +1,10 @@
-#include "crypto_service_ipsec_mb.h"
+#include "crypto/crypto_service_ipsec_mb.h"
 
 #include <intel-ipsec-mb.h>
 
 #include <array>
 
-#include "crypto_service_openssl.h"
+#include "crypto/crypto_service_openssl.h"
 #include "key_derivation.h"
 #include "padding.h"
 
@@ -34,8 +34,6 @@ IMB_MGR* thread_manager() {
   return manager.get();
 }
 
-alignas(16) constexpr std::array<std::uint8_t, 16> kZeroIv{};
-
 // Round keys in the layout the library's jobs point at.
 struct alignas(64) RoundKeys {
   static constexpr std::size_t kAesRoundKeyBytes = 16 * 15;
@@ -45,10 +43,6 @@ struct alignas(64) RoundKeys {
   // 3DES jobs take the three single-DES schedules through an array of pointers.
   std::array<const void*, 3> des3{};
 };
-
-bool record_fits(std::span<const std::uint8_t> block, std::size_t offset, std::size_t length) {
-  return offset <= block.size() && length <= block.size() - offset;
-}
 
 // Round keys are expanded once here; coding a batch only points jobs at them.
 class IpsecMbRecordKey final : public RecordKey {
@@ -66,32 +60,26 @@ class IpsecMbRecordKey final : public RecordKey {
     return record_key;
   }
 
-  bool encrypt(RecordBatch batch) override {
-    for (const RecordSlot& slot : batch.records)
-      if (!record_fits(batch.block, slot.offset, padded_length(slot.length, block_size_)))
-        return false;
-    return code_records(batch, IMB_DIR_ENCRYPT, [](RecordSlot&) { return true; });
-  }
-
   // Each thread codes with a job manager of its own.
   bool codes_concurrently() const override { return true; }
 
-  bool decrypt(RecordBatch batch) override {
-    for (const RecordSlot& slot : batch.records)
-      if (slot.length == 0 || slot.length % block_size_ != 0 ||
-          !record_fits(batch.block, slot.offset, slot.length))
-        return false;
+ private:
+  IpsecMbRecordKey(CipherAlgorithm cipher, std::size_t key_length)
+      : RecordKey(block_size(cipher)), key_length_(key_length) {}
+
+  bool do_encrypt(RecordBatch batch) override {
+    return code_records(batch, IMB_DIR_ENCRYPT, [](RecordSlot&) { return true; });
+  }
+
+  bool do_decrypt(RecordBatch batch) override {
     return code_records(batch, IMB_DIR_DECRYPT, [this, &batch](RecordSlot& slot) {
-      const auto plain = strip_padding(batch.block.subspan(slot.offset, slot.length), block_size_);
+      const auto plain =
+          strip_padding(batch.block.subspan(slot.offset, slot.length), cipher_block_size());
       if (!plain) return false;
       slot.length = static_cast<std::uint32_t>(*plain);
       return true;
     });
   }
-
- private:
-  IpsecMbRecordKey(CipherAlgorithm cipher, std::size_t key_length)
-      : key_length_(key_length), block_size_(block_size(cipher)) {}
 
   bool expand(IMB_MGR* manager, CipherAlgorithm cipher, const std::uint8_t* key) {
     std::uint8_t* encrypt_keys = round_keys_.aes_encrypt.data();
@@ -148,7 +136,7 @@ class IpsecMbRecordKey final : public RecordKey {
     job.dec_keys = decrypt_keys_;
     job.key_len_in_bytes = key_length_;
     job.iv = kZeroIv.data();
-    job.iv_len_in_bytes = block_size_;
+    job.iv_len_in_bytes = cipher_block_size();
     job.src = record;
     job.dst = record;
     job.cipher_start_src_offset_in_bytes = 0;
@@ -177,7 +165,7 @@ class IpsecMbRecordKey final : public RecordKey {
     for (RecordSlot& slot : batch.records) {
       if (direction == IMB_DIR_ENCRYPT)
         slot.length = static_cast<std::uint32_t>(
-            add_padding(batch.block.subspan(slot.offset), slot.length, block_size_));
+            add_padding(batch.block.subspan(slot.offset), slot.length, cipher_block_size()));
       describe_job(*IMB_GET_NEXT_JOB(manager), batch.block.data() + slot.offset, slot, direction);
       for (IMB_JOB* job = IMB_SUBMIT_JOB(manager); job != nullptr;
            job = IMB_GET_COMPLETED_JOB(manager))
@@ -189,7 +177,6 @@ class IpsecMbRecordKey final : public RecordKey {
 
   RoundKeys round_keys_;
   std::size_t key_length_;
-  std::size_t block_size_;
   IMB_CIPHER_MODE mode_ = IMB_CIPHER_CBC;
   const void* encrypt_keys_ = nullptr;
   const void* decrypt_keys_ = nullptr;

@@ -22,6 +22,18 @@ struct FileStatus {
   // can tell that its input was replaced under it.
   std::uint64_t device = 0;
   std::uint64_t file_number = 0;
+  // When the contents and the status last changed, in the platform's units;
+  // only ever compared with each other.
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  // POSIX permission bits, owner and group, which the output takes over.
+  std::uint32_t permissions = 0600;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  // Other names of the same file keep its contents when this one goes.
+  std::uint64_t links = 1;
+  // The path named a symbolic link; the status is of the file it leads to.
+  bool through_symbolic_link = false;
 
   bool same_file_as(const FileStatus& other) const {
     return device == other.device && file_number == other.file_number;
@@ -34,6 +46,9 @@ class ReadableFile {
   // Reads up to buffer.size() bytes; `bytes_read` of 0 without an error is
   // the end of the file. A short count is not an error and not the end.
   virtual std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) = 0;
+  // The open file's status now (size, times), to tell whether it changed
+  // while it was read.
+  virtual std::error_code status(FileStatus& status) = 0;
 };
 
 class WritableFile {
@@ -41,8 +56,18 @@ class WritableFile {
   virtual ~WritableFile() = default;  // closes without reporting, if still open
   // Writes all of `data`, or fails.
   virtual std::error_code write(std::span<const std::uint8_t> data) = 0;
+  // Gives the file the input's permission bits and, where the process may,
+  // its owner and group, so the output is never more widely readable.
+  virtual std::error_code take_permissions(const FileStatus& input) = 0;
   // Flushes what was written to stable storage.
   virtual std::error_code sync() = 0;
+  // Checks that the file's name (the temporary's, or the target's once
+  // renamed) still leads to this open file: in a folder others may write
+  // to, a name can be swapped for a link at any moment.
+  virtual std::error_code check_name() = 0;
+  // Renames the open file onto the target it was created for, replacing any
+  // file there in one step.
+  virtual std::error_code rename_into_place() = 0;
   virtual std::error_code close() = 0;
 };
 
@@ -52,31 +77,31 @@ class FileSystem {
 
   // Opens a regular file for reading and tells what it is: the file opened,
   // not whatever the name leads to a moment later. Anything else (a folder,
-  // a device, a FIFO) fails without blocking.
+  // a device, a FIFO) fails without being opened.
   virtual std::error_code open_for_reading(const std::filesystem::path& path,
                                            std::unique_ptr<ReadableFile>& file,
                                            FileStatus& status) = 0;
 
   // Creates a new, hidden file in the folder of `target`, readable by its
-  // owner only, never one that already exists. `temporary` receives its name.
+  // owner only, never one that already exists, under a name drawn from the
+  // system's random source. `temporary` receives its name.
+  // Fails before creating anything when `target` cannot be written: no name,
+  // a folder, or an existing file without write permission.
   virtual std::error_code create_temporary(const std::filesystem::path& target,
                                            std::unique_ptr<WritableFile>& file,
                                            std::filesystem::path& temporary) = 0;
 
-  // Gives the closed temporary the permissions a newly created file gets and
-  // renames it onto `target`, replacing any file there in one step.
-  virtual std::error_code rename_into_place(const std::filesystem::path& temporary,
-                                            const std::filesystem::path& target) = 0;
-
+  // Removes a temporary left by a failure.
   virtual std::error_code remove(const std::filesystem::path& path) = 0;
+
+  // Removes the file `path` leads to, but only when it is `converted`, the
+  // very file that was read; `another_file` tells when it is not, and then
+  // nothing is removed.
+  virtual std::error_code remove_input(const std::filesystem::path& path,
+                                       const FileStatus& converted, bool& another_file) = 0;
 
   // Makes the renames and removals in `folder` durable.
   virtual std::error_code sync_folder(const std::filesystem::path& folder) = 0;
-
-  virtual std::error_code status(const std::filesystem::path& path, FileStatus& status) = 0;
 };
-
-// The operating system's own file system.
-std::unique_ptr<FileSystem> make_native_file_system();
 
 }  // namespace kestrune

@@ -1,0 +1,319 @@
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "files/file_system_posix.h"
+
+namespace kestrune {
+namespace {
+
+std::error_code last_error() { return {errno, std::generic_category()}; }
+
+// Closes a descriptor that was not closed explicitly.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Descriptor old(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  std::error_code close() {
+    const int fd = fd_;
+    fd_ = -1;
+    // After EINTR the descriptor is already gone on Linux; retrying could
+    // close another thread's file.
+    return ::close(fd) == 0 ? std::error_code{} : last_error();
+  }
+
+ private:
+  int fd_;
+};
+
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileStatus status_of(const struct stat& info) {
+  FileStatus status;
+  status.is_regular = S_ISREG(info.st_mode);
+  status.read_only = (info.st_mode & 0222) == 0;
+  status.size = static_cast<std::uint64_t>(info.st_size);
+  status.device = static_cast<std::uint64_t>(info.st_dev);
+  status.file_number = static_cast<std::uint64_t>(info.st_ino);
+  status.modified = nanoseconds(info.st_mtim);
+  status.changed = nanoseconds(info.st_ctim);
+  status.permissions = info.st_mode & 0777;
+  status.owner = info.st_uid;
+  status.group = info.st_gid;
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
+  return status;
+}
+
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
+    bytes_read = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), buffer.data(), buffer.size());
+      if (n >= 0) {
+        bytes_read = static_cast<std::size_t>(n);
+        return {};
+      }
+      if (errno != EINTR) return last_error();
+    }
+  }
+  std::error_code status(FileStatus& status) override {
+    struct stat info {};
+    if (::fstat(fd_.get(), &info) != 0) return last_error();
+    status = status_of(info);
+    return {};
+  }
+
+ private:
+  Descriptor fd_;
+};
+
+// Giving a file away is for root; anyone may keep a group they belong to.
+// Neither refusal is an error: the file stays the user's own.
+std::error_code take_owner(int fd, const FileStatus& input) {
+  if (::fchown(fd, input.owner, input.group) == 0) return {};
+  if (errno == EPERM && ::fchown(fd, static_cast<uid_t>(-1), input.group) == 0) return {};
+  return errno == EPERM ? std::error_code{} : last_error();
+}
+
+// Which file a name or descriptor leads to.
+struct Identity {
+  dev_t device;
+  ino_t file_number;
+  bool operator==(const Identity&) const = default;
+};
+
+// A new file in a folder held open by descriptor, so that its names are
+// always looked up in that folder, whatever happens to the folder's path.
+struct PlacedFile {
+  Descriptor folder;
+  Descriptor file;
+  Identity identity;
+  std::string name;    // the temporary's name in `folder`
+  std::string target;  // the name it is renamed to
+};
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  explicit PosixWritableFile(PlacedFile placed) : placed_(std::move(placed)) {}
+  std::error_code write(std::span<const std::uint8_t> data) override {
+    while (!data.empty()) {
+      const ssize_t n = ::write(placed_.file.get(), data.data(), data.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return last_error();
+      }
+      data = data.subspan(static_cast<std::size_t>(n));
+    }
+    return {};
+  }
+  // The owner first: a change of owner may clear mode bits.
+  std::error_code take_permissions(const FileStatus& input) override {
+    const int fd = placed_.file.get();
+    if (auto error = take_owner(fd, input)) return error;
+    return ::fchmod(fd, input.permissions & 0777) == 0 ? std::error_code{} : last_error();
+  }
+  std::error_code sync() override {
+    return ::fsync(placed_.file.get()) == 0 ? std::error_code{} : last_error();
+  }
+  // Not following links: a link put in place of the name is not our file.
+  std::error_code check_name() override {
+    const std::string& name = renamed_ ? placed_.target : placed_.name;
+    struct stat info {};
+    if (::fstatat(placed_.folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+      return last_error();
+    return Identity{info.st_dev, info.st_ino} == placed_.identity
+               ? std::error_code{}
+               : std::make_error_code(std::errc::file_exists);
+  }
+  std::error_code rename_into_place() override {
+    const int folder = placed_.folder.get();
+    if (::renameat(folder, placed_.name.c_str(), folder, placed_.target.c_str()) != 0)
+      return last_error();
+    renamed_ = true;
+    return {};
+  }
+  std::error_code close() override { return placed_.file.close(); }
+
+ private:
+  PlacedFile placed_;
+  bool renamed_ = false;
+};
+
+// Eight characters from the system's random source, drawn for each name:
+// nobody can guess the next name from the ones already seen.
+std::error_code random_tag(std::string& tag) {
+  std::uint8_t bytes[8];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+    return last_error();
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  tag.clear();
+  for (const std::uint8_t byte : bytes) tag += kDigits[byte % 36];
+  return {};
+}
+
+std::string hidden_temporary_name(const std::string& target_name, const std::string& tag) {
+  // Keep the name short enough for any file system, cut at a UTF-8 boundary
+  // so file managers still show it readably.
+  std::string stem = target_name.substr(0, 160);
+  while (!stem.empty() && stem.size() < target_name.size() &&
+         (static_cast<unsigned char>(target_name[stem.size()]) & 0xC0) == 0x80)
+    stem.pop_back();
+  return "." + stem + ".kestrune-" + tag + ".tmp";
+}
+
+// The folder a path lies in; "." for a bare file name.
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  const std::filesystem::path parent = path.parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+// A name that cannot become a file: none at all, or one naming a folder.
+bool names_no_file(const std::filesystem::path& target) {
+  const std::filesystem::path name = target.filename();
+  return name.empty() || name == "." || name == "..";
+}
+
+// Looks before opening: opening a device can have effects of its own (a
+// tape rewinds, a watchdog starts), and a FIFO would block.
+std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return last_error();
+  through_link = S_ISLNK(info.st_mode);
+  if (through_link && ::stat(path.c_str(), &info) != 0) return last_error();
+  return S_ISREG(info.st_mode) ? std::error_code{}
+                               : std::make_error_code(std::errc::invalid_argument);
+}
+
+// An existing file under the output's name is replaced only where the user
+// could write it; its mode bits decide, as for inputs, so root is refused
+// too.
+std::error_code check_target_writable(int folder, const std::string& target) {
+  struct stat existing {};
+  if (::fstatat(folder, target.c_str(), &existing, 0) != 0) return {};
+  if (S_ISDIR(existing.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+  if ((existing.st_mode & 0222) == 0) return std::make_error_code(std::errc::permission_denied);
+  return {};
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
+    bool through_link = false;
+    if (auto error = check_is_regular_file(path, through_link)) return error;
+    // O_NONBLOCK so that a FIFO swapped in since the look cannot hang the
+    // open; the type is checked again on the descriptor itself.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) return last_error();
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return last_error();
+    if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    status = status_of(info);
+    status.through_symbolic_link = through_link;
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
+    file = std::make_unique<PosixReadableFile>(fd.release());
+    return {};
+  }
+
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    if (names_no_file(target)) return std::make_error_code(std::errc::is_a_directory);
+    PlacedFile placed{Descriptor(::open(folder_of(target).c_str(),
+                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+                      Descriptor(-1), {}, {}, target.filename().native()};
+    if (placed.folder.get() < 0) return last_error();
+    // The final name must be possible before any work is done for it. Every
+    // common file system takes 143 bytes (eCryptfs is the tightest), so only
+    // longer names cost a question to the file system.
+    const std::size_t name_length = placed.target.size();
+    const long name_max = name_length > 143 ? ::fpathconf(placed.folder.get(), _PC_NAME_MAX) : -1;
+    if (name_max > 0 && name_length > static_cast<std::size_t>(name_max))
+      return std::make_error_code(std::errc::filename_too_long);
+    if (auto error = check_target_writable(placed.folder.get(), placed.target)) return error;
+    if (auto error = create_in_folder(placed)) return error;
+    temporary = target.parent_path() / placed.name;
+    file = std::make_unique<PosixWritableFile>(std::move(placed));
+    return {};
+  }
+
+  std::error_code remove(const std::filesystem::path& path) override {
+    return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
+  }
+
+  // Not following links: a link put in the input's place is another file.
+  std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                               bool& another_file) override {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return last_error();
+    another_file = !status_of(info).same_file_as(converted);
+    if (another_file) return {};
+    return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
+  }
+
+  std::error_code sync_folder(const std::filesystem::path& folder) override {
+    const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
+    Descriptor fd(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return last_error();
+    if (::fsync(fd.get()) != 0) return last_error();
+    return fd.close();
+  }
+
+ private:
+  // Creates the temporary under a fresh name in the open folder, never
+  // through a link, and notes which file it is.
+  static std::error_code create_in_folder(PlacedFile& placed) {
+    std::string tag;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (auto error = random_tag(tag)) return error;
+      placed.name = hidden_temporary_name(placed.target, tag);
+      const int fd = ::openat(placed.folder.get(), placed.name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd < 0) return last_error();
+      placed.file = Descriptor(fd);
+      struct stat info {};
+      if (::fstat(fd, &info) != 0) {
+        const std::error_code error = last_error();
+        ::unlinkat(placed.folder.get(), placed.name.c_str(), 0);
+        return error;
+      }
+      placed.identity = {info.st_dev, info.st_ino};
+      return {};
+    }
+    return std::make_error_code(std::errc::file_exists);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> make_posix_file_system() { return std::make_unique<PosixFileSystem>(); }
+
+}  // namespace kestrune

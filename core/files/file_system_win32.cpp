@@ -1,0 +1,304 @@
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "files/file_system_win32.h"
+
+namespace kestrune {
+namespace {
+
+std::error_code last_error() {
+  return {static_cast<int>(GetLastError()), std::system_category()};
+}
+
+// Absolute paths get the "\\?\" form, so a path near the 260-unit limit
+// still works once ".enc" or a temporary name is added to it.
+std::wstring native_name(const std::filesystem::path& path) {
+  const std::wstring name = path.lexically_normal().make_preferred().native();
+  if (!path.is_absolute() || name.starts_with(LR"(\\?\)")) return path.native();
+  if (name.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + name.substr(2);
+  return LR"(\\?\)" + name;
+}
+
+// The whole name a rename through a handle needs. A name already in the
+// "\\?\" form is whole; std::filesystem would take it for a relative one.
+std::error_code absolute_name(const std::filesystem::path& path, std::wstring& name) {
+  if (path.native().starts_with(LR"(\\?\)")) {
+    name = path.native();
+    return {};
+  }
+  std::error_code error;
+  name = native_name(std::filesystem::absolute(path, error));
+  return error;
+}
+
+// Closes a handle that was not closed explicitly.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() {
+    if (is_open()) CloseHandle(handle_);
+  }
+  bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  HANDLE release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+  std::error_code close() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) ? std::error_code{} : last_error();
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Large requests are split: ReadFile and WriteFile take 32-bit counts.
+DWORD chunk_size(std::size_t size) {
+  return static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
+}
+
+std::int64_t ticks(const LARGE_INTEGER& time) { return time.QuadPart; }
+
+std::error_code status_of(HANDLE handle, FileStatus& status) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO times{};
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times))
+    return last_error();
+  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  status.is_regular = (info.dwFileAttributes & kNotAFile) == 0;
+  status.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  status.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  status.device = info.dwVolumeSerialNumber;
+  status.file_number = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  status.modified = ticks(times.LastWriteTime);
+  status.changed = ticks(times.ChangeTime);
+  status.links = info.nNumberOfLinks;
+  return {};
+}
+
+class Win32ReadableFile final : public ReadableFile {
+ public:
+  explicit Win32ReadableFile(HANDLE handle) : file_(handle) {}
+  std::error_code status(FileStatus& status) override { return status_of(file_.get(), status); }
+  std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
+    DWORD got = 0;
+    bytes_read = 0;
+    if (!ReadFile(file_.get(), buffer.data(), chunk_size(buffer.size()), &got, nullptr))
+      return last_error();
+    bytes_read = got;
+    return {};
+  }
+
+ private:
+  FileHandle file_;
+};
+
+// The temporary, open with DELETE access and without sharing: nobody else
+// can open, rename or remove it, and it is renamed through its handle.
+class Win32WritableFile final : public WritableFile {
+ public:
+  Win32WritableFile(HANDLE handle, std::wstring target) : file_(handle), target_(std::move(target)) {}
+  std::error_code write(std::span<const std::uint8_t> data) override {
+    while (!data.empty()) {
+      DWORD written = 0;
+      if (!WriteFile(file_.get(), data.data(), chunk_size(data.size()), &written, nullptr))
+        return last_error();
+      data = data.subspan(written);
+    }
+    return {};
+  }
+  // New files take the folder's inherited access rules; only the hidden
+  // attribute of the temporary goes.
+  std::error_code take_permissions(const FileStatus&) override {
+    FILE_BASIC_INFO basic{};  // times of zero stay as they are
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)
+               ? std::error_code{}
+               : last_error();
+  }
+  std::error_code sync() override {
+    return FlushFileBuffers(file_.get()) ? std::error_code{} : last_error();
+  }
+  // No name is looked up: the rename goes through the handle, which no one
+  // else can open meanwhile.
+  std::error_code check_name() override { return {}; }
+  // Flushed again afterwards, so the rename is on disk as
+  // MOVEFILE_WRITE_THROUGH would leave it.
+  std::error_code rename_into_place() override {
+    const std::size_t name_bytes = target_.size() * sizeof(wchar_t);
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::copy(target_.begin(), target_.end(), rename->FileName);
+    if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size())))
+      return last_error();
+    return sync();
+  }
+  std::error_code close() override { return file_.close(); }
+
+ private:
+  FileHandle file_;
+  std::wstring target_;  // the absolute name the file is renamed to
+};
+
+// Eight characters from the system's random source, drawn for each name.
+std::error_code random_tag(std::wstring& tag) {
+  std::uint8_t bytes[8];
+  if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+    return std::make_error_code(std::errc::io_error);
+  static constexpr wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+  tag.clear();
+  for (const std::uint8_t byte : bytes) tag += kDigits[byte % 36];
+  return {};
+}
+
+std::wstring hidden_temporary_name(const std::wstring& target_name, const std::wstring& tag) {
+  // Keep the name well inside the 255-unit limit of a name, without
+  // splitting a surrogate pair.
+  std::wstring stem = target_name.substr(0, 160);
+  if (stem.size() < target_name.size() && !stem.empty() && stem.back() >= 0xD800 &&
+      stem.back() <= 0xDBFF)
+    stem.pop_back();
+  return L"." + stem + L".kestrune-" + tag + L".tmp";
+}
+
+// The final name must be possible before any work is done for it: a name,
+// no longer than a folder entry may be, no folder in its place, and no
+// read-only file, which the rename would refuse only at the very end.
+std::error_code check_target_name(const std::filesystem::path& target) {
+  constexpr std::size_t kMaxNameLength = 255;
+  const std::wstring name = target.filename().native();
+  if (name.empty() || name == L"." || name == L"..")
+    return std::make_error_code(std::errc::is_a_directory);
+  if (name.size() > kMaxNameLength) return std::make_error_code(std::errc::filename_too_long);
+  const DWORD attributes = GetFileAttributesW(native_name(target).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::make_error_code(std::errc::is_a_directory);
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return std::make_error_code(std::errc::permission_denied);
+  return {};
+}
+
+// Names that lead to devices wherever they stand: CON, NUL, COM1 and the
+// like (with any extension), and the device namespace.
+bool names_a_device(const std::filesystem::path& path) {
+  if (path.native().starts_with(LR"(\\.\)")) return true;
+  std::wstring stem = path.filename().native();
+  stem = stem.substr(0, std::min(stem.find(L'.'), stem.find(L':')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (wchar_t& c : stem) c = static_cast<wchar_t>(towupper(c));
+  static constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                                L"CONOUT$", L"CLOCK$"};
+  for (const wchar_t* device : kDevices)
+    if (stem == device) return true;
+  return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+         stem[3] >= L'0' && stem[3] <= L'9';
+}
+
+// Looks before opening: opening a device can have effects of its own.
+std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
+  if (names_a_device(path)) return std::make_error_code(std::errc::invalid_argument);
+  const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+    return std::make_error_code(std::errc::invalid_argument);
+  through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return {};
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
+    bool through_link = false;
+    if (auto error = check_is_regular_file(path, through_link)) return error;
+    // Others may read along but not write: the input is deleted afterwards,
+    // so it must not change underneath. A folder cannot be opened this way.
+    FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle.is_open()) return last_error();
+    // Consoles, pipes and devices are not files to convert.
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK)
+      return std::make_error_code(std::errc::invalid_argument);
+    if (auto error = status_of(handle.get(), status)) return error;
+    status.through_symbolic_link = through_link;
+    file = std::make_unique<Win32ReadableFile>(handle.release());
+    return {};
+  }
+
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    if (auto error = check_target_name(target)) return error;
+    std::wstring final_name;
+    if (auto error = absolute_name(target, final_name)) return error;
+    std::wstring tag;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (auto failed = random_tag(tag)) return failed;
+      const std::filesystem::path name =
+          target.parent_path() / hidden_temporary_name(target.filename().native(), tag);
+      // The new file inherits the folder's access rules, as any file the
+      // user creates there would.
+      const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE, 0,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        temporary = name;
+        file = std::make_unique<Win32WritableFile>(handle, final_name);
+        return {};
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
+    }
+    return std::make_error_code(std::errc::file_exists);
+  }
+
+  std::error_code remove(const std::filesystem::path& path) override {
+    return DeleteFileW(native_name(path).c_str()) ? std::error_code{} : last_error();
+  }
+
+  // One handle, opened for deletion, both tells which file the name leads
+  // to and removes it, so no other file can be removed in its place. A link
+  // is opened itself, never what it leads to.
+  std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                               bool& another_file) override {
+    FileHandle handle(CreateFileW(native_name(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.is_open()) return last_error();
+    FileStatus now;
+    if (auto error = status_of(handle.get(), now)) return error;
+    another_file = !now.same_file_as(converted);
+    if (another_file) return {};
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition))
+      return last_error();
+    return handle.close();
+  }
+
+  // Nothing to do: the rename is flushed through the file's handle, and
+  // Windows offers no way to flush a folder without administrator rights.
+  std::error_code sync_folder(const std::filesystem::path&) override { return {}; }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> make_win32_file_system() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace kestrune

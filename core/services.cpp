@@ -1,0 +1,43 @@
+#include "services.h"
+
+#ifdef _WIN32
+#include "crypto/crypto_service_cryptoapi.h"
+#include "files/file_system_win32.h"
+#else
+#include "crypto/crypto_service_openssl.h"
+#include "files/file_system_posix.h"
+#endif
+#ifdef KESTRUNE_HAVE_IPSEC_MB
+#include "crypto/crypto_service_ipsec_mb.h"
+#endif
+
+namespace kestrune {
+
+CryptoService& native_crypto_service() {
+#ifdef _WIN32
+  return cryptoapi_crypto_service();
+#else
+  // The multi-buffer library codes many records at once; it declines CPUs
+  // it cannot serve well, and OpenSSL takes over.
+  if (CryptoService* multi_buffer = multi_buffer_crypto_service()) return *multi_buffer;
+  return openssl_crypto_service();
+#endif
+}
+
+CryptoService* multi_buffer_crypto_service() {
+#ifdef KESTRUNE_HAVE_IPSEC_MB
+  return ipsec_mb_crypto_service();
+#else
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<FileSystem> make_native_file_system() {
+#ifdef _WIN32
+  return make_win32_file_system();
+#else
+  return make_posix_file_system();
+#endif
+}
+
+}  // namespace kestrune

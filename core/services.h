@@ -1,0 +1,24 @@
+// The back ends this build runs on. They are chosen here and nowhere else:
+// the seams (CryptoService, FileSystem) and the conversion know none of them,
+// and tests inject their own.
+#pragma once
+
+#include <memory>
+
+#include "crypto/crypto_service.h"
+#include "files/file_system.h"
+
+namespace kestrune {
+
+// CryptoAPI on Windows, where containers were always made with it; the
+// multi-buffer back end when it is built and the CPU has its instructions;
+// OpenSSL otherwise.
+CryptoService& native_crypto_service();
+
+// The multi-buffer back end; null where it is not built or cannot run.
+CryptoService* multi_buffer_crypto_service();
+
+// The operating system's own file system.
+std::unique_ptr<FileSystem> make_native_file_system();
+
+}  // namespace kestrune

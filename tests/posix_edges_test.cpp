@@ -1,0 +1,288 @@
+// What ordinary files and habits meet on POSIX systems: read-only outputs,
+// permissions and owners, edits saved during a conversion, impossible
+// names, devices, and inputs whose contents stay after they are converted.
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "decrypt.h"
+#include "dispatch.h"
+#include "encrypt.h"
+#include "forwarding_file_system.h"
+#include "messages.h"
+#include "services.h"
+#include "test_support.h"
+
+namespace kestrune::test {
+namespace {
+
+ShownFailure shown(const Failure& failure) {
+  return {std::string(failure.text), std::string(failure.caption)};
+}
+
+struct stat status_of(const std::filesystem::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
+
+// Puts a file's times an hour back, so any later change is seen even where
+// the clock's grain is coarse.
+void age(const std::filesystem::path& path) {
+  const struct timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+}
+
+class PosixEdges : public ::testing::Test {
+ protected:
+  void drop(std::initializer_list<std::filesystem::path> paths) {
+    const std::vector<std::filesystem::path> list(paths);
+    dispatch_dropped_files(env, u"pw", list);
+  }
+
+  ScratchFolder folder;
+  std::unique_ptr<FileSystem> file_system = make_native_file_system();
+  RecordingFrontEnd front_end;
+  ConversionEnv env{*file_system, native_crypto_service(), front_end, fixed_clock(1700000000)};
+};
+
+TEST_F(PosixEdges, ExistingOutputWithoutWritePermissionIsRefusedBeforeAnyWork) {
+  write_file(folder / "a", pattern_bytes(3000));
+  write_file(folder / "a.enc", {'o', 'l', 'd'});
+  ASSERT_EQ(::chmod((folder / "a.enc").c_str(), 0444), 0);
+  write_file(folder / "b", pattern_bytes(20));
+  drop({folder / "b"});
+  write_file(folder / "b", {'r', 'o'});
+  ASSERT_EQ(::chmod((folder / "b").c_str(), 0400), 0);
+  drop({folder / "a", folder / "b.enc"});
+  // Mode bits decide, so root is refused as well.
+  EXPECT_EQ(front_end.failures,
+            (std::vector{shown(kCantOpenEncryptionFile), shown(kCantOpenDecryptionFile)}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a", "a.enc", "b", "b.enc"}));
+  EXPECT_EQ(read_file(folder / "a.enc"), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(read_file(folder / "a"), pattern_bytes(3000));
+  EXPECT_EQ(read_file(folder / "b"), (Bytes{'r', 'o'}));
+}
+
+TEST_F(PosixEdges, OutputKeepsTheInputsPermissionsAndOwner) {
+  const mode_t saved_umask = ::umask(022);
+  const bool root = ::geteuid() == 0;
+  for (const mode_t mode : {0600, 0640, 0750, 06755, 0604}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    write_file(folder / "f", pattern_bytes(100));
+    ASSERT_EQ(::chmod((folder / "f").c_str(), mode), 0);
+    if (root) {
+      ASSERT_EQ(::chown((folder / "f").c_str(), 1234, 5678), 0);
+    }
+    drop({folder / "f"});
+    const struct stat container = status_of(folder / "f.enc");
+    EXPECT_EQ(container.st_mode & 07777, mode & 0777);
+    drop({folder / "f.enc"});
+    const struct stat plain = status_of(folder / "f");
+    EXPECT_EQ(plain.st_mode & 07777, mode & 0777);
+    if (root) {
+      EXPECT_EQ(container.st_uid, 1234u);
+      EXPECT_EQ(plain.st_gid, 5678u);
+    }
+    std::filesystem::remove(folder / "f");
+  }
+  ::umask(saved_umask);
+  EXPECT_TRUE(front_end.failures.empty());
+}
+
+// Writes new bytes of the same length into the input, by its name, once the
+// conversion has read its first block, as an editor saving in place does.
+class EditingFileSystem final : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::error_code open_for_reading(const std::filesystem::path& path,
+                                   std::unique_ptr<ReadableFile>& file,
+                                   FileStatus& status) override {
+    struct Editing final : ReadableFile {
+      std::unique_ptr<ReadableFile> real;
+      std::filesystem::path path;
+      bool edited = false;
+      std::error_code read(std::span<std::uint8_t> buffer, std::size_t& got) override {
+        const std::error_code error = real->read(buffer, got);
+        if (!edited) {
+          const int fd = ::open(path.c_str(), O_WRONLY);
+          edited = fd >= 0 && ::pwrite(fd, "EDIT", 4, 10) == 4;
+          if (fd >= 0) ::close(fd);
+        }
+        return error;
+      }
+      std::error_code status(FileStatus& now) override { return real->status(now); }
+    };
+    auto editing = std::make_unique<Editing>();
+    editing->path = path;
+    if (auto error = real_.open_for_reading(path, editing->real, status)) return error;
+    file = std::move(editing);
+    return {};
+  }
+};
+
+TEST_F(PosixEdges, InputEditedInPlaceDuringItsConversionIsKept) {
+  const Bytes plain = random_bytes(3u << 20, 8);
+  write_file(folder / "doc", plain);
+  drop({folder / "doc"});
+  const Bytes container = read_file(folder / "doc.enc");
+  EditingFileSystem editing(*file_system);
+  ConversionEnv editing_env{editing, native_crypto_service(), front_end, fixed_clock(1700000000)};
+  const std::vector<std::filesystem::path> encrypted{folder / "doc.enc"};
+  const std::vector<std::filesystem::path> plain_file{folder / "doc"};
+
+  age(folder / "doc.enc");
+  dispatch_dropped_files(editing_env, u"pw", encrypted);
+  write_file(folder / "doc", plain);
+  age(folder / "doc");
+  dispatch_dropped_files(editing_env, u"pw", plain_file);
+  EXPECT_EQ(front_end.failures, (std::vector{shown(kCantReadEncrypted), shown(kCantReadSource)}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"doc", "doc.enc"}));
+  Bytes edited = plain;
+  std::copy_n("EDIT", 4, edited.begin() + 10);
+  EXPECT_EQ(read_file(folder / "doc"), edited);
+  EXPECT_NE(read_file(folder / "doc.enc"), container);  // edited too, and kept
+}
+
+TEST_F(PosixEdges, NamesWithoutAFileAreRefusedBeforeReading) {
+  std::filesystem::create_directory(folder / "sub");
+  write_file(folder / "sub" / "x", pattern_bytes(5000));
+  drop({folder / "sub" / "x"});
+  for (const char* name : {".enc", "..enc"})
+    std::filesystem::copy_file(folder / "sub" / "x.enc", folder / "sub" / name);
+  // A bare ".enc" in the working folder: its plain name is empty.
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(folder / "sub");
+  drop({".enc", folder / "sub" / "..enc"});
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(front_end.failures, std::vector(2, shown(kCantOpenDecryptionFile)));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "sub"), {}), 3);
+}
+
+TEST_F(PosixEdges, DevicesAndFifosAreNeverOpened) {
+  ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+  std::vector<std::filesystem::path> paths{folder / "pipe"};
+  // A node for the null device, where the system lets us make one.
+  if (::mknod((folder / "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+    paths.push_back(folder / "null");
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  for (const auto& path : paths) ASSERT_GE(::inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
+  dispatch_dropped_files(env, u"pw", paths);
+  char events[4096];
+  EXPECT_EQ(::read(watch, events, sizeof events), -1) << "a device or FIFO was opened";
+  ::close(watch);
+  EXPECT_EQ(front_end.failures, std::vector(paths.size(), shown(kCantOpenSource)));
+}
+
+TEST_F(PosixEdges, InputsWhoseContentsStayAreNamed) {
+  write_file(folder / "target", pattern_bytes(40));
+  std::filesystem::create_symlink("target", folder / "link");
+  write_file(folder / "linked", pattern_bytes(50));
+  std::filesystem::create_hard_link(folder / "linked", folder / "other-name");
+  write_file(folder / "locked", pattern_bytes(60));
+  ASSERT_EQ(::chmod((folder / "locked").c_str(), 0444), 0);
+  drop({folder / "link", folder / "linked", folder / "locked"});
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(front_end.kept, (std::vector<std::string>{std::string(kKeptBehindLink),
+                                                      std::string(kKeptOtherLinks),
+                                                      std::string(kKeptReadOnly)}));
+  EXPECT_EQ(folder.entries(),
+            (std::vector<std::string>{"link", "link.enc", "linked.enc", "locked", "locked.enc",
+                                      "other-name", "target"}));
+  EXPECT_EQ(read_file(folder / "target"), pattern_bytes(40));
+}
+
+// Another account in a shared folder: just after a call of the conversion's
+// output file it moves the named file away and leaves a symbolic link to
+// `victim` in its place; the temporary's name after its flush, or the final
+// name just after the rename.
+class NameSwappingFileSystem final : public ForwardingFileSystem {
+ public:
+  NameSwappingFileSystem(FileSystem& real, std::filesystem::path victim, bool after_rename)
+      : ForwardingFileSystem(real), victim_(std::move(victim)), after_rename_(after_rename) {}
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    struct Swapping final : WritableFile {
+      std::unique_ptr<WritableFile> real;
+      std::filesystem::path name, victim;
+      bool after_rename = false;
+      std::error_code swap(std::error_code error) const {
+        std::filesystem::rename(name, name.native() + ".moved");
+        std::filesystem::create_symlink(victim, name);
+        return error;
+      }
+      std::error_code write(std::span<const std::uint8_t> data) override { return real->write(data); }
+      std::error_code take_permissions(const FileStatus& input) override {
+        return real->take_permissions(input);
+      }
+      std::error_code sync() override { return after_rename ? real->sync() : swap(real->sync()); }
+      std::error_code check_name() override { return real->check_name(); }
+      std::error_code rename_into_place() override {
+        return after_rename ? swap(real->rename_into_place()) : real->rename_into_place();
+      }
+      std::error_code close() override { return real->close(); }
+    };
+    auto swapping = std::make_unique<Swapping>();
+    if (auto error = real_.create_temporary(target, swapping->real, temporary)) return error;
+    swapping->name = after_rename_ ? target : temporary;
+    swapping->victim = victim_;
+    swapping->after_rename = after_rename_;
+    file = std::move(swapping);
+    return {};
+  }
+
+ private:
+  std::filesystem::path victim_;
+  bool after_rename_;
+};
+
+TEST_F(PosixEdges, NameSwappedForALinkInASharedFolderIsNeitherFollowedNorKept) {
+  std::filesystem::create_directory(folder / "home");
+  const auto victim = folder / "home" / "private";
+  write_file(victim, {'m', 'i', 'n', 'e'});
+  ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+  std::filesystem::create_directory(folder / "shared");
+  for (const bool after_rename : {false, true}) {
+    SCOPED_TRACE(after_rename ? "swapped after the rename" : "swapped before the rename");
+    const auto input = folder / "shared" / (after_rename ? "b" : "a");
+    write_file(input, pattern_bytes(5000));
+    ASSERT_EQ(::chmod(input.c_str(), 0644), 0);
+    NameSwappingFileSystem swapping(*file_system, victim, after_rename);
+    ConversionEnv shared{swapping, native_crypto_service(), front_end, fixed_clock(5)};
+    front_end.failures.clear();
+    encrypt_file(shared, input, u"pw");
+    EXPECT_EQ(front_end.failures, std::vector{shown(kCantWriteEncryptionFile)});
+    EXPECT_EQ(read_file(input), pattern_bytes(5000));
+    EXPECT_EQ(status_of(victim).st_mode & 07777, 0600u);
+    EXPECT_EQ(read_file(victim), (Bytes{'m', 'i', 'n', 'e'}));
+  }
+  // Before the rename, the link left in the temporary's place is removed
+  // (the link, never what it leads to) and nothing is renamed onto a.enc.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder / "shared" / "a.enc")));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "shared" / "b.enc"));
+}
+
+TEST_F(PosixEdges, TemporaryNamesAreDrawnAfreshEachTime) {
+  std::set<std::string> names;
+  for (int i = 0; i < 50; ++i) {
+    std::unique_ptr<WritableFile> file;
+    std::filesystem::path temporary;
+    ASSERT_FALSE(file_system->create_temporary(folder / "x", file, temporary));
+    EXPECT_TRUE(temporary.filename().native().starts_with(".x.kestrune-"));
+    names.insert(temporary.filename().native());
+    file.reset();
+    std::filesystem::remove(temporary);
+  }
+  EXPECT_EQ(names.size(), 50u);
+}
+
+}  // namespace
+}  // namespace kestrune::test
