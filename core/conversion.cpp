@@ -99,20 +99,24 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   FileStatus status;
   if (file_system.open_for_reading(plan.input, input, status))
     return Outcome::failed(texts.open_input);
+  const bool writes_output = plan.output_name_for != nullptr;
   TemporaryOutput output(file_system);
-  if (output.create(plan.output_name_for(plan.input))) return Outcome::failed(texts.open_output);
+  if (writes_output && output.create(plan.output_name_for(plan.input)))
+    return Outcome::failed(texts.open_output);
   KeyContextGuard key_context;
   const Choices choices = current_choices();
   RecordKey* key = open_key_context(password, choices, env.crypto_service);
   if (key == nullptr) return Outcome::failed(texts.start);
   const RecordCoding coding{*key, choices, block_size(choices.cipher)};
-  RecordStreams streams{*input, output.file(), plan.input, status.size};
+  RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};
   stage = texts.data;
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
+  if (!writes_output) return Outcome::done();
   stage = texts.write;
   if (output.finish(status)) return Outcome::failed(texts.write);
   if (!unchanged_since_opened(*input, status)) return Outcome::failed(texts.read);
   if (output.place()) return Outcome::failed(texts.write);
+  if (env.keep_inputs) return Outcome::done();
   input.reset();  // Windows cannot delete a file that is still open
   remove_input(file_system, env.front_end, plan.input, status);
   return Outcome::done();
@@ -166,10 +170,10 @@ std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
   return {};
 }
 
-Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
-  if (block.output_bytes == 0) return Outcome::done();
-  return output.write({block.bytes.data(), block.output_bytes}) ? Outcome::failed(failure)
-                                                                : Outcome::done();
+Outcome write_block(WritableFile* output, const Block& block, Failure failure) {
+  if (output == nullptr || block.output_bytes == 0) return Outcome::done();
+  return output->write({block.bytes.data(), block.output_bytes}) ? Outcome::failed(failure)
+                                                                 : Outcome::done();
 }
 
 Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
