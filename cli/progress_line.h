@@ -20,6 +20,10 @@ std::string conversion_summary(const std::string& input, const std::string& outp
 std::string progress_text(const std::string& name, std::uint64_t done, std::uint64_t total,
                           double seconds);
 
+// True when standard error is a terminal that can redraw a line in place
+// (on Windows, a console that takes the escape sequences).
+bool stderr_redraws_in_place();
+
 // The line redrawn in place on standard error. It stays away until a file
 // has taken about a second, so short files leave no flicker, and it is
 // always erased before anything else is printed.
