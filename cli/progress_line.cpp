@@ -13,6 +13,9 @@ namespace kestrune {
 namespace {
 
 constexpr auto kQuietStart = std::chrono::seconds(1);
+// With the figures (at most 60 columns) the line fits 80 columns: a line
+// that wraps cannot be redrawn in place.
+constexpr std::size_t kLongestShownName = 19;
 // Often enough to look alive, seldom enough to cost nothing.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
 
@@ -31,6 +34,15 @@ std::string format_duration(double seconds) {
   else
     std::snprintf(text.data(), text.size(), "%lld:%02lld", whole / 60, whole % 60);
   return text.data();
+}
+
+// The end of a long name (its extension tells most), cut between UTF-8
+// characters.
+std::string shortened_name(const std::string& name) {
+  if (name.size() <= kLongestShownName) return name;
+  std::size_t from = name.size() - (kLongestShownName - 3);
+  while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80) ++from;
+  return "..." + name.substr(from);
 }
 
 std::string format_rate(std::uint64_t bytes, double seconds) {
@@ -82,9 +94,9 @@ std::string progress_text(const std::string& name, std::uint64_t done, std::uint
   return text;
 }
 
-void ProgressLine::start(std::string name) {
+void ProgressLine::start(const std::string& name) {
   clear();
-  name_ = std::move(name);
+  name_ = shortened_name(name);
   started_ = Clock::now();
 }
 

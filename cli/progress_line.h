@@ -36,7 +36,7 @@ class ProgressLine {
   ProgressLine& operator=(const ProgressLine&) = delete;
   ~ProgressLine() { clear(); }
 
-  void start(std::string name);
+  void start(const std::string& name);
   void update(std::uint64_t done, std::uint64_t total);
   // Erases the line if it is showing.
   void clear();
