@@ -12,9 +12,11 @@
 #include "algorithms.h"
 #include "command_line.h"
 #include "container.h"
+#include "decrypt.h"
 #include "dispatch.h"
 #include "messages.h"
 #include "password_prompt.h"
+#include "progress_line.h"
 #include "secure_wipe.h"
 #include "services.h"
 #include "stop_signals.h"
@@ -27,51 +29,89 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: kestrune-cli [--hash NAME] [--cipher NAME] [--password-stdin]\n"
-    "                    [--allow-empty-password] PATH...\n"
+    "Usage: kestrune-cli [-ktvq] [--no-progress] [--hash NAME] [--cipher NAME]\n"
+    "                    [--password-stdin] [--allow-empty-password] [--] PATH...\n"
     "\n"
     "Encrypts each PATH into PATH.enc, or decrypts PATH when its name ends in\n"
     ".enc, and removes the input once the output is safely written.\n"
     "\n"
-    "  --hash NAME        SHA1, SHA256 (default), SHA384, SHA512 or MD5\n"
-    "  --cipher NAME      DES, 3DES, AES128, AES192 or AES256 (default)\n"
-    "  --password-stdin   read the password from the first line of standard input\n"
-    "                     instead of asking on the terminal (64 KiB at most)\n"
-    "  --allow-empty-password  accept an empty password, whose key anyone can make\n"
-    "  --help             show this text\n"
-    "  --version          show the version\n"
+    "  -k, --keep         keep each input once its output is in place\n"
+    "  -t, --test         check each container (PATH.enc) with the password and\n"
+    "                     choices given: decrypt every record in memory, write\n"
+    "                     and remove nothing. Passing means every record's length\n"
+    "                     and padding are right; nothing else in a container can\n"
+    "                     tell a wrong password, so on a container of one short\n"
+    "                     record a wrong one passes about once in 256\n"
+    "  -v, --verbose      one line per file: 'a -> a.enc (SIZE, RATE)', 'a.enc: OK'\n"
+    "  -q, --quiet        no 'PATH: kept: REASON' notices; failures still print\n"
+    "      --no-progress  no progress line (it shows only when standard error is\n"
+    "                     a terminal and a file takes more than a second)\n"
+    "      --hash NAME    SHA1, SHA256 (default), SHA384, SHA512 or MD5\n"
+    "      --cipher NAME  DES, 3DES, AES128, AES192 or AES256 (default)\n"
+    "      --password-stdin  read the password from the first line of standard\n"
+    "                     input instead of asking on the terminal (64 KiB at most)\n"
+    "      --allow-empty-password  accept an empty password, whose key anyone can make\n"
+    "      --help         show this text\n"
+    "      --version      show the version\n"
+    "  --                 end of options: every argument after it is a PATH\n"
     "\n"
-    "Exit status: 0 when every path converted, 1 when any failed, 2 for a usage error,\n"
-    "128 + N when signal N stopped it (the file under way is left as it was).\n";
+    "Short options combine: -kv is -k -v.\n"
+    "\n"
+    "Exit status: 0 when every path converted (or tested good), 1 when any failed,\n"
+    "2 for a usage error, 128 + N when signal N stopped it (the file under way is\n"
+    "left as it was).\n";
 
 struct Options {
   kestrune::HashAlgorithm hash = kestrune::kDefaultChoices.hash;
   kestrune::CipherAlgorithm cipher = kestrune::kDefaultChoices.cipher;
   bool password_from_stdin = false;
   bool allow_empty_password = false;
+  bool keep = false;
+  bool test = false;
+  bool verbose = false;
+  bool quiet = false;
+  bool progress = true;
   std::vector<std::filesystem::path> paths;
 };
 
-// Prints each failure, and each input that still holds its contents, with
-// the path it belongs to: one line each.
+// Prints each failure, and each input that still holds its contents unless
+// told to be quiet, with the path it belongs to: one line each. Shows the
+// progress line while a file converts.
 class CliFrontEnd final : public kestrune::FrontEnd {
  public:
+  CliFrontEnd(bool quiet, bool show_progress) : quiet_(quiet), progress_line_(show_progress) {}
+
   void show_failure(const kestrune::Outcome& failed) override {
+    progress_line_.clear();
     std::cerr << kestrune::printable_path(current_path_) << ": " << failed.failure.caption << ": "
               << failed.failure.text;
     end_line(failed.cause);
     ++failures_;
   }
   void input_kept(std::string_view reason, std::error_code cause) override {
+    if (quiet_) return;
+    progress_line_.clear();
     std::cerr << kestrune::printable_path(current_path_) << ": kept: " << reason;
     end_line(cause);
   }
-  void set_busy(bool) override {}
-  void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {}
+  void set_busy(bool busy) override {
+    if (!busy) progress_line_.clear();
+  }
+  void progress(const std::filesystem::path&, std::uint64_t done, std::uint64_t total) override {
+    bytes_done_ = done;
+    progress_line_.update(done, total);
+  }
 
   bool cancel_requested() override { return kestrune::stop_signal() != 0; }
 
-  void set_current_path(const std::filesystem::path& path) { current_path_ = path; }
+  void start_file(const std::filesystem::path& path) {
+    current_path_ = path;
+    bytes_done_ = 0;
+    progress_line_.start(kestrune::printable_path(path.filename()));
+  }
+  // What the file under way has coded so far, and for how long.
+  std::uint64_t bytes_done() const { return bytes_done_; }
+  double seconds() const { return progress_line_.seconds_since_start(); }
   int failures() const { return failures_; }
 
  private:
@@ -81,13 +121,56 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     std::cerr << '\n';
   }
 
+  bool quiet_;
+  kestrune::ProgressLine progress_line_;
   std::filesystem::path current_path_;
+  std::uint64_t bytes_done_ = 0;
   int failures_ = 0;
 };
 
 int usage_error(const std::string& message) {
   std::cerr << "kestrune-cli: " << message << "\nTry 'kestrune-cli --help'.\n";
   return kExitUsage;
+}
+
+// Sets the switch `flag` (short or long) names; false when it names none.
+bool set_switch(std::string_view flag, Options& options) {
+  if (flag == "-k" || flag == "--keep")
+    options.keep = true;
+  else if (flag == "-t" || flag == "--test")
+    options.test = true;
+  else if (flag == "-v" || flag == "--verbose")
+    options.verbose = true;
+  else if (flag == "-q" || flag == "--quiet")
+    options.quiet = true;
+  else if (flag == "--no-progress")
+    options.progress = false;
+  else if (flag == "--password-stdin")
+    options.password_from_stdin = true;
+  else if (flag == "--allow-empty-password")
+    options.allow_empty_password = true;
+  else
+    return false;
+  return true;
+}
+
+// "-kv" is "-k -v"; an empty status when every letter is a switch.
+std::optional<int> set_short_switches(const std::string& argument, Options& options) {
+  for (const char letter : std::string_view(argument).substr(1)) {
+    const std::string flag{'-', letter};
+    if (!set_switch(flag, options)) return usage_error("unknown option '" + flag + "'");
+  }
+  return std::nullopt;
+}
+
+// Only containers can be tested; a plain name is a mistake in the command.
+std::optional<int> check_test_paths(const Options& options) {
+  if (!options.test) return std::nullopt;
+  for (const auto& path : options.paths)
+    if (!kestrune::is_container_name(path))
+      return usage_error("--test checks containers only: '" + kestrune::printable_path(path) +
+                         "' does not end in .enc");
+  return std::nullopt;
 }
 
 // Parses the command line; returns an exit status when it should end here.
@@ -100,16 +183,14 @@ std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Op
       options.paths.push_back(kestrune::path_from_argument(argument));
     } else if (argument == "--") {
       only_paths = true;
+    } else if (argument[1] != '-') {
+      if (const auto status = set_short_switches(argument, options)) return status;
     } else if (argument == "--help") {
       std::cout << kUsage;
       return kExitConverted;
     } else if (argument == "--version") {
       std::cout << "kestrune-cli " KESTRUNE_VERSION "\n";
       return kExitConverted;
-    } else if (argument == "--password-stdin") {
-      options.password_from_stdin = true;
-    } else if (argument == "--allow-empty-password") {
-      options.allow_empty_password = true;
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= argc) return usage_error(argument + " needs a name");
       const std::string& name = arguments[++i];
@@ -122,12 +203,12 @@ std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Op
         if (!cipher) return usage_error("unknown cipher '" + name + "'");
         options.cipher = *cipher;
       }
-    } else {
+    } else if (!set_switch(argument, options)) {
       return usage_error("unknown option '" + argument + "'");
     }
   }
   if (options.paths.empty()) return usage_error("no PATH given");
-  return std::nullopt;
+  return check_test_paths(options);
 }
 
 bool any_will_be_encrypted(const std::vector<std::filesystem::path>& paths) {
@@ -167,22 +248,44 @@ kestrune::PasswordLine obtain_password(const Options& options, std::string& erro
   return first;
 }
 
-// Converts each path as a drop of its own; the exit status.
-int convert_paths(const std::vector<std::filesystem::path>& paths, std::u16string_view password) {
+// The -v line of a file that converted or tested good.
+std::string verbose_line(const std::filesystem::path& path, bool tested,
+                         const CliFrontEnd& front_end) {
+  const std::string name = kestrune::printable_path(path);
+  if (tested) return name + ": OK";
+  const std::filesystem::path output = kestrune::is_container_name(path)
+                                           ? kestrune::plain_name_for(path)
+                                           : kestrune::container_name_for(path);
+  return kestrune::conversion_summary(name, kestrune::printable_path(output),
+                                      front_end.bytes_done(), front_end.seconds());
+}
+
+// Converts (or with -t tests) each path as a drop of its own; the exit status.
+int convert_paths(const Options& options, std::u16string_view password) {
+  const std::vector<std::filesystem::path>& paths = options.paths;
   const auto file_system = kestrune::make_native_file_system();
-  CliFrontEnd front_end;
+  CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
-    for (; next < paths.size(); ++next) {
-      front_end.set_current_path(paths[next]);
-      kestrune::dispatch_dropped_files(env, password, {&paths[next], 1});
+    env.keep_inputs = options.keep;
+    while (next < paths.size() && !front_end.cancel_requested()) {
+      const std::filesystem::path& path = paths[next];
+      front_end.start_file(path);
+      const int failures_before = front_end.failures();
+      if (options.test)
+        kestrune::verify_container(env, path, password);
+      else
+        kestrune::dispatch_dropped_files(env, password, {&path, 1});
+      ++next;  // done with, whatever the -v line below costs
+      if (options.verbose && front_end.failures() == failures_before && !kestrune::stop_signal())
+        std::cerr << verbose_line(path, options.test, front_end) << '\n';
     }
   } catch (const std::bad_alloc&) {
     // Conversions catch their own; this is the memory they all share, so
     // no path from here on can start.
     for (; next < paths.size(); ++next) {
-      front_end.set_current_path(paths[next]);
+      front_end.start_file(paths[next]);
       const kestrune::Failure start = kestrune::is_container_name(paths[next])
                                           ? kestrune::kCantStartDecryption
                                           : kestrune::kCantStartEncryption;
@@ -221,7 +324,7 @@ int main(int argc, char** argv) {
   kestrune::set_hash_choice(options.hash);
   kestrune::set_cipher_choice(options.cipher);
   kestrune::catch_stop_signals();
-  const int status = convert_paths(options.paths, *password);
+  const int status = convert_paths(options, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;
   return status;
 }

@@ -102,22 +102,26 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   FileStatus status;
   if (auto error = file_system.open_for_reading(plan.input, input, status))
     return Outcome::failed(texts.open_input, error);
+  const bool writes_output = plan.output_name_for != nullptr;
   TemporaryOutput output(file_system);
-  if (auto error = output.create(plan.output_name_for(plan.input)))
-    return Outcome::failed(texts.open_output, error);
+  if (writes_output)
+    if (auto error = output.create(plan.output_name_for(plan.input)))
+      return Outcome::failed(texts.open_output, error);
   KeyContextGuard key_context;
   const Choices choices = current_choices();
   RecordKey* key = open_key_context(password, choices, env.crypto_service);
   if (key == nullptr) return Outcome::failed(texts.start);
   const RecordCoding coding{*key, choices, block_size(choices.cipher)};
-  RecordStreams streams{*input, output.file(), plan.input, status.size};
+  RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};
   stage = texts.data;
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
+  if (!writes_output) return Outcome::done();
   stage = texts.write;
   if (auto error = output.finish(status)) return Outcome::failed(texts.write, error);
   if (Outcome unchanged = check_unchanged(*input, status, texts.read); !unchanged.ok())
     return unchanged;
   if (auto error = output.place()) return Outcome::failed(texts.write, error);
+  if (env.keep_inputs) return Outcome::done();
   input.reset();  // Windows cannot delete a file that is still open
   remove_input(file_system, env.front_end, plan.input, status);
   return Outcome::done();
@@ -167,9 +171,9 @@ std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
   return {};
 }
 
-Outcome write_block(WritableFile& output, const Block& block, Failure failure) {
-  if (block.output_bytes == 0) return Outcome::done();
-  if (auto error = output.write({block.bytes.data(), block.output_bytes}))
+Outcome write_block(WritableFile* output, const Block& block, Failure failure) {
+  if (output == nullptr || block.output_bytes == 0) return Outcome::done();
+  if (auto error = output->write({block.bytes.data(), block.output_bytes}))
     return Outcome::failed(failure, error);
   return Outcome::done();
 }

@@ -27,20 +27,23 @@ using Clock = std::function<std::int64_t()>;
 std::int64_t system_clock_seconds();
 
 // What conversions run against: the two seams (the native ones come from
-// services.h), the front end, the clock and the block memory (allocated once
-// here, so a front end makes one and keeps it).
+// services.h), the front end, the clock, whether inputs stay once their
+// outputs are in place, and the block memory (allocated once here, so a
+// front end makes one and keeps it).
 struct ConversionEnv {
   FileSystem& file_system;
   CryptoService& crypto_service;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
+  bool keep_inputs = false;
   std::array<Block, kPipelineDepth> blocks{};
 };
 
-// The two open files of one conversion, as the record loop sees them.
+// The open files of one conversion, as the record loop sees them. A check
+// of the records alone has no output.
 struct RecordStreams {
   ReadableFile& input;
-  WritableFile& output;
+  WritableFile* output;
   const std::filesystem::path& input_path;
   std::uint64_t input_size;
 };
@@ -68,6 +71,7 @@ struct RecordCoding {
 // conversion, as a failure of the step it hit.
 struct ConversionPlan {
   const std::filesystem::path& input;
+  // Null to only check the records: nothing is created and the input stays.
   std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
   // Codes every record of the open streams.
@@ -81,8 +85,9 @@ void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
                            std::size_t& bytes_read);
 
-// Writes what coding a block produced; `failure` when the output refuses it.
-Outcome write_block(WritableFile& output, const Block& block, Failure failure);
+// Writes what coding a block produced, if there is an output; `failure`
+// when the output refuses it.
+Outcome write_block(WritableFile* output, const Block& block, Failure failure);
 
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.

@@ -115,4 +115,10 @@ void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
   convert_file(env, plan, password);
 }
 
+void verify_container(ConversionEnv& env, const std::filesystem::path& path,
+                      std::u16string_view password) {
+  const ConversionPlan plan{path, nullptr, kDecryptionTexts, decrypt_records};
+  convert_file(env, plan, password);
+}
+
 }  // namespace kestrune

@@ -14,4 +14,10 @@ namespace kestrune {
 void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                   std::u16string_view password);
 
+// Decrypts every record of the container `path` in memory and checks its
+// padding and length code, creating, changing and removing nothing. A
+// failure is shown as decrypt_file shows it; success shows nothing.
+void verify_container(ConversionEnv& env, const std::filesystem::path& path,
+                      std::u16string_view password);
+
 }  // namespace kestrune

@@ -2,6 +2,7 @@
 # kestrune-cli as a user runs it: exit codes, messages, files on disk.
 set -uo pipefail
 cli=$(realpath "$1")
+completion=$(realpath "$(dirname "$0")/../cli/completion/kestrune-cli")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -50,6 +51,8 @@ usage_errors_exit_2() {
   printf 'pw\n' >"$work/pw"; printf '\xff\xfe\n' >"$work/bad"; printf '\n' >"$work/empty"
   head -c $((64 * 1024 + 1)) /dev/zero | tr '\0' x >"$work/long"
   usage_error_says "no PATH given" /dev/null &&
+    usage_error_says "unknown option '-x'" "$work/pw" --password-stdin -kx "$work/z" &&
+    usage_error_says "'$work/z' does not end in .enc" "$work/pw" --password-stdin -tq "$work/z" &&
     usage_error_says "unknown hash" "$work/pw" --password-stdin --hash SHA3 "$work/z" &&
     usage_error_says "unknown option" "$work/pw" --password-stdin --bogus "$work/z" &&
     usage_error_says "not valid UTF-8" "$work/bad" --password-stdin "$work/z" &&
@@ -72,7 +75,108 @@ accepted_passwords() {
 }
 
 help_and_version() {
-  "$cli" --help | grep -q -- '--password-stdin' && "$cli" --version | grep -qx 'kestrune-cli 1.0.4'
+  local help option
+  help=$("$cli" --help) || return 1
+  for option in -k --keep -t --test -v --verbose -q --quiet --no-progress --hash --cipher \
+    --password-stdin --allow-empty-password --help --version '--  '; do
+    [[ "$help" == *" $option"* ]] || { echo "--help lacks $option"; return 1; }
+  done
+  "$cli" --version | grep -qx 'kestrune-cli 1.0.4'
+}
+
+# -k: the input stays, and the container is the one made without -k (the
+# chunk layout follows the second, so both run within one).
+keep_changes_nothing_but_the_removal() {
+  mkdir -p "$work/keep" && cd "$work/keep" || return 1
+  head -c 300000 /dev/urandom >a && printf 'pw\n' >"$work/pw"
+  local attempt second
+  for attempt in 1 2 3 4 5; do
+    rm -f b* && cp a b && second=$(date +%s)
+    "$cli" --password-stdin -k a <"$work/pw" && "$cli" --password-stdin b <"$work/pw" || return 1
+    [ "$(date +%s)" = "$second" ] && break
+  done
+  [ -e a ] && [ ! -e b ] && cmp a.enc b.enc || { echo "keep: $(ls) (attempt $attempt)"; return 1; }
+  "$cli" --password-stdin --keep -- b.enc <"$work/pw" && [ -e b.enc ] && cmp a b
+}
+
+# -t decrypts in memory only: good containers pass, wrong passwords,
+# truncated and damaged ones fail with the usual line, and the folder is
+# left exactly as it was.
+test_checks_and_touches_nothing() {
+  mkdir -p "$work/test" && cd "$work/test" || return 1
+  head -c 300000 /dev/urandom >good && printf 'right\n' | "$cli" --password-stdin good || return 1
+  head -c -5 good.enc >truncated.enc
+  cp good.enc code.enc && printf '\x01' | dd of=code.enc bs=1 seek=0 conv=notrunc status=none
+  # The first record's body is the code's length; its last but one cipher
+  # block's final byte flips the padding byte when it decrypts.
+  local code body padding
+  code=$(od -An -tu2 -N2 --endian=little good.enc | tr -d ' ')
+  body=$((code >= 32768 ? code - 32768 : code + 1024))
+  padding=$(od -An -tu1 -j $((2 + body - 17)) -N1 good.enc | tr -d ' ')
+  cp good.enc padding.enc
+  printf "\\x$(printf %02x $((padding ^ 255)))" | dd of=padding.enc bs=1 seek=$((2 + body - 17)) \
+    conv=notrunc status=none
+  local before after err status
+  before=$(find . -printf '%p %s %T@ %C@\n' | sort)
+  err=$(printf 'right\n' | "$cli" --password-stdin -tv good.enc truncated.enc code.enc padding.enc \
+    absent.enc 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "good.enc: OK
+truncated.enc: Decrypt ERROR: Can't Data Decryption
+code.enc: Decrypt ERROR: Can't Data Decryption
+padding.enc: Decrypt ERROR: Can't Data Decryption
+absent.enc: File open ERROR: Can't open encrypted file." ] || { echo "-t: $status $err"; return 1; }
+  err=$(printf 'wrong\n' | "$cli" --password-stdin -t good.enc 2>&1)
+  [ $? -eq 1 ] && [ "$err" = "good.enc: Decrypt ERROR: Can't Data Decryption" ] || return 1
+  printf 'right\n' | "$cli" --password-stdin -tq good.enc || return 1
+  after=$(find . -printf '%p %s %T@ %C@\n' | sort)
+  [ "$before" = "$after" ] || { echo "-t changed the folder: $after"; return 1; }
+}
+
+verbose_lines() {
+  mkdir -p "$work/verbose" && cd "$work/verbose" && printf 'hello' >a.txt || return 1
+  local err
+  err=$(printf 'pw\n' | "$cli" --password-stdin -v a.txt 2>&1) &&
+    [[ "$err" == "a.txt -> a.txt.enc (5 B, "*"/s)" ]] || { echo "-v: $err"; return 1; }
+  err=$(printf 'pw\n' | "$cli" --password-stdin --verbose a.txt.enc 2>&1) &&
+    [[ "$err" == "a.txt.enc -> a.txt (18 B, "*"/s)" ]] || { echo "-v: $err"; return 1; }
+}
+
+# -q silences the kept notices, never the failures.
+quiet_keeps_errors() {
+  mkdir -p "$work/quiet" && cd "$work/quiet" && printf 'r' >locked && chmod a-w locked || return 1
+  local err
+  err=$(printf 'pw\n' | "$cli" --password-stdin -q locked absent 2>&1)
+  [ $? -eq 1 ] && [ "$err" = "absent: File open ERROR: Can't open source file." ] &&
+    [ -e locked.enc ] && [ -e locked ]
+}
+
+# A file that takes seconds shows its progress line on a terminal, and the
+# line is gone when the file is; standard error in a file gets none of it.
+progress_only_on_a_terminal() {
+  mkdir -p "$work/progress" && cd "$work/progress" || return 1
+  head -c $((4 * 1024 * 1024)) /dev/urandom >big && printf 'pw\n' >pw
+  local run="'$cli' --password-stdin --cipher DES"
+  local out
+  out=$(script -qec "$run -k big <pw" /dev/null)
+  [[ "$out" == $'\r'"big  "*"% "*" of 4.0 MiB  "*"/s"*$'\e[K\r\e[K' ]] ||
+    { echo "progress: $(printf '%q' "$out")"; return 1; }
+  out=$(script -qec "$run -k big <pw 2>err; $run --no-progress -t big.enc <pw" /dev/null)
+  [ -z "$out" ] && [ ! -s err ] || { echo "no progress: $(printf '%q' "$out") $(cat err)"; return 1; }
+}
+
+# The completion offers options, and the names after --hash and --cipher.
+completion_offers() {  # WORDS... EXPECTED: the last word is completed
+  local expected="${*: -1}" words=("${@:1:$#-1}") got
+  got=$(bash -c 'source "$1"; shift; COMP_WORDS=(kestrune-cli "$@"); COMP_CWORD=$#
+    _kestrune_cli; echo "${COMPREPLY[*]}"' _ "$completion" "${words[@]}")
+  [ "$got" = "$expected" ] || { echo "completing ${words[*]}: '$got'"; return 1; }
+}
+
+completion() {
+  mkdir -p "$work/complete" && cd "$work/complete" && touch a.enc b.txt || return 1
+  completion_offers --ci --cipher && completion_offers --cipher A 'AES128 AES192 AES256' &&
+    completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc
 }
 
 terminal_prompt_confirms_before_encrypting() {
@@ -256,6 +360,12 @@ check "causes named" failures_name_their_cause
 check "kept inputs named" kept_inputs_are_named
 check "out of memory" out_of_memory_is_a_failure_not_an_abort
 check "owner refused" permissions_kept_when_the_owner_cannot_be
+check "keep" keep_changes_nothing_but_the_removal
+check "test" test_checks_and_touches_nothing
+check "verbose" verbose_lines
+check "quiet" quiet_keeps_errors
+check "progress" progress_only_on_a_terminal
+check "completion" completion
 
 echo "cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -119,6 +119,21 @@ TEST_F(Conversion, ExistingOutputIsReplacedOnlyBySuccess) {
   EXPECT_EQ(read_file(folder / "a.txt"), pattern_bytes(5000));
 }
 
+TEST_F(Conversion, KeptInputsStayAndTheContainerIsTheSame) {
+  const Bytes plain = random_bytes(70000, 5);
+  write_file(folder / "a", plain);
+  drop({folder / "a"});
+  const Bytes container = read_file(folder / "a.enc");
+  env.keep_inputs = true;
+  drop({folder / "a.enc"});
+  drop({folder / "a"});
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a", "a.enc"}));
+  EXPECT_EQ(read_file(folder / "a"), plain);
+  EXPECT_EQ(read_file(folder / "a.enc"), container);
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_TRUE(front_end.kept.empty());
+}
+
 // FIFOs, NAME_MAX and modes are POSIX matters; tests/win32 covers Windows.
 #ifndef _WIN32
 TEST_F(Conversion, InputsThatCannotBeOpenedAreReportedAndNothingIsCreated) {
@@ -207,6 +222,9 @@ TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
     write_file(folder / "small.enc", Bytes(container.begin(), container.begin() + cut));
     front_end.failures.clear();
+    // The check alone gives the decryption's verdict and writes nothing.
+    verify_container(env, folder / "small.enc", u"pw");
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"small.enc"});
     drop({folder / "small.enc"});
     const bool whole_records = std::find(record_ends.begin(), record_ends.end(), cut) != record_ends.end();
     if (whole_records) {
@@ -215,7 +233,7 @@ TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
       EXPECT_EQ(folder.entries(), std::vector<std::string>{"small"});
       std::filesystem::remove(folder / "small");
     } else {
-      EXPECT_EQ(front_end.failures, std::vector{shown(kCantDecryptData)});
+      EXPECT_EQ(front_end.failures, std::vector(2, shown(kCantDecryptData)));
       EXPECT_EQ(folder.entries(), std::vector<std::string>{"small.enc"});
     }
   }
