@@ -47,6 +47,7 @@ check_deb_contents() {
     usr/share/icons/hicolor/scalable/apps/kestrune.svg \
     usr/share/metainfo/example.kestrune.Kestrune.metainfo.xml \
     usr/share/man/man1/kestrune.1.gz usr/share/man/man1/kestrune-cli.1.gz \
+    usr/share/bash-completion/completions/kestrune-cli \
     usr/share/doc/kestrune/copyright usr/share/doc/kestrune/changelog.gz; do
     grep -q " \./$path\$" "$listing" || fail "$path is not in the package"
   done
