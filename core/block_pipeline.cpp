@@ -40,7 +40,9 @@ class Ring {
   explicit Ring(std::size_t size) : states_(size, State::free), waiting_(size, 0) {}
 
   // Waits until block `index` is in `state`; false when stopped instead.
-  bool wait_for(std::size_t index, State state) { return wait_for_either(index, state, state).has_value(); }
+  bool wait_for(std::size_t index, State state) {
+    return wait_for_either(index, state, state).has_value();
+  }
 
   // Waits until block `index` is in one of two states; which one, or none
   // when stopped instead.
@@ -101,7 +103,7 @@ class Ring {
 // Codes every `stride`-th block from `first`, in ring order, as each is
 // read; ends after the last block of the file.
 void code_own_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-                            std::size_t first, std::size_t stride) {
+                     std::size_t first, std::size_t stride) {
   for (std::size_t index = first;; index = (index + stride) % blocks.size()) {
     if (!ring.wait_for(index, Ring::State::read)) return;
     if (Outcome outcome = stages.code(blocks[index]); !outcome.ok()) return ring.stop(outcome);
