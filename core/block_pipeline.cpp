@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -36,13 +37,36 @@ class Ring {
  public:
   enum class State { free, read, coded };
 
-  explicit Ring(std::size_t size) : states_(size, State::free) {}
+  explicit Ring(std::size_t size) : states_(size, State::free), waiting_(size, 0) {}
 
   // Waits until block `index` is in `state`; false when stopped instead.
   bool wait_for(std::size_t index, State state) {
+    return wait_for_either(index, state, state).has_value();
+  }
+
+  // Waits until block `index` is in one of two states; which one, or none
+  // when stopped instead.
+  std::optional<State> wait_for_either(std::size_t index, State first, State second) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || states_[index] == state; });
-    return !stopped_;
+    ++waiting_[index];
+    changed_.wait(lock, [&] {
+      return stopped_ || states_[index] == first || states_[index] == second;
+    });
+    --waiting_[index];
+    if (stopped_) return std::nullopt;
+    return states_[index];
+  }
+
+  // Passes block `index` on as read, not coded, if another thread is
+  // waiting for it right now: that thread is idle and can code it.
+  bool hand_over_if_awaited(std::size_t index) {
+    {
+      std::lock_guard lock(mutex_);
+      if (waiting_[index] == 0) return false;
+      states_[index] = State::read;
+    }
+    changed_.notify_all();
+    return true;
   }
 
   void set(std::size_t index, State state) {
@@ -71,59 +95,88 @@ class Ring {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<State> states_;
+  std::vector<std::size_t> waiting_;  // threads waiting for each block
   bool stopped_ = false;
   Outcome first_stop_;
 };
 
-// Runs `stage` over every `stride`-th block from `first`, in ring order:
-// waits for each block to reach `from`, passes it on as `to`, and ends after
-// the last block of the file.
-void run_stage_over_blocks(std::span<Block> blocks, Ring& ring,
-                           const std::function<Outcome(Block&)>& stage, Ring::State from,
-                           Ring::State to, std::size_t first, std::size_t stride) {
+// Codes every `stride`-th block from `first`, in ring order, as each is
+// read; ends after the last block of the file.
+void code_own_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                     std::size_t first, std::size_t stride) {
   for (std::size_t index = first;; index = (index + stride) % blocks.size()) {
-    if (!ring.wait_for(index, from)) return;
-    if (Outcome outcome = stage(blocks[index]); !outcome.ok()) return ring.stop(outcome);
+    if (!ring.wait_for(index, Ring::State::read)) return;
+    if (Outcome outcome = stages.code(blocks[index]); !outcome.ok()) return ring.stop(outcome);
     const bool last = blocks[index].last;
-    ring.set(index, to);
-    if (!last) continue;
-    // Once the last block is written, a second coder still waiting for a
-    // block of its own must be let go.
-    if (to == Ring::State::free) ring.stop(Outcome::done());
-    return;
+    ring.set(index, Ring::State::coded);
+    if (last) return;
   }
 }
 
-void run_stage(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-               const std::function<Outcome(Block&)>& stage, Ring::State from, Ring::State to,
-               std::size_t first, std::size_t stride) {
+void code_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                 std::size_t first, std::size_t stride) {
   try {
-    run_stage_over_blocks(blocks, ring, stage, from, to, first, stride);
+    code_own_blocks(blocks, ring, stages, first, stride);
   } catch (const std::bad_alloc&) {
     ring.stop(Outcome::exhausted(stages.exhausted));
   }
 }
 
-// Reads every block, and codes it too when no coder thread will.
-void read_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
+// Reads every block, and codes it too when no coder thread will, unless
+// the writer may code it and is already waiting for it.
+void read_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                     Overlap overlap) {
+  const bool code = overlap.coders == 0;
   std::uint64_t done = 0;
   for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
     if (!ring.wait_for(index, Ring::State::free)) return;
     Block& block = blocks[index];
     if (Outcome outcome = stages.read(block); !outcome.ok()) return ring.stop(outcome);
-    if (code)
-      if (Outcome outcome = stages.code(block); !outcome.ok()) return ring.stop(outcome);
     done += block.input_bytes;
     const bool last = block.last;
-    ring.set(index, code ? Ring::State::coded : Ring::State::read);
+    if (!(code && overlap.writer_codes && ring.hand_over_if_awaited(index))) {
+      if (code)
+        if (Outcome outcome = stages.code(block); !outcome.ok()) return ring.stop(outcome);
+      ring.set(index, code ? Ring::State::coded : Ring::State::read);
+    }
     if (!stages.progress(done)) return ring.stop(Outcome::cancelled());
     if (last) return;
   }
 }
 
-void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages, bool code) {
+void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                 Overlap overlap) {
   try {
-    read_all_blocks(blocks, ring, stages, code);
+    read_all_blocks(blocks, ring, stages, overlap);
+  } catch (const std::bad_alloc&) {
+    ring.stop(Outcome::exhausted(stages.exhausted));
+  }
+}
+
+// Writes every block in ring order, first coding any the reader handed over
+// uncoded; the writer takes read blocks only when no coder thread runs.
+void write_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                      bool writer_codes) {
+  const Ring::State uncoded = writer_codes ? Ring::State::read : Ring::State::coded;
+  for (std::size_t index = 0;; index = (index + 1) % blocks.size()) {
+    const auto state = ring.wait_for_either(index, Ring::State::coded, uncoded);
+    if (!state) return;
+    Block& block = blocks[index];
+    if (*state == Ring::State::read)
+      if (Outcome outcome = stages.code(block); !outcome.ok()) return ring.stop(outcome);
+    if (Outcome outcome = stages.write(block); !outcome.ok()) return ring.stop(outcome);
+    const bool last = block.last;
+    ring.set(index, Ring::State::free);
+    // Once the last block is written, a second coder still waiting for a
+    // block of its own must be let go.
+    if (last) return ring.stop(Outcome::done());
+  }
+}
+
+void write_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                  bool writer_codes) {
+  try {
+    write_all_blocks(blocks, ring, stages, writer_codes);
   } catch (const std::bad_alloc&) {
     ring.stop(Outcome::exhausted(stages.exhausted));
   }
@@ -166,14 +219,13 @@ Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Over
     StageThreads threads;
     // Coders and the writer wait for blocks that are read, so they can start
     // first; when one cannot start, nothing has been read yet.
-    started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages),
-                            std::cref(stages.write), Ring::State::coded, Ring::State::free, 0, 1);
+    started = threads.start(write_blocks, blocks, std::ref(ring), std::cref(stages),
+                            overlap.coders == 0 && overlap.writer_codes);
     for (std::size_t coder = 0; started && coder < overlap.coders; ++coder)
-      started = threads.start(run_stage, blocks, std::ref(ring), std::cref(stages),
-                              std::cref(stages.code), Ring::State::read, Ring::State::coded,
-                              coder, overlap.coders);
+      started = threads.start(code_blocks, blocks, std::ref(ring), std::cref(stages), coder,
+                              overlap.coders);
     if (started)
-      read_blocks(blocks, ring, stages, overlap.coders == 0);
+      read_blocks(blocks, ring, stages, overlap);
     else
       ring.stop(Outcome::done());
   }

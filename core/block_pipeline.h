@@ -2,7 +2,9 @@
 // block of input, writing runs on a thread of its own while the calling
 // thread reads (and reports progress). A fast cipher is coded on the reading
 // thread too, so two threads share two cores without preempting each other;
-// a slow cipher gets coding threads of its own, taking alternate blocks.
+// where its key allows, the writer codes the blocks it would otherwise wait
+// for, so the two threads share the coding. A slow cipher gets coding
+// threads of its own, taking alternate blocks.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +54,7 @@ struct PipelineStages {
 struct Overlap {
   bool write_behind = false;  // false: everything in turn on the calling thread
   std::size_t coders = 0;     // 0: the reading thread codes
+  bool writer_codes = false;  // with no coders: the writer codes blocks it awaits
 };
 
 // Runs the stages over every block of a file, in order.

@@ -139,11 +139,12 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   }
 }
 
-// Threads pay off only past one block. A slow cipher is coded on threads of
-// its own, two where its key can code on two threads at once.
+// Threads pay off only past one block. A fast cipher is coded by the reader
+// and, where its key can code on two threads at once, by the writer too. A
+// slow cipher is coded on threads of its own, two where its key allows.
 Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
   if (input_size <= Block::kSize) return {};
-  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0};
+  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0, coding.key.codes_concurrently()};
   const bool second_coder =
       coding.key.codes_concurrently() && std::thread::hardware_concurrency() > 1;
   return {true, second_coder ? 2u : 1u};

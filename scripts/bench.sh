@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Measures kestrune-cli on tmpfs against cp, openssl enc and the same file
-# steps without cryptography, and prints Markdown tables: median wall times,
+# Measures kestrune-cli on tmpfs against cp, cp && rm, openssl enc and the
+# same file steps without cryptography, and prints Markdown tables: median wall times,
 # paired ratios, peak memory, many small files, and the in-memory record
 # coding benchmark.
 #
@@ -113,6 +113,15 @@ copy_file() {  # cipher (unused: cp is the same for all)
   rm -f "$work/copy"
 }
 
+# The plain shell command that leaves the same files behind: a copy, then
+# the input removed.
+copy_and_remove() {  # cipher (unused)
+  rm -f "$work/c" "$work/c.copy"
+  cp "$plain" "$work/c"
+  timed sh -c 'cp "$1" "$1.copy" && rm "$1"' sh "$work/c"
+  rm -f "$work/c.copy"
+}
+
 # What a conversion does to the file system, crypto left out: the input is
 # moved through a temporary to NAME.enc and removed.
 file_steps() {  # cipher (unused)
@@ -180,12 +189,12 @@ head -c "$((size_mib << 20))" /dev/urandom >"$plain"
 
 echo "## Large file, median wall time"
 echo
-echo "| conversion | kestrune-cli s | cp s | openssl enc s | file steps s | kestrune / cp | kestrune / openssl | kestrune / file steps |"
-echo "|---|---|---|---|---|---|---|---|"
+echo "| conversion | kestrune-cli s | cp && rm s | cp s | openssl enc s | file steps s | kestrune / cp && rm | kestrune / cp | kestrune / openssl | kestrune / file steps |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for cipher in $ciphers; do
   make_containers "$cipher"
-  compare "$cipher encrypt" "$cipher" kestrune_encrypt copy_file openssl_encrypt file_steps
-  compare "$cipher decrypt" "$cipher" kestrune_decrypt copy_file openssl_decrypt file_steps
+  compare "$cipher encrypt" "$cipher" kestrune_encrypt copy_and_remove copy_file openssl_encrypt file_steps
+  compare "$cipher decrypt" "$cipher" kestrune_decrypt copy_and_remove copy_file openssl_decrypt file_steps
   rm -f "$work/container.$cipher" "$work/openssl.$cipher"
 done
 echo
@@ -214,15 +223,24 @@ make_small_files() { rm -rf "$small"; mkdir "$small"; split -b 1024 -a 6 "$work/
 kestrune_small_files() { make_small_files; timed "$cli" --password-stdin "$small"/f* <"$password_file"; }
 same_calls_small_files() { make_small_files; timed "$baseline" --with-checks "$small"/f*; }
 bare_steps_small_files() { make_small_files; timed "$baseline" "$small"/f*; }
+copy_and_remove_small_files() {
+  make_small_files
+  rm -rf "$work/small-copy"
+  mkdir "$work/small-copy"
+  timed sh -c 'cp -a "$1/." "$2/" && rm -r "$1"' sh "$small" "$work/small-copy"
+  rm -rf "$work/small-copy"
+}
 
 echo "## ${files} files of 1 KiB in one call, median wall time"
 echo
 echo "Same calls: every system call a conversion makes, its safety checks included, without crypto."
 echo "Bare steps: open, temporary, write, fsync, rename, folder fsync, unlink, nothing else."
+echo "cp -a && rm -r: the plain shell command, \`cp -a DIR/. NEW/ && rm -r DIR\`."
 echo
-echo "| files | kestrune-cli s | same calls s | bare steps s | kestrune / same calls | kestrune / bare steps |"
-echo "|---|---|---|---|---|---|"
-compare "$files × 1 KiB" - kestrune_small_files same_calls_small_files bare_steps_small_files
+echo "| files | kestrune-cli s | cp -a && rm -r s | same calls s | bare steps s | kestrune / cp -a && rm -r | kestrune / same calls | kestrune / bare steps |"
+echo "|---|---|---|---|---|---|---|---|"
+compare "$files × 1 KiB" - kestrune_small_files copy_and_remove_small_files same_calls_small_files \
+  bare_steps_small_files
 echo
 
 dialog="$build/bench/dialog_latency"

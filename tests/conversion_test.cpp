@@ -6,6 +6,8 @@
 #include <unistd.h>
 #endif
 
+#include <utility>
+
 #include "container.h"
 #include "decrypt.h"
 #include "dispatch.h"
@@ -23,28 +25,34 @@ ShownFailure shown(const Failure& failure) {
 }
 
 // A back end that cannot make keys, or whose keys cannot code records;
-// either for want of memory, when `exhausted`.
+// either for want of memory, when `exhausted`. Keys that claim to code on
+// two threads at once let the writer code too.
 class BrokenCryptoService final : public CryptoService {
  public:
-  explicit BrokenCryptoService(bool keys_work, bool exhausted = false)
-      : keys_work_(keys_work), exhausted_(exhausted) {}
+  explicit BrokenCryptoService(bool keys_work, bool exhausted = false, bool concurrent = false)
+      : keys_work_(keys_work), exhausted_(exhausted), concurrent_(concurrent) {}
   SecureBytes digest(HashAlgorithm, std::span<const std::uint8_t>) override { return {}; }
   std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm cipher,
                                         std::span<const std::uint8_t>) override {
     struct UselessKey final : RecordKey {
-      UselessKey(std::size_t block, bool exhausted) : RecordKey(block), exhausted(exhausted) {}
+      UselessKey(std::size_t block, bool exhausted, bool concurrent)
+          : RecordKey(block), exhausted(exhausted), concurrent(concurrent) {}
       bool do_encrypt(RecordBatch) override { return refuse(); }
       bool do_decrypt(RecordBatch) override { return refuse(); }
+      bool codes_concurrently() const override { return concurrent; }
       bool refuse() const { return exhausted ? throw std::bad_alloc() : false; }
       bool exhausted;
+      bool concurrent;
     };
     if (exhausted_ && !keys_work_) throw std::bad_alloc();
-    return keys_work_ ? std::make_unique<UselessKey>(block_size(cipher), exhausted_) : nullptr;
+    return keys_work_ ? std::make_unique<UselessKey>(block_size(cipher), exhausted_, concurrent_)
+                      : nullptr;
   }
 
  private:
   bool keys_work_;
   bool exhausted_;
+  bool concurrent_;
 };
 
 class Conversion : public ::testing::Test {
@@ -187,12 +195,14 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
   }
 }
 
-// Files of several blocks are coded on the reading thread (fast ciphers) or
-// on coder threads (slow ones); a refusal in either must stop every thread.
+// Files of several blocks are coded on the reading thread (fast ciphers),
+// shared with the writer (fast ciphers whose keys allow it) or on coder
+// threads (slow ones); a refusal in any must stop every thread.
 TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
-  // Memory running out on a coder thread must not escape it either.
-  for (const bool exhausted : {false, true}) {
-    BrokenCryptoService useless_keys(true, exhausted);
+  // Memory running out on a coding thread must not escape it either.
+  for (const auto& [exhausted, concurrent] : {std::pair{false, false}, std::pair{true, false},
+                                              std::pair{false, true}, std::pair{true, true}}) {
+    BrokenCryptoService useless_keys(true, exhausted, concurrent);
     ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
     for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::des}) {
       set_cipher_choice(cipher);
@@ -204,7 +214,7 @@ TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
       EXPECT_EQ(folder.entries(), std::vector<std::string>{"long"});
     }
   }
-  EXPECT_EQ(front_end.allocation_failures, 2);
+  EXPECT_EQ(front_end.allocation_failures, 4);
 }
 
 TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
