@@ -1,6 +1,9 @@
 #include "secure_wipe.h"
 
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,18 +32,28 @@ void secure_wipe(void* data, std::size_t size) {
 // (WerAddExcludedApplication would); the error mode is the process's own.
 void keep_process_out_of_dumps() { SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX); }
 
-void* allocate_secret_pages(std::size_t size) {
-  void* pages = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+namespace {
+
+std::size_t whole_pages(std::size_t size) {
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  const std::size_t page = system.dwPageSize;
+  return (size + page - 1) / page * page;
+}
+
+void* map_secret_pages(std::size_t length) {
+  void* pages = VirtualAlloc(nullptr, length, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (pages == nullptr) throw std::bad_alloc();
-  VirtualLock(pages, size);
+  VirtualLock(pages, length);
   return pages;
 }
 
-void release_secret_pages(void* data, std::size_t size) {
-  secure_wipe(data, size);
-  VirtualUnlock(data, size);
-  VirtualFree(data, 0, MEM_RELEASE);
+void unmap_secret_pages(void* pages, std::size_t length) {
+  VirtualUnlock(pages, length);
+  VirtualFree(pages, 0, MEM_RELEASE);
 }
+
+}  // namespace
 
 #else
 
@@ -59,10 +72,7 @@ std::size_t whole_pages(std::size_t size) {
   return (size + page - 1) / page * page;
 }
 
-}  // namespace
-
-void* allocate_secret_pages(std::size_t size) {
-  const std::size_t length = whole_pages(size);
+void* map_secret_pages(std::size_t length) {
   void* pages = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (pages == MAP_FAILED) throw std::bad_alloc();
   mlock(pages, length);
@@ -72,13 +82,67 @@ void* allocate_secret_pages(std::size_t size) {
   return pages;
 }
 
-void release_secret_pages(void* data, std::size_t size) {
-  secure_wipe(data, size);
-  const std::size_t length = whole_pages(size);
-  munlock(data, length);
-  munmap(data, length);
+void unmap_secret_pages(void* pages, std::size_t length) {
+  munlock(pages, length);
+  munmap(pages, length);
 }
 
+}  // namespace
+
 #endif
+
+namespace {
+
+// Mapping, locking and unlocking pages costs several system calls, and each
+// file's key and digest need some: thousands of small files would spend most
+// of their time there. Released runs are kept, wiped and still locked, for
+// the next secret of the same length.
+class SecretPageCache {
+ public:
+  void* take(std::size_t length) {
+    std::lock_guard lock(mutex_);
+    for (auto run = runs_.begin(); run != runs_.end(); ++run) {
+      if (run->first != length) continue;
+      void* pages = run->second;
+      runs_.erase(run);
+      return pages;
+    }
+    return nullptr;
+  }
+
+  // False when the cache is full and the run must be unmapped.
+  bool keep(void* pages, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    if (runs_.size() >= kMaxRuns) return false;
+    runs_.emplace_back(length, pages);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kMaxRuns = 16;
+  std::mutex mutex_;
+  std::vector<std::pair<std::size_t, void*>> runs_;
+};
+
+// Never destroyed: secrets may be released by other objects' destructors at
+// exit, after this one would have gone.
+SecretPageCache& page_cache() {
+  static SecretPageCache* const cache = new SecretPageCache;
+  return *cache;
+}
+
+}  // namespace
+
+void* allocate_secret_pages(std::size_t size) {
+  const std::size_t length = whole_pages(size);
+  if (void* pages = page_cache().take(length)) return pages;
+  return map_secret_pages(length);
+}
+
+void release_secret_pages(void* data, std::size_t size) {
+  const std::size_t length = whole_pages(size);
+  secure_wipe(data, length);
+  if (!page_cache().keep(data, length)) unmap_secret_pages(data, length);
+}
 
 }  // namespace kestrune
