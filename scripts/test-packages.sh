@@ -17,17 +17,7 @@ export LC_ALL=C.UTF-8
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-xvfb_pid=
-start_display() {
-  local display_file
-  display_file=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -s "$display_file" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$display_file")"
-  rm -f "$display_file"
-}
-stop_display() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; }
+source scripts/display.sh
 trap stop_display EXIT
 project_version() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"; }
 

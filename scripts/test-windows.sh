@@ -49,17 +49,7 @@ stop_wine_session() {
   WINEPREFIX=$prefix timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 
-xvfb_pid=
-start_display() {
-  local display_file
-  display_file=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -s "$display_file" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$display_file")"
-  rm -f "$display_file"
-}
-stop_display() { [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; }
+source scripts/display.sh
 trap 'stop_wine_session; stop_display' EXIT
 
 # A container made on one side opens on the other, both ways, for a name
