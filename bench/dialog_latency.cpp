@@ -164,7 +164,8 @@ std::vector<double> latencies_during_drop(kestrune::FileSystem& file_system, con
       std::this_thread::sleep_for(kKeyInterval);
     }
   });
-  while (counted.converted < options.files) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (counted.converted < options.files)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   seconds = std::chrono::duration<double>(Clock::now() - start).count();
   keys.request_stop();
   keys.join();
@@ -193,7 +194,8 @@ EscapeResult escape_during_drop(kestrune::FileSystem& file_system, const Options
     std::this_thread::sleep_for(std::chrono::milliseconds(options.escape_after_ms));
     escaped = Clock::now();
     result.converted_before = counted.converted;
-    QCoreApplication::postEvent(field, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QCoreApplication::postEvent(field,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
   });
   dialog.exec();
   escape.join();

@@ -92,16 +92,18 @@ bool write_checked(int input, const struct stat& opened, int folder, const std::
   char tag[8];
   if (::getrandom(tag, sizeof tag, 0) != sizeof tag) return false;
   const std::string temporary = name_in_folder(hidden_temporary_for(target));
-  const int output = ::openat(folder, temporary.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-  struct stat created {}, now {};
-  const bool moved =
-      output >= 0 && ::fstat(output, &created) == 0 && copy_through(input, output, buffer) &&
-      ::fchown(output, opened.st_uid, opened.st_gid) == 0 &&
-      ::fchmod(output, opened.st_mode & 0777) == 0 && ::fsync(output) == 0 &&
-      ::fstat(input, &now) == 0 && leads_to(folder, temporary, created) &&
-      ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0 &&
-      leads_to(folder, target, created);
+  const int output =
+      ::openat(folder, temporary.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  struct stat created {
+  }, now{};
+  const bool moved = output >= 0 && ::fstat(output, &created) == 0 &&
+                     copy_through(input, output, buffer) &&
+                     ::fchown(output, opened.st_uid, opened.st_gid) == 0 &&
+                     ::fchmod(output, opened.st_mode & 0777) == 0 && ::fsync(output) == 0 &&
+                     ::fstat(input, &now) == 0 && leads_to(folder, temporary, created) &&
+                     ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0 &&
+                     leads_to(folder, target, created);
   return ::close(output) == 0 && moved;
 }
 
@@ -118,8 +120,7 @@ bool move_checked(const std::string& path, std::vector<char>& buffer) {
                      ::close(folder) == 0 && sync_folder_of(target);
   struct stat now {};
   return ::close(input) == 0 && moved && ::lstat(path.c_str(), &now) == 0 &&
-         now.st_dev == opened.st_dev && now.st_ino == opened.st_ino &&
-         ::unlink(path.c_str()) == 0;
+         now.st_dev == opened.st_dev && now.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;
 }
 
 bool move_without_crypto(const std::string& path, bool with_checks, std::vector<char>& buffer) {

@@ -86,8 +86,9 @@ void register_benchmarks() {
   for (const CipherAlgorithm cipher : kAllCiphers)
     for (const Direction direction : {Direction::encrypt, Direction::decrypt})
       for (const auto& [back_end, service] : back_ends) {
-        const std::string name = std::string(direction == Direction::encrypt ? "encrypt/" : "decrypt/") +
-                                 std::string(label(cipher)) + "/" + back_end;
+        const std::string name =
+            std::string(direction == Direction::encrypt ? "encrypt/" : "decrypt/") +
+            std::string(label(cipher)) + "/" + back_end;
         benchmark::RegisterBenchmark(name.c_str(), code_records, service, cipher, direction)
             ->Unit(benchmark::kMicrosecond);
       }

@@ -28,7 +28,7 @@ struct PromptTerminal {
   int fd = -1;
   termios saved{};
   termios quiet{};
-  struct sigaction previous[std::size(kPromptSignals)] {};
+  struct sigaction previous[std::size(kPromptSignals)]{};
 };
 PromptTerminal g_prompt;
 
@@ -119,8 +119,6 @@ PasswordLine prompt_without_echo(const char* prompt) {
   return line;
 }
 
-PasswordLine read_first_line() {
-  return read_password_line(read_byte, STDIN_FILENO);
-}
+PasswordLine read_first_line() { return read_password_line(read_byte, STDIN_FILENO); }
 
 }  // namespace kestrune

@@ -1,5 +1,5 @@
-#include <io.h>
 #include <windows.h>
+#include <io.h>
 
 #include <optional>
 #include <string>
@@ -9,18 +9,21 @@
 namespace kestrune {
 namespace {
 
-using SecretWString = std::basic_string<wchar_t, std::char_traits<wchar_t>, SecretAllocator<wchar_t>>;
+using SecretWString =
+    std::basic_string<wchar_t, std::char_traits<wchar_t>, SecretAllocator<wchar_t>>;
 
 // The console's own input and output, even when standard input is a file.
 class Console {
  public:
   Console()
-      : input_(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr)),
+      : input_(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)),
         output_(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)) {
-    if (is_open()) echo_off_ = GetConsoleMode(input_, &saved_mode_) &&
-                              SetConsoleMode(input_, saved_mode_ & ~DWORD{ENABLE_ECHO_INPUT});
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr)) {
+    if (is_open())
+      echo_off_ = GetConsoleMode(input_, &saved_mode_) &&
+                  SetConsoleMode(input_, saved_mode_ & ~DWORD{ENABLE_ECHO_INPUT});
   }
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
@@ -72,7 +75,8 @@ PasswordLine to_utf8(const SecretWString& text) {
   const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
                                        static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {PasswordLine::Status::none, {}};
-  if (static_cast<std::size_t>(size) > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
+  if (static_cast<std::size_t>(size) > kMaxPasswordLine)
+    return {PasswordLine::Status::too_long, {}};
   PasswordLine line{PasswordLine::Status::read, SecureBytes(static_cast<std::size_t>(size))};
   WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
                       reinterpret_cast<char*>(line.bytes.data()), size, nullptr, nullptr);

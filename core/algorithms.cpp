@@ -23,8 +23,8 @@ constexpr HashInfo kHashes[] = {
 };
 
 constexpr CipherInfo kCiphers[] = {
-    {CipherAlgorithm::des, "DES", 8, 8},          {CipherAlgorithm::triple_des, "3DES", 24, 8},
-    {CipherAlgorithm::aes128, "AES128", 16, 16},  {CipherAlgorithm::aes192, "AES192", 24, 16},
+    {CipherAlgorithm::des, "DES", 8, 8},         {CipherAlgorithm::triple_des, "3DES", 24, 8},
+    {CipherAlgorithm::aes128, "AES128", 16, 16}, {CipherAlgorithm::aes192, "AES192", 24, 16},
     {CipherAlgorithm::aes256, "AES256", 32, 16},
 };
 

@@ -49,9 +49,8 @@ class Ring {
   std::optional<State> wait_for_either(std::size_t index, State first, State second) {
     std::unique_lock lock(mutex_);
     ++waiting_[index];
-    changed_.wait(lock, [&] {
-      return stopped_ || states_[index] == first || states_[index] == second;
-    });
+    changed_.wait(lock,
+                  [&] { return stopped_ || states_[index] == first || states_[index] == second; });
     --waiting_[index];
     if (stopped_) return std::nullopt;
     return states_[index];

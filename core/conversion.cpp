@@ -71,8 +71,8 @@ class TemporaryOutput {
 Outcome check_unchanged(ReadableFile& input, const FileStatus& opened, Failure failure) {
   FileStatus now;
   if (auto error = input.status(now)) return Outcome::failed(failure, error);
-  const bool unchanged = now.size == opened.size && now.modified == opened.modified &&
-                         now.changed == opened.changed;
+  const bool unchanged =
+      now.size == opened.size && now.modified == opened.modified && now.changed == opened.changed;
   return unchanged ? Outcome::done() : Outcome::failed(failure);
 }
 

@@ -66,7 +66,6 @@ struct RecordCoding {
   std::size_t cipher_block;
 };
 
-
 // Nothing here allocates, so running out of memory is caught inside the
 // conversion, as a failure of the step it hit.
 struct ConversionPlan {

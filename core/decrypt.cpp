@@ -86,7 +86,9 @@ class DecryptionStages {
     return Outcome::done();
   }
 
-  Outcome write(const Block& block) { return write_block(streams_.output, block, kCantWriteDecryptionFile); }
+  Outcome write(const Block& block) {
+    return write_block(streams_.output, block, kCantWriteDecryptionFile);
+  }
 
  private:
   RecordStreams& streams_;
@@ -103,7 +105,8 @@ Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
   return run_stages(env, streams, coding,
                     {[&](Block& block) { return stages.read(block); },
                      [&](Block& block) { return stages.code(block); },
-                     [&](Block& block) { return stages.write(block); }, {},
+                     [&](Block& block) { return stages.write(block); },
+                     {},
                      kCantDecryptData});
 }
 

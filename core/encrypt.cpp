@@ -45,8 +45,8 @@ std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plai
   std::size_t record_offset = 0;
   for (; records < requests && plain_offset < plain_bytes; ++records) {
     RecordSlot& slot = block.slots[records];
-    slot.length = static_cast<std::uint32_t>(
-        std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
+    slot.length =
+        static_cast<std::uint32_t>(std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
     slot.offset = static_cast<std::uint32_t>(record_offset + kLengthCodeSize);
     plain_offset += slot.length;
     record_offset += kLengthCodeSize + padded_length(slot.length, cipher_block);
@@ -105,7 +105,9 @@ class EncryptionStages {
     return Outcome::done();
   }
 
-  Outcome write(const Block& block) { return write_block(streams_.output, block, kCantWriteEncryptionFile); }
+  Outcome write(const Block& block) {
+    return write_block(streams_.output, block, kCantWriteEncryptionFile);
+  }
 
  private:
   RecordStreams& streams_;
@@ -121,7 +123,8 @@ Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
   return run_stages(env, streams, coding,
                     {[&](Block& block) { return stages.read(block); },
                      [&](Block& block) { return stages.code(block); },
-                     [&](Block& block) { return stages.write(block); }, {},
+                     [&](Block& block) { return stages.write(block); },
+                     {},
                      kCantEncryptData});
 }
 

@@ -28,8 +28,7 @@ SecureBytes password_key_material(std::u16string_view password) {
   return material;
 }
 
-RecordKey* open_key_context(std::u16string_view password, Choices choices,
-                            CryptoService& service) {
+RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service) {
   close_key_context();
   const SecureBytes material = password_key_material(password);
   g_key_context.key =

@@ -32,7 +32,8 @@ bool uses_expanded_derivation(HashAlgorithm hash, CipherAlgorithm cipher) {
 }
 
 SecureBytes derive_key_bytes(HashAlgorithm hash, CipherAlgorithm cipher,
-                             std::span<const std::uint8_t> digest, const DigestFunction& digest_of) {
+                             std::span<const std::uint8_t> digest,
+                             const DigestFunction& digest_of) {
   SecureBytes key;
   if (uses_expanded_derivation(hash, cipher)) {
     key = expand(digest, digest_of);

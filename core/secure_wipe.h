@@ -44,7 +44,8 @@ struct SecretAllocator {
 
 // A password in UTF-16. Keep it longer than the string's inline buffer
 // (reserve), so it lives on secret pages and a move leaves no copy behind.
-using SecretU16String = std::basic_string<char16_t, std::char_traits<char16_t>, SecretAllocator<char16_t>>;
+using SecretU16String =
+    std::basic_string<char16_t, std::char_traits<char16_t>, SecretAllocator<char16_t>>;
 
 // A byte buffer on secret pages.
 class SecureBytes {

@@ -62,7 +62,8 @@ class Conversion : public ::testing::Test {
     set_cipher_choice(kDefaultChoices.cipher);
   }
 
-  void drop(std::initializer_list<std::filesystem::path> paths, std::u16string_view password = u"pw") {
+  void drop(std::initializer_list<std::filesystem::path> paths,
+            std::u16string_view password = u"pw") {
     const std::vector<std::filesystem::path> list(paths);
     dispatch_dropped_files(env, password, list);
   }
@@ -149,9 +150,8 @@ TEST_F(Conversion, InputsThatCannotBeOpenedAreReportedAndNothingIsCreated) {
   write_file(folder / "folder" / "inside.txt", {'x'});
   ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
   drop({folder / "missing.txt", folder / "folder", folder / "pipe", folder / "missing.enc"});
-  EXPECT_EQ(front_end.failures,
-            (std::vector{shown(kCantOpenSource), shown(kCantOpenSource), shown(kCantOpenSource),
-                         shown(kCantOpenEncrypted)}));
+  EXPECT_EQ(front_end.failures, (std::vector{shown(kCantOpenSource), shown(kCantOpenSource),
+                                             shown(kCantOpenSource), shown(kCantOpenEncrypted)}));
   EXPECT_EQ(folder.entries(), (std::vector<std::string>{"folder", "pipe"}));
   EXPECT_EQ(read_file(folder / "folder" / "inside.txt"), Bytes{'x'});
 }
@@ -236,7 +236,8 @@ TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
     verify_container(env, folder / "small.enc", u"pw");
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"small.enc"});
     drop({folder / "small.enc"});
-    const bool whole_records = std::find(record_ends.begin(), record_ends.end(), cut) != record_ends.end();
+    const bool whole_records =
+        std::find(record_ends.begin(), record_ends.end(), cut) != record_ends.end();
     if (whole_records) {
       // Fewer whole records cannot be told from a shorter file.
       EXPECT_TRUE(front_end.failures.empty());
@@ -341,7 +342,8 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
 // changed between the look and the read.
 class SkewedSizeFileSystem final : public ForwardingFileSystem {
  public:
-  SkewedSizeFileSystem(FileSystem& real, std::int64_t skew) : ForwardingFileSystem(real), skew_(skew) {}
+  SkewedSizeFileSystem(FileSystem& real, std::int64_t skew)
+      : ForwardingFileSystem(real), skew_(skew) {}
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
                                    FileStatus& status) override {
@@ -383,7 +385,9 @@ class ImpatientFrontEnd final : public FrontEnd {
  public:
   void show_failure(const Outcome&) override { ++failures; }
   void set_busy(bool) override {}
-  void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override { stop = true; }
+  void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {
+    stop = true;
+  }
   bool cancel_requested() override { return stop; }
   bool stop = false;
   int failures = 0;

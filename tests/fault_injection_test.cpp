@@ -27,11 +27,12 @@ struct Direction {
   Failure open_input, open_output, read, write;
 };
 
-const Direction kEncryption{"encrypt",          "data.bin",       "data.bin.enc",
-                            encrypt_file,       kCantOpenSource,  kCantOpenEncryptionFile,
-                            kCantReadSource,    kCantWriteEncryptionFile};
-const Direction kDecryption{"decrypt",          "data.bin.enc",      "data.bin",
-                            decrypt_file,       kCantOpenEncrypted,  kCantOpenDecryptionFile,
+const Direction kEncryption{"encrypt",       "data.bin",
+                            "data.bin.enc",  encrypt_file,
+                            kCantOpenSource, kCantOpenEncryptionFile,
+                            kCantReadSource, kCantWriteEncryptionFile};
+const Direction kDecryption{"decrypt",          "data.bin.enc",          "data.bin",
+                            decrypt_file,       kCantOpenEncrypted,      kCantOpenDecryptionFile,
                             kCantReadEncrypted, kCantWriteDecryptionFile};
 
 Failure expected_failure(const Direction& direction, Call call) {
@@ -115,7 +116,8 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
   const Direction& direction = scenario.direction;
   const auto input_path = scenario.folder / direction.input;
   const auto output_path = scenario.folder / direction.output;
-  const bool input_kept = std::filesystem::exists(input_path) && read_file(input_path) == scenario.input;
+  const bool input_kept =
+      std::filesystem::exists(input_path) && read_file(input_path) == scenario.input;
   const Bytes output = read_file(output_path);
   const bool no_temporary = scenario.folder.entries().size() == 2;
   EXPECT_TRUE(input_kept) << "the input was changed or removed";
@@ -127,19 +129,19 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
   EXPECT_EQ(front_end.kept.size(), input_kept_with_notice ? 1u : 0u);
   // The output is complete only where the rename has happened: the steps
   // after it are the second name check, the close and the folder sync.
-  const bool renamed = input_kept_with_notice || call == Call::sync_folder ||
-                       call == Call::close || (call == Call::check_name && ordinal == 2);
+  const bool renamed = input_kept_with_notice || call == Call::sync_folder || call == Call::close ||
+                       (call == Call::check_name && ordinal == 2);
   const bool output_right = output == (renamed ? scenario.expected_output : kOldOutput);
   EXPECT_TRUE(output_right) << "the output is not what it must be";
 
   const Failure expected = expected_failure(direction, call);
   const std::vector<ShownFailure> wanted =
-      input_kept_with_notice ? std::vector<ShownFailure>{}
-                           : std::vector{ShownFailure{std::string(expected.text),
-                                                      std::string(expected.caption)}};
+      input_kept_with_notice
+          ? std::vector<ShownFailure>{}
+          : std::vector{ShownFailure{std::string(expected.text), std::string(expected.caption)}};
   EXPECT_EQ(front_end.failures, wanted);
-  EXPECT_EQ(front_end.causes, input_kept_with_notice ? std::vector<std::error_code>{}
-                                                     : std::vector{injected});
+  EXPECT_EQ(front_end.causes,
+            input_kept_with_notice ? std::vector<std::error_code>{} : std::vector{injected});
   return input_kept && no_temporary && output_right;
 }
 
@@ -166,15 +168,14 @@ void fault_every_call(const Direction& direction, std::size_t size, Call call, T
         convert(scenario, faults, front_end);
         EXPECT_TRUE(faults.fault_fired());
         ++tally.faulted;
-        if (check_aftermath(scenario, call, ordinal, front_end, faults.fault_error()))
-          ++tally.held;
+        if (check_aftermath(scenario, call, ordinal, front_end, faults.fault_error())) ++tally.held;
       }
     }
   }
 }
 
-class FaultInjection
-    : public ::testing::TestWithParam<std::tuple<const Direction*, std::size_t>> {};
+class FaultInjection : public ::testing::TestWithParam<std::tuple<const Direction*, std::size_t>> {
+};
 
 TEST_P(FaultInjection, EveryCallOfANormalRunFailsSafely) {
   const auto [direction, size] = GetParam();
@@ -188,15 +189,14 @@ TEST_P(FaultInjection, EveryCallOfANormalRunFailsSafely) {
 }
 
 // Empty, one record, and several blocks (so reading and writing overlap).
-INSTANTIATE_TEST_SUITE_P(
-    BothDirectionsAndSizes, FaultInjection,
-    ::testing::Combine(::testing::Values(&kEncryption, &kDecryption),
-                       ::testing::Values(std::size_t{0}, std::size_t{700},
-                                         std::size_t{(5u << 20) / 2 + 333})),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param)->name) + "_" +
-             std::to_string(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(BothDirectionsAndSizes, FaultInjection,
+                         ::testing::Combine(::testing::Values(&kEncryption, &kDecryption),
+                                            ::testing::Values(std::size_t{0}, std::size_t{700},
+                                                              std::size_t{(5u << 20) / 2 + 333})),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param)->name) + "_" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace kestrune::test

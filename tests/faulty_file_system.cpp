@@ -69,10 +69,18 @@ class FaultyWritableFile final : public WritableFile {
 }  // namespace
 
 std::string_view name_of(Call call) {
-  static constexpr std::string_view kNames[kCallKinds] = {
-      "open_for_reading", "read",   "create_temporary", "write",       "sync",
-      "close",            "rename", "remove",           "sync_folder", "check_name",
-      "take_permissions", "input_status"};
+  static constexpr std::string_view kNames[kCallKinds] = {"open_for_reading",
+                                                          "read",
+                                                          "create_temporary",
+                                                          "write",
+                                                          "sync",
+                                                          "close",
+                                                          "rename",
+                                                          "remove",
+                                                          "sync_folder",
+                                                          "check_name",
+                                                          "take_permissions",
+                                                          "input_status"};
   return kNames[static_cast<std::size_t>(call)];
 }
 

@@ -190,12 +190,11 @@ TEST_F(PosixEdges, InputsWhoseContentsStayAreNamed) {
   ASSERT_EQ(::chmod((folder / "locked").c_str(), 0444), 0);
   drop({folder / "link", folder / "linked", folder / "locked"});
   EXPECT_TRUE(front_end.failures.empty());
-  EXPECT_EQ(front_end.kept, (std::vector<std::string>{std::string(kKeptBehindLink),
-                                                      std::string(kKeptOtherLinks),
-                                                      std::string(kKeptReadOnly)}));
-  EXPECT_EQ(folder.entries(),
-            (std::vector<std::string>{"link", "link.enc", "linked.enc", "locked", "locked.enc",
-                                      "other-name", "target"}));
+  EXPECT_EQ(front_end.kept,
+            (std::vector<std::string>{std::string(kKeptBehindLink), std::string(kKeptOtherLinks),
+                                      std::string(kKeptReadOnly)}));
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"link", "link.enc", "linked.enc", "locked",
+                                                        "locked.enc", "other-name", "target"}));
   EXPECT_EQ(read_file(folder / "target"), pattern_bytes(40));
 }
 
@@ -219,7 +218,9 @@ class NameSwappingFileSystem final : public ForwardingFileSystem {
         std::filesystem::create_symlink(victim, name);
         return error;
       }
-      std::error_code write(std::span<const std::uint8_t> data) override { return real->write(data); }
+      std::error_code write(std::span<const std::uint8_t> data) override {
+        return real->write(data);
+      }
       std::error_code take_permissions(const FileStatus& input) override {
         return real->take_permissions(input);
       }
@@ -266,7 +267,8 @@ TEST_F(PosixEdges, NameSwappedForALinkInASharedFolderIsNeitherFollowedNorKept) {
   }
   // Before the rename, the link left in the temporary's place is removed
   // (the link, never what it leads to) and nothing is renamed onto a.enc.
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder / "shared" / "a.enc")));
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::symlink_status(folder / "shared" / "a.enc")));
   EXPECT_TRUE(std::filesystem::is_symlink(folder / "shared" / "b.enc"));
 }
 

@@ -62,9 +62,7 @@ std::size_t normal_run(const Case& c, Files& files) {
   return disk.calls();
 }
 
-bool is_temporary(const std::string& name) {
-  return name.front() == '.' && name.ends_with(".tmp");
-}
+bool is_temporary(const std::string& name) { return name.front() == '.' && name.ends_with(".tmp"); }
 
 void check_state(const FolderState& state, const Files& files) {
   const auto input = state.find(files.input);
@@ -105,13 +103,14 @@ TEST_P(PowerLoss, EveryMomentLeavesTheInputOrACompleteOutput) {
   EXPECT_GT(states_checked, calls);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BothDirectionsAndSizes, PowerLoss,
-    ::testing::Values(Case{"encrypt", 0}, Case{"encrypt", 100}, Case{"encrypt", 3000000},
-                      Case{"decrypt", 0}, Case{"decrypt", 100}, Case{"decrypt", 3000000}),
-    [](const auto& info) {
-      return std::string(info.param.direction) + "_" + std::to_string(info.param.plain_size);
-    });
+INSTANTIATE_TEST_SUITE_P(BothDirectionsAndSizes, PowerLoss,
+                         ::testing::Values(Case{"encrypt", 0}, Case{"encrypt", 100},
+                                           Case{"encrypt", 3000000}, Case{"decrypt", 0},
+                                           Case{"decrypt", 100}, Case{"decrypt", 3000000}),
+                         [](const auto& info) {
+                           return std::string(info.param.direction) + "_" +
+                                  std::to_string(info.param.plain_size);
+                         });
 
 }  // namespace
 }  // namespace kestrune::test

@@ -26,7 +26,7 @@
 namespace kestrune::test {
 namespace {
 
-#define REQUIRE_MULTI_BUFFER()                                                      \
+#define REQUIRE_MULTI_BUFFER() \
   if (multi_buffer_crypto_service() == nullptr) GTEST_SKIP() << "no multi-buffer back end"
 
 // A block laid out as a container block is: each record behind a 2-byte
@@ -46,7 +46,8 @@ std::vector<std::uint32_t> random_chunk_lengths(std::mt19937& random, std::size_
   for (std::size_t i = 0; i < records; ++i) {
     lengths[i] = chunk_length(random);
     // Every third chunk is whole blocks, which gains a full block of padding.
-    if (i % 3 == 0) lengths[i] = std::max<std::uint32_t>(lengths[i] / cipher_block, 1) * cipher_block;
+    if (i % 3 == 0)
+      lengths[i] = std::max<std::uint32_t>(lengths[i] / cipher_block, 1) * cipher_block;
   }
   return lengths;
 }
@@ -167,9 +168,11 @@ TEST_P(EveryCipher, BothBackEndsRefuseEveryBadPadding) {
   std::vector<std::uint8_t> full_block_first_byte_wrong(b, full);
   full_block_first_byte_wrong[0] = full - 1;
   // Pad length zero, longer than a block, and runs with one wrong byte.
-  const std::vector<std::vector<std::uint8_t>> bad_tails = {
-      {0x00}, {static_cast<std::uint8_t>(b + 1)}, {2, 4, 4, 4}, {3, 3, 2},
-      full_block_first_byte_wrong};
+  const std::vector<std::vector<std::uint8_t>> bad_tails = {{0x00},
+                                                            {static_cast<std::uint8_t>(b + 1)},
+                                                            {2, 4, 4, 4},
+                                                            {3, 3, 2},
+                                                            full_block_first_byte_wrong};
   // The defect first, mid-queue and last: none may hide behind the others.
   for (const std::size_t crafted_index : {0, 150, 299}) {
     for (const auto& tail : bad_tails) {
@@ -191,12 +194,12 @@ INSTANTIATE_TEST_SUITE_P(RecordBackends, EveryCipher, testing::ValuesIn(kAllCiph
 TEST(RecordBackends, ThreadsSharingAKeyGetTheirOwnBytes) {
   REQUIRE_MULTI_BUFFER();
   const auto material = bytes_of("threads");
-  const auto shared_key =
-      multi_buffer_crypto_service()->derive_key(HashAlgorithm::sha512, CipherAlgorithm::aes256, material);
+  const auto shared_key = multi_buffer_crypto_service()->derive_key(
+      HashAlgorithm::sha512, CipherAlgorithm::aes256, material);
   ASSERT_TRUE(shared_key);
   const auto code_many_times = [&](std::uint32_t seed, bool& all_identical) {
-    const auto reference =
-        openssl_crypto_service().derive_key(HashAlgorithm::sha512, CipherAlgorithm::aes256, material);
+    const auto reference = openssl_crypto_service().derive_key(HashAlgorithm::sha512,
+                                                               CipherAlgorithm::aes256, material);
     std::mt19937 random(seed);
     for (int round = 0; round < 100; ++round) {
       Batch expected = random_plain_batch(random, 200, 16);
@@ -240,7 +243,9 @@ std::unique_ptr<RecordKey> key_for(CryptoService& service, const VectorRow& row,
 
 class EveryBackEnd : public testing::TestWithParam<bool> {
  protected:
-  CryptoService* service() { return GetParam() ? multi_buffer_crypto_service() : &openssl_crypto_service(); }
+  CryptoService* service() {
+    return GetParam() ? multi_buffer_crypto_service() : &openssl_crypto_service();
+  }
 };
 
 // Containers that the platform's own service made are made again byte for
@@ -254,9 +259,9 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
     const CipherAlgorithm cipher = cipher_from_label(row.at("cipher")).value();
     const auto key = key_for(*service(), row, cipher);
     ASSERT_TRUE(key);
-    const Batch plain = laid_out(comma_separated(row.at("chunk_lengths")),
-                                 pattern_bytes(std::stoul(row.at("plain_size"))),
-                                 block_size(cipher));
+    const Batch plain =
+        laid_out(comma_separated(row.at("chunk_lengths")),
+                 pattern_bytes(std::stoul(row.at("plain_size"))), block_size(cipher));
     Batch container = plain;
     ASSERT_TRUE(key->encrypt(container.view()));
     write_length_codes(container);
@@ -313,7 +318,6 @@ TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
 INSTANTIATE_TEST_SUITE_P(RecordBackends, EveryBackEnd, testing::Bool(), [](const auto& info) {
   return std::string(info.param ? "multi_buffer" : "openssl");
 });
-
 
 // Whole files: the same plain file, password, choices and second make the
 // same container through either back end, at every size and seed, and each

@@ -41,7 +41,8 @@ Bytes random_bytes(std::size_t size, std::uint32_t seed) {
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes read_file(const std::filesystem::path& path) {

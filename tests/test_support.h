@@ -31,9 +31,7 @@ class RecordingFrontEnd final : public FrontEnd {
     causes.push_back(failed.cause);
     if (failed.cause == std::errc::not_enough_memory) ++allocation_failures;
   }
-  void input_kept(std::string_view reason, std::error_code) override {
-    kept.emplace_back(reason);
-  }
+  void input_kept(std::string_view reason, std::error_code) override { kept.emplace_back(reason); }
   void set_busy(bool busy) override { busy_changes.push_back(busy); }
   void progress(const std::filesystem::path&, std::uint64_t done, std::uint64_t total) override {
     last_done = done;

@@ -54,7 +54,8 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
   }
 }
 
-class ContainerVectors : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
+class ContainerVectors
+    : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
  protected:
   void TearDown() override {
     set_hash_choice(kDefaultChoices.hash);
@@ -100,7 +101,8 @@ TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
   int checked = 0;
   for (const VectorRow& row : rows) {
     if (hash_of(row) != hash || cipher_of(row) != cipher) continue;
-    SCOPED_TRACE(row.at("id") + " size " + row.at("plain_size") + " password " + row.at("password"));
+    SCOPED_TRACE(row.at("id") + " size " + row.at("plain_size") + " password " +
+                 row.at("password"));
     check_container_vector(row);
     ++checked;
   }

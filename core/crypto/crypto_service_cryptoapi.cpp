@@ -21,9 +21,8 @@ const BYTE* bytes_of(std::span<const std::uint8_t> data) {
 }
 
 DWORD provider_type_for(CipherAlgorithm cipher) {
-  return cipher == CipherAlgorithm::des || cipher == CipherAlgorithm::triple_des
-             ? PROV_RSA_SCHANNEL
-             : PROV_RSA_AES;
+  return cipher == CipherAlgorithm::des || cipher == CipherAlgorithm::triple_des ? PROV_RSA_SCHANNEL
+                                                                                 : PROV_RSA_AES;
 }
 
 // The three handles of one key context. They are released in the order the
@@ -141,7 +140,8 @@ class DigestProvider {
 
   SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) const {
     HCRYPTHASH hash_object = 0;
-    if (provider_ == 0 || !CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_object))
+    if (provider_ == 0 ||
+        !CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_object))
       return {};
     SecureBytes result(digest_length(hash));
     DWORD length = static_cast<DWORD>(result.size());

@@ -198,8 +198,7 @@ class IpsecMbCryptoService final : public CryptoService {
 
   std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
                                         std::span<const std::uint8_t> key_material) override {
-    if (!codes_fast(cipher))
-      return openssl_crypto_service().derive_key(hash, cipher, key_material);
+    if (!codes_fast(cipher)) return openssl_crypto_service().derive_key(hash, cipher, key_material);
     const SecureBytes material_digest = digest(hash, key_material);
     if (material_digest.size() == 0) return nullptr;
     const SecureBytes key = derive_key_bytes(

@@ -138,7 +138,8 @@ class OpenSslRecordKey final : public RecordKey {
 CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, int encrypt) {
   CipherContext context(EVP_CIPHER_CTX_new());
   if (!context ||
-      EVP_CipherInit_ex2(context.get(), cipher, key.data(), kZeroIv.data(), encrypt, nullptr) != 1 ||
+      EVP_CipherInit_ex2(context.get(), cipher, key.data(), kZeroIv.data(), encrypt, nullptr) !=
+          1 ||
       EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1)
     return nullptr;
   return context;

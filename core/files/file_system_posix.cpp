@@ -245,9 +245,12 @@ class PosixFileSystem final : public FileSystem {
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
     if (names_no_file(target)) return std::make_error_code(std::errc::is_a_directory);
-    PlacedFile placed{Descriptor(::open(folder_of(target).c_str(),
-                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-                      Descriptor(-1), {}, {}, target.filename().native()};
+    PlacedFile placed{
+        Descriptor(::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        Descriptor(-1),
+        {},
+        {},
+        target.filename().native()};
     if (placed.folder.get() < 0) return last_error();
     // The final name must be possible before any work is done for it. Every
     // common file system takes 143 bytes (eCryptfs is the tightest), so only
@@ -293,8 +296,9 @@ class PosixFileSystem final : public FileSystem {
     for (int attempt = 0; attempt < 100; ++attempt) {
       if (auto error = random_tag(tag)) return error;
       placed.name = hidden_temporary_name(placed.target, tag);
-      const int fd = ::openat(placed.folder.get(), placed.name.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+      const int fd =
+          ::openat(placed.folder.get(), placed.name.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
       if (fd < 0 && errno == EEXIST) continue;
       if (fd < 0) return last_error();
       placed.file = Descriptor(fd);

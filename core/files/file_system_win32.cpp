@@ -12,9 +12,7 @@
 namespace kestrune {
 namespace {
 
-std::error_code last_error() {
-  return {static_cast<int>(GetLastError()), std::system_category()};
-}
+std::error_code last_error() { return {static_cast<int>(GetLastError()), std::system_category()}; }
 
 // Absolute paths get the "\\?\" form, so a path near the 260-unit limit
 // still works once ".enc" or a temporary name is added to it.
@@ -109,7 +107,8 @@ class Win32ReadableFile final : public ReadableFile {
 // can open, rename or remove it, and it is renamed through its handle.
 class Win32WritableFile final : public WritableFile {
  public:
-  Win32WritableFile(HANDLE handle, std::wstring target) : file_(handle), target_(std::move(target)) {}
+  Win32WritableFile(HANDLE handle, std::wstring target)
+      : file_(handle), target_(std::move(target)) {}
   std::error_code write(std::span<const std::uint8_t> data) override {
     while (!data.empty()) {
       DWORD written = 0;
@@ -203,8 +202,8 @@ bool names_a_device(const std::filesystem::path& path) {
   stem = stem.substr(0, std::min(stem.find(L'.'), stem.find(L':')));
   while (!stem.empty() && stem.back() == L' ') stem.pop_back();
   for (wchar_t& c : stem) c = static_cast<wchar_t>(towupper(c));
-  static constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
-                                                L"CONOUT$", L"CLOCK$"};
+  static constexpr const wchar_t* kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                                L"CONIN$", L"CONOUT$", L"CLOCK$"};
   for (const wchar_t* device : kDevices)
     if (stem == device) return true;
   return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
@@ -231,8 +230,8 @@ class Win32FileSystem final : public FileSystem {
     if (auto error = check_is_regular_file(path, through_link)) return error;
     // Others may read along but not write: the input is deleted afterwards,
     // so it must not change underneath. A folder cannot be opened this way.
-    FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle handle(CreateFileW(native_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle.is_open()) return last_error();
     // Consoles, pipes and devices are not files to convert.
     if (GetFileType(handle.get()) != FILE_TYPE_DISK)

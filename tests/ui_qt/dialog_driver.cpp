@@ -55,7 +55,8 @@ QAbstractButton* button_labelled(QWidget& window, const QString& text) {
 
 QMessageBox* shown_failure_box() {
   for (QWidget* widget : QApplication::topLevelWidgets())
-    if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) return box;
+    if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible())
+      return box;
   return nullptr;
 }
 

@@ -8,6 +8,7 @@
 //
 // `--destroy-window ID` instead destroys that X window without asking it to
 // close, as some tools and crashing window managers do.
+#include <xcb/xcb.h>
 #include <QApplication>
 #include <QDrag>
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
-#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,7 @@
 // The dialog in-process, on the offscreen platform: its window and choices,
 // how drops reach the core, the queue, failure messages and quitting.
+#include <pthread.h>
+#include <signal.h>
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
@@ -13,8 +15,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
-#include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -98,9 +98,14 @@ class MainDialogTest : public QObject {
     for (auto* group : dialog_->findChildren<QGroupBox*>()) texts << group->title();
     for (auto* control : dialog_->findChildren<QAbstractButton*>()) texts << control->text();
     texts.sort();
-    QStringList expected{"Password", "* Input a password and please drag files here *", "Hash",
-                         "Algorithm", "SHA1", "SHA256", "SHA384", "SHA512", "MD5", "DES", "3DES",
-                         "AES128", "AES192", "AES256", "Ver.1.0.4", "QUIT"};
+    QStringList expected{"Password",  "* Input a password and please drag files here *",
+                         "Hash",      "Algorithm",
+                         "SHA1",      "SHA256",
+                         "SHA384",    "SHA512",
+                         "MD5",       "DES",
+                         "3DES",      "AES128",
+                         "AES192",    "AES256",
+                         "Ver.1.0.4", "QUIT"};
     expected.sort();
     QCOMPARE(texts, expected);
   }
@@ -170,10 +175,12 @@ class MainDialogTest : public QObject {
     core_->hold("/data/big.iso");
     core_->fail("/data/bad.txt", kCantReadSource);
     auto* status_line = dialog_->findChild<QLabel*>(QStringLiteral("status_line"));
-    const auto announced = [status_line] { return accessible(status_line)->text(QAccessible::Name); };
+    const auto announced = [status_line] {
+      return accessible(status_line)->text(QAccessible::Name);
+    };
     QVERIFY(drop_urls(*dialog_, {local("/data/big.iso"), local("/data/bad.txt")}));
-    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(), QStringLiteral("big.iso \u2014 50% \u2014 1 of 2"),
-                              kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(),
+                              QStringLiteral("big.iso \u2014 50% \u2014 1 of 2"), kTimeoutMs);
     QCOMPARE(announced(), QStringLiteral("big.iso \u2014 1 of 2"));
     core_->release();
     QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
@@ -303,7 +310,8 @@ class MainDialogTest : public QObject {
                                << QByteArray("/data/a.txt");
     QTest::newRow("LOCALHOST") << QByteArray("FILE://LocalHost/data/a.txt") << true
                                << QByteArray("/data/a.txt");
-    QTest::newRow("no authority") << QByteArray("file:/data/a.txt") << true << QByteArray("/data/a.txt");
+    QTest::newRow("no authority") << QByteArray("file:/data/a.txt") << true
+                                  << QByteArray("/data/a.txt");
     // Refused: the path part is kept only for the message's direction.
     QTest::newRow("unencoded #") << QByteArray("file:///data/a#2.txt") << false
                                  << QByteArray("/data/a");
@@ -313,12 +321,13 @@ class MainDialogTest : public QObject {
                                   << QByteArray("/data/a.txt.enc");
     QTest::newRow("relative") << QByteArray("file:data/a.txt") << false << QByteArray("data/a.txt");
     QTest::newRow("empty path") << QByteArray("file://") << false << QByteArray();
-    QTest::newRow("malformed escape") << QByteArray("file:///data/a%G1.txt") << false
-                                      << QByteArray("/data/a%G1.txt");
-    QTest::newRow("cut escape") << QByteArray("file:///data/a%E") << false << QByteArray("/data/a%E");
+    QTest::newRow("malformed escape")
+        << QByteArray("file:///data/a%G1.txt") << false << QByteArray("/data/a%G1.txt");
+    QTest::newRow("cut escape") << QByteArray("file:///data/a%E") << false
+                                << QByteArray("/data/a%E");
     QTest::newRow("NUL") << QByteArray("file:///data/a%00b") << false << QByteArray("/data/a%00b");
-    QTest::newRow("control character") << QByteArray("file:///data/a\tb") << false
-                                       << QByteArray("/data/a\tb");
+    QTest::newRow("control character")
+        << QByteArray("file:///data/a\tb") << false << QByteArray("/data/a\tb");
     QTest::newRow("web address") << QByteArray("https://example.com/notes.txt?x=1") << false
                                  << QByteArray("/notes.txt");
   }
@@ -327,7 +336,8 @@ class MainDialogTest : public QObject {
     QFETCH(QByteArray, uri);
     QFETCH(bool, local);
     QFETCH(QByteArray, path);
-    const qt::DroppedItem item = qt::item_from_uri({uri.constData(), static_cast<std::size_t>(uri.size())});
+    const qt::DroppedItem item =
+        qt::item_from_uri({uri.constData(), static_cast<std::size_t>(uri.size())});
     QCOMPARE(item.is_local, local);
     QCOMPARE(QByteArray::fromStdString(item.path.native()), path);
   }
@@ -342,8 +352,8 @@ class MainDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
     QCOMPARE(shown_failure_box()->text(), QStringLiteral("Can't open source file."));
     close_failure_box();
-    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(),
-                              (Paths{"/data/caf\xE9.txt", "/data/b.txt"}), kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), (Paths{"/data/caf\xE9.txt", "/data/b.txt"}),
+                              kTimeoutMs);
     QTest::qWait(50);
     QCOMPARE(shown_failure_box(), nullptr);
   }
@@ -384,8 +394,8 @@ class MainDialogTest : public QObject {
 
     auto* progress_bar = dialog_->findChild<QProgressBar*>(QStringLiteral("progress_bar"));
     auto* status_line = dialog_->findChild<QLabel*>(QStringLiteral("status_line"));
-    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(), QStringLiteral("big.iso \u2014 50% \u2014 1 of 3"),
-                              kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(status_line->text(),
+                              QStringLiteral("big.iso \u2014 50% \u2014 1 of 3"), kTimeoutMs);
     QCOMPARE(progress_bar->value(), 50);
     QVERIFY(QApplication::overrideCursor() != nullptr);
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);

@@ -22,8 +22,7 @@ void ScriptedCore::release() {
   released_changed_.notify_all();
 }
 
-void ScriptedCore::fail(const std::filesystem::path& path, Failure failure,
-                        std::error_code cause) {
+void ScriptedCore::fail(const std::filesystem::path& path, Failure failure, std::error_code cause) {
   std::lock_guard lock(mutex_);
   failures_[path] = Outcome::failed(failure, cause);
 }
@@ -60,8 +59,8 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
     std::lock_guard lock(mutex_);
     overlapped_ = overlapped_ || running_ > 0;
     ++running_;
-    calls_.push_back({std::u16string(password), {paths.begin(), paths.end()}, hash_choice(),
-                      cipher_choice()});
+    calls_.push_back(
+        {std::u16string(password), {paths.begin(), paths.end()}, hash_choice(), cipher_choice()});
   }
   for (const std::filesystem::path& path : paths) {
     bool held = false;
@@ -70,7 +69,8 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
       std::lock_guard lock(mutex_);
       converting_ = path;
       held = held_.contains(path);
-      if (const auto found = failures_.find(path); found != failures_.end()) failure = found->second;
+      if (const auto found = failures_.find(path); found != failures_.end())
+        failure = found->second;
     }
     if (held) {
       env.front_end.progress(path, 50, 100);

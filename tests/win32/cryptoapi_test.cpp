@@ -27,8 +27,8 @@ struct OneRecord {
 };
 
 OneRecord record_of(const Bytes& plain, std::size_t offset, std::size_t block_size) {
-  OneRecord record{Bytes(block_size), {static_cast<std::uint32_t>(offset),
-                                       static_cast<std::uint32_t>(plain.size())}};
+  OneRecord record{Bytes(block_size),
+                   {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(plain.size())}};
   std::copy(plain.begin(), plain.end(), record.block.begin() + static_cast<std::ptrdiff_t>(offset));
   return record;
 }
@@ -42,7 +42,8 @@ TEST(CryptoApiBackEnd, EveryCombinationRoundTripsRecordsOfEdgeLengths) {
       const auto key = key_for(hash, cipher, u"Kestrune");
       ASSERT_NE(key, nullptr);
       const std::size_t block = block_size(cipher);
-      for (std::size_t length : {std::size_t{0}, std::size_t{1}, block - 1, block, std::size_t{2047}}) {
+      for (std::size_t length :
+           {std::size_t{0}, std::size_t{1}, block - 1, block, std::size_t{2047}}) {
         const Bytes plain = random_bytes(length, static_cast<std::uint32_t>(length));
         OneRecord record = record_of(plain, 2, 2 + 2048);
         ASSERT_TRUE(key->encrypt(record.batch())) << length;

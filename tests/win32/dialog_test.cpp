@@ -105,7 +105,8 @@ class DialogDriver {
   explicit DialogDriver(DWORD ui_thread) : ui_thread_(ui_thread) {}
 
   bool wait_for_dialog() {
-    return wait_until([this] { return (dialog_ = find_window_of(ui_thread_, L"Kestrune")) != nullptr; });
+    return wait_until(
+        [this] { return (dialog_ = find_window_of(ui_thread_, L"Kestrune")) != nullptr; });
   }
   HWND dialog() const { return dialog_; }
   HWND control(int id) const { return GetDlgItem(dialog_, id); }
@@ -170,8 +171,10 @@ class MainDialogTest : public ::testing::Test {
   INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script) {
     DialogDriver driver(GetCurrentThreadId());
     std::thread user([&] {
-      if (driver.wait_for_dialog()) script(driver);
-      else ADD_FAILURE() << "the dialog did not appear";
+      if (driver.wait_for_dialog())
+        script(driver);
+      else
+        ADD_FAILURE() << "the dialog did not appear";
       driver.clean_up();
     });
     win32::MainDialog dialog(GetModuleHandleW(nullptr));
@@ -184,7 +187,8 @@ class MainDialogTest : public ::testing::Test {
   }
 
   bool converted(const std::filesystem::path& from, const std::filesystem::path& to) const {
-    return wait_until([&] { return std::filesystem::exists(to) && !std::filesystem::exists(from); });
+    return wait_until(
+        [&] { return std::filesystem::exists(to) && !std::filesystem::exists(from); });
   }
 
   // Decrypts `container` here with the given choices; its plain bytes.
@@ -238,9 +242,9 @@ TEST_F(MainDialogTest, DropsEncryptAndDecryptWithTheClickedChoicesAndEnterEndsIt
   });
   EXPECT_EQ(result, IDOK);
   EXPECT_EQ(read_file(data), random_bytes(70000, 7));
-  EXPECT_EQ(decrypt_here(folder / "report.txt.enc", u"secret", HashAlgorithm::sha1,
-                         CipherAlgorithm::des),
-            pattern_bytes(100));
+  EXPECT_EQ(
+      decrypt_here(folder / "report.txt.enc", u"secret", HashAlgorithm::sha1, CipherAlgorithm::des),
+      pattern_bytes(100));
 }
 
 // The message of a failed file waits for OK; a radio button clicked then
@@ -263,8 +267,9 @@ TEST_F(MainDialogTest, FailureIsShownAndTheRestOfTheDropFollowsTheNewChoiceAndEs
     driver.press_key(VK_ESCAPE);
   });
   EXPECT_EQ(result, IDCANCEL);
-  EXPECT_EQ(decrypt_here(folder / "later.txt.enc", u"", HashAlgorithm::md5, CipherAlgorithm::aes256),
-            pattern_bytes(3000));
+  EXPECT_EQ(
+      decrypt_here(folder / "later.txt.enc", u"", HashAlgorithm::md5, CipherAlgorithm::aes256),
+      pattern_bytes(3000));
 }
 
 // While a failure message is shown, a new drop and QUIT wait until the

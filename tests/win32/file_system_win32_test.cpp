@@ -220,10 +220,12 @@ TEST_F(Win32FileSystemTest, ReadOnlyInputStaysAfterEncryption) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   // Another name of the file keeps its contents.
   write_file(folder / "linked", pattern_bytes(50));
-  ASSERT_TRUE(CreateHardLinkW((folder / "other-name").c_str(), (folder / "linked").c_str(), nullptr));
+  ASSERT_TRUE(
+      CreateHardLinkW((folder / "other-name").c_str(), (folder / "linked").c_str(), nullptr));
   encrypt_file(env, folder / "linked", u"pw");
-  EXPECT_EQ(front_end.kept, (std::vector<std::string>{"it has no write permission",
-                                                      "it has other hard links, which keep its contents"}));
+  EXPECT_EQ(front_end.kept,
+            (std::vector<std::string>{"it has no write permission",
+                                      "it has other hard links, which keep its contents"}));
   EXPECT_EQ(read_file(folder / "other-name"), pattern_bytes(50));
 }
 

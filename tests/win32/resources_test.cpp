@@ -70,8 +70,9 @@ struct Item {
 };
 
 std::ostream& operator<<(std::ostream& out, const Item& item) {
-  return out << "id " << item.id << " class " << std::string(item.class_name.begin(), item.class_name.end())
-             << " text '" << std::string(item.text.begin(), item.text.end()) << "' at " << item.x << ","
+  return out << "id " << item.id << " class "
+             << std::string(item.class_name.begin(), item.class_name.end()) << " text '"
+             << std::string(item.text.begin(), item.text.end()) << "' at " << item.x << ","
              << item.y << " " << item.width << "x" << item.height << " style 0x" << std::hex
              << item.style << std::dec;
 }
@@ -169,7 +170,7 @@ TEST(ProgramResources, IconGroupHasThe16_32And48PixelImagesIn256Colours) {
     const int width = reader.byte();
     const int height = reader.byte();
     reader.skip(2);  // colour count (0 for 256), reserved
-    reader.word();  // planes
+    reader.word();   // planes
     const int bits = reader.word();
     reader.skip(6);  // bytes, id
     EXPECT_EQ(width, height);
@@ -181,9 +182,8 @@ TEST(ProgramResources, IconGroupHasThe16_32And48PixelImagesIn256Colours) {
 }
 
 TEST(ProgramResources, ManifestAsksToRunAsInvokerWithoutUiAccess) {
-  const ResourceBytes manifest =
-      find_resource(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID,
-                    MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+  const ResourceBytes manifest = find_resource(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID,
+                                               MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
   ASSERT_NE(manifest.data, nullptr);
   const std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
   EXPECT_NE(text.find(R"(level="asInvoker")"), std::string::npos);

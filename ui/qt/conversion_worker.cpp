@@ -134,7 +134,7 @@ void ConversionWorker::show_failure(const Outcome& failed) {
     failure_shown_ = true;
   }
   Q_EMIT failure_raised(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                      QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+                        QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
   std::unique_lock lock(mutex_);
   wake_.wait(lock, stop_, [this] { return !failure_shown_; });
 }

@@ -13,8 +13,8 @@ constexpr int kUnitsPerCharDown = 8;
 // Windows measures the average character width over the Latin alphabet and
 // rounds it to the nearest pixel.
 int average_alphabet_width(const QFontMetrics& metrics) {
-  const int alphabet_width =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int alphabet_width = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return (alphabet_width / 26 + 1) / 2;
 }
 

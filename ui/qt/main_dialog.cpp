@@ -101,7 +101,8 @@ void accept_file_drag(QDropEvent* event) {
 
 QString status_text(const QFontMetrics& metrics, int width, const QString& file, int percent,
                     int number, int count) {
-  const QString details = QStringLiteral(" \u2014 %1% \u2014 %2 of %3").arg(percent).arg(number).arg(count);
+  const QString details =
+      QStringLiteral(" \u2014 %1% \u2014 %2 of %3").arg(percent).arg(number).arg(count);
   const int file_width = width - metrics.horizontalAdvance(details);
   return metrics.elidedText(file, Qt::ElideMiddle, file_width) + details;
 }
@@ -258,10 +259,8 @@ void MainDialog::show_status() {
 
 void MainDialog::show_file(const WorkerStatus& status) {
   if (!converting_ || status.file != shown_status_.file || status.number != shown_status_.number)
-    announce(QStringLiteral("%1 \u2014 %2 of %3")
-                 .arg(status.file)
-                 .arg(status.number)
-                 .arg(status.count));
+    announce(
+        QStringLiteral("%1 \u2014 %2 of %3").arg(status.file).arg(status.number).arg(status.count));
   converting_ = true;
   shown_status_ = status;
   progress_bar_->setValue(status.percent);

@@ -43,13 +43,9 @@ INT_PTR CALLBACK MainDialog::procedure(HWND window, UINT message, WPARAM wparam,
 
 INT_PTR MainDialog::handle(UINT message, WPARAM wparam) {
   switch (message) {
-    case WM_COMMAND:
-      return command(LOWORD(wparam));
-    case WM_DROPFILES:
-      drop_files(reinterpret_cast<HDROP>(wparam));
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_COMMAND: return command(LOWORD(wparam));
+    case WM_DROPFILES: drop_files(reinterpret_cast<HDROP>(wparam)); return FALSE;
+    default: return FALSE;
   }
 }
 
