@@ -1,9 +1,8 @@
 #include "secure_wipe.h"
 
+#include <array>
 #include <cstring>
 #include <mutex>
-#include <utility>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -101,27 +100,32 @@ class SecretPageCache {
  public:
   void* take(std::size_t length) {
     std::lock_guard lock(mutex_);
-    for (auto run = runs_.begin(); run != runs_.end(); ++run) {
-      if (run->first != length) continue;
-      void* pages = run->second;
-      runs_.erase(run);
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (runs_[i].length != length) continue;
+      void* pages = runs_[i].pages;
+      runs_[i] = runs_[--count_];
       return pages;
     }
     return nullptr;
   }
 
-  // False when the cache is full and the run must be unmapped.
+  // False when the cache is full and the run must be unmapped. Never
+  // allocates: it runs inside destructors, where bad_alloc would terminate.
   bool keep(void* pages, std::size_t length) {
     std::lock_guard lock(mutex_);
-    if (runs_.size() >= kMaxRuns) return false;
-    runs_.emplace_back(length, pages);
+    if (count_ == runs_.size()) return false;
+    runs_[count_++] = {pages, length};
     return true;
   }
 
  private:
-  static constexpr std::size_t kMaxRuns = 16;
+  struct Run {
+    void* pages;
+    std::size_t length;
+  };
   std::mutex mutex_;
-  std::vector<std::pair<std::size_t, void*>> runs_;
+  std::array<Run, 16> runs_{};
+  std::size_t count_ = 0;
 };
 
 // Never destroyed: secrets may be released by other objects' destructors at
