@@ -112,15 +112,6 @@ void code_own_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& 
   }
 }
 
-void code_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-                 std::size_t first, std::size_t stride) {
-  try {
-    code_own_blocks(blocks, ring, stages, first, stride);
-  } catch (const std::bad_alloc&) {
-    ring.stop(Outcome::exhausted(stages.exhausted));
-  }
-}
-
 // Reads every block, and codes it too when no coder thread will, unless
 // the writer may code it and is already waiting for it.
 void read_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
@@ -140,15 +131,6 @@ void read_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& 
     }
     if (!stages.progress(done)) return ring.stop(Outcome::cancelled());
     if (last) return;
-  }
-}
-
-void read_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-                 Overlap overlap) {
-  try {
-    read_all_blocks(blocks, ring, stages, overlap);
-  } catch (const std::bad_alloc&) {
-    ring.stop(Outcome::exhausted(stages.exhausted));
   }
 }
 
@@ -172,10 +154,13 @@ void write_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages&
   }
 }
 
-void write_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-                  bool writer_codes) {
+// A stage loop as a thread runs it: nothing may escape a thread, so running
+// out of memory stops the ring as a failure of that stage.
+template <auto loop, typename... Rest>
+void stop_when_exhausted(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+                         Rest... rest) {
   try {
-    write_all_blocks(blocks, ring, stages, writer_codes);
+    loop(blocks, ring, stages, rest...);
   } catch (const std::bad_alloc&) {
     ring.stop(Outcome::exhausted(stages.exhausted));
   }
@@ -218,13 +203,13 @@ Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Over
     StageThreads threads;
     // Coders and the writer wait for blocks that are read, so they can start
     // first; when one cannot start, nothing has been read yet.
-    started = threads.start(write_blocks, blocks, std::ref(ring), std::cref(stages),
-                            overlap.coders == 0 && overlap.writer_codes);
+    started = threads.start(stop_when_exhausted<write_all_blocks, bool>, blocks, std::ref(ring),
+                            std::cref(stages), overlap.coders == 0 && overlap.writer_codes);
     for (std::size_t coder = 0; started && coder < overlap.coders; ++coder)
-      started = threads.start(code_blocks, blocks, std::ref(ring), std::cref(stages), coder,
-                              overlap.coders);
+      started = threads.start(stop_when_exhausted<code_own_blocks, std::size_t, std::size_t>,
+                              blocks, std::ref(ring), std::cref(stages), coder, overlap.coders);
     if (started)
-      read_blocks(blocks, ring, stages, overlap);
+      stop_when_exhausted<read_all_blocks>(blocks, ring, stages, overlap);
     else
       ring.stop(Outcome::done());
   }
