@@ -55,7 +55,7 @@ bool open_input(const std::string& path, bool with_checks, int& input, struct st
   if (::lstat(path.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
   input = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   return input >= 0 && ::fstat(input, &opened) == 0 && S_ISREG(opened.st_mode) &&
-         ::fcntl(input, F_SETFL, ::fcntl(input, F_GETFL) & ~O_NONBLOCK) == 0;
+         ::fcntl(input, F_SETFL, 0) == 0;
 }
 
 std::string name_in_folder(const std::string& path) {
@@ -83,6 +83,14 @@ bool move_bare(const std::string& path, std::vector<char>& buffer) {
   return ::close(input) == 0 && moved && ::unlink(path.c_str()) == 0;
 }
 
+// Only the calls that change something, as a conversion does.
+bool take_owner_and_mode(int output, const struct stat& created, const struct stat& opened) {
+  const bool same_owner = created.st_uid == opened.st_uid && created.st_gid == opened.st_gid;
+  if (!same_owner && ::fchown(output, opened.st_uid, opened.st_gid) != 0) return false;
+  if (same_owner && (created.st_mode & 0777) == (opened.st_mode & 0777)) return true;
+  return ::fchmod(output, opened.st_mode & 0777) == 0;
+}
+
 bool write_checked(int input, const struct stat& opened, int folder, const std::string& target,
                    std::vector<char>& buffer) {
   struct stat existing {};
@@ -99,12 +107,11 @@ bool write_checked(int input, const struct stat& opened, int folder, const std::
   }, now{};
   const bool moved = output >= 0 && ::fstat(output, &created) == 0 &&
                      copy_through(input, output, buffer) &&
-                     ::fchown(output, opened.st_uid, opened.st_gid) == 0 &&
-                     ::fchmod(output, opened.st_mode & 0777) == 0 && ::fsync(output) == 0 &&
+                     take_owner_and_mode(output, created, opened) && ::fsync(output) == 0 &&
                      ::fstat(input, &now) == 0 && leads_to(folder, temporary, created) &&
                      ::renameat(folder, temporary.c_str(), folder, target.c_str()) == 0 &&
                      leads_to(folder, target, created);
-  return ::close(output) == 0 && moved;
+  return ::close(output) == 0 && moved && ::fsync(folder) == 0;
 }
 
 bool move_checked(const std::string& path, std::vector<char>& buffer) {
@@ -117,7 +124,7 @@ bool move_checked(const std::string& path, std::vector<char>& buffer) {
   const int folder = ::open(folder_name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool moved = folder >= 0 &&
                      write_checked(input, opened, folder, name_in_folder(target), buffer) &&
-                     ::close(folder) == 0 && sync_folder_of(target);
+                     ::close(folder) == 0;
   struct stat now {};
   return ::close(input) == 0 && moved && ::lstat(path.c_str(), &now) == 0 &&
          now.st_dev == opened.st_dev && now.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;

@@ -34,7 +34,6 @@ class TemporaryOutput {
   }
 
   std::error_code create(const std::filesystem::path& target) {
-    target_ = target;
     return file_system_.create_temporary(target, file_, path_);
   }
 
@@ -54,14 +53,13 @@ class TemporaryOutput {
     renamed_ = true;
     if (auto error = file_->check_name()) return error;
     if (auto error = file_->close()) return error;
-    return file_system_.sync_folder(target_.parent_path());
+    return file_->sync_folder();
   }
 
  private:
   FileSystem& file_system_;
   std::unique_ptr<WritableFile> file_;
   std::filesystem::path path_;
-  std::filesystem::path target_;
   bool renamed_ = false;
 };
 

@@ -314,20 +314,16 @@ TEST_F(Conversion, InputReplacedDuringTheConversionIsKept) {
   // converted one would be removed.
   class Swapping final : public ForwardingFileSystem {
    public:
-    Swapping(FileSystem& real, std::filesystem::path input)
-        : ForwardingFileSystem(real), input_(std::move(input)) {}
-    std::error_code sync_folder(const std::filesystem::path& folder) override {
-      const std::error_code error = real_.sync_folder(folder);
-      write_file(input_.parent_path() / "newcomer", {'n', 'e', 'w'});
-      std::filesystem::rename(input_.parent_path() / "newcomer", input_);
-      return error;
+    using ForwardingFileSystem::ForwardingFileSystem;
+    std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
+                                 bool& another_file) override {
+      write_file(path.parent_path() / "newcomer", {'n', 'e', 'w'});
+      std::filesystem::rename(path.parent_path() / "newcomer", path);
+      return real_.remove_input(path, converted, another_file);
     }
-
-   private:
-    std::filesystem::path input_;
   };
   write_file(folder / "doc", pattern_bytes(4000));
-  Swapping swapping(*file_system, folder / "doc");
+  Swapping swapping(*file_system);
   ConversionEnv env_swapping{swapping, native_crypto_service(), front_end, fixed_clock(5)};
   const std::vector<std::filesystem::path> paths{folder / "doc"};
   dispatch_dropped_files(env_swapping, u"pw", paths);

@@ -60,6 +60,9 @@ class FaultyWritableFile final : public WritableFile {
     }
     return real_->close();
   }
+  std::error_code sync_folder() override {
+    return faults_.should_fail(Call::sync_folder) ? faults_.fault_error() : real_->sync_folder();
+  }
 
  private:
   std::unique_ptr<WritableFile> real_;
@@ -114,11 +117,6 @@ std::error_code FaultyFileSystem::create_temporary(const std::filesystem::path& 
 std::error_code FaultyFileSystem::remove(const std::filesystem::path& path) {
   if (should_fail(Call::remove)) return fault_error_;
   return real_.remove(path);
-}
-
-std::error_code FaultyFileSystem::sync_folder(const std::filesystem::path& folder) {
-  if (should_fail(Call::sync_folder)) return fault_error_;
-  return real_.sync_folder(folder);
 }
 
 std::error_code FaultyFileSystem::remove_input(const std::filesystem::path& path,

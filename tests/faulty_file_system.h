@@ -59,7 +59,6 @@ class FaultyFileSystem final : public FileSystem {
   std::error_code remove(const std::filesystem::path& path) override;
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override;
-  std::error_code sync_folder(const std::filesystem::path& folder) override;
 
  private:
   FileSystem& real_;

@@ -25,9 +25,6 @@ class ForwardingFileSystem : public FileSystem {
                                bool& another_file) override {
     return real_.remove_input(path, converted, another_file);
   }
-  std::error_code sync_folder(const std::filesystem::path& folder) override {
-    return real_.sync_folder(folder);
-  }
 
  protected:
   FileSystem& real_;

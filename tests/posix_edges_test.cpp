@@ -230,6 +230,7 @@ class NameSwappingFileSystem final : public ForwardingFileSystem {
         return after_rename ? swap(real->rename_into_place()) : real->rename_into_place();
       }
       std::error_code close() override { return real->close(); }
+      std::error_code sync_folder() override { return real->sync_folder(); }
     };
     auto swapping = std::make_unique<Swapping>();
     if (auto error = real_.create_temporary(target, swapping->real, temporary)) return error;

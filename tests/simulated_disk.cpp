@@ -70,6 +70,12 @@ class SimulatedWriter final : public WritableFile {
     std::lock_guard lock(disk_.mutex);
     return disk_.has_power() ? std::error_code{} : power_failure();
   }
+  std::error_code sync_folder() override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    disk_.make_names_durable();
+    return {};
+  }
 
  private:
   SimulatedDisk& disk_;
@@ -200,12 +206,9 @@ std::error_code SimulatedDisk::remove(const std::filesystem::path& path) {
   return {};
 }
 
-std::error_code SimulatedDisk::sync_folder(const std::filesystem::path&) {
-  std::lock_guard lock(mutex);
-  if (!has_power()) return power_failure();
+void SimulatedDisk::make_names_durable() {
   durable_names_ = names_;
   pending_.clear();
-  return {};
 }
 
 std::error_code SimulatedDisk::remove_input(const std::filesystem::path& path,

@@ -48,6 +48,8 @@ class SimulatedDisk final : public FileSystem {
   // For the files the disk hands out, which hold `mutex` while they ask.
   bool name_leads_to(const std::string& name, const Inode* inode) const;
   void rename(const std::string& from, const std::string& to);
+  // A folder sync: every name change so far becomes durable.
+  void make_names_durable();
 
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
@@ -58,7 +60,6 @@ class SimulatedDisk final : public FileSystem {
   std::error_code remove(const std::filesystem::path& path) override;
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override;
-  std::error_code sync_folder(const std::filesystem::path& folder) override;
 
   std::mutex mutex;  // conversions read and write from several threads
 

@@ -69,6 +69,9 @@ class WritableFile {
   // file there in one step.
   virtual std::error_code rename_into_place() = 0;
   virtual std::error_code close() = 0;
+  // Makes the rename durable: flushes the folder the file was created in,
+  // through the same handle its names were looked up in.
+  virtual std::error_code sync_folder() = 0;
 };
 
 class FileSystem {
@@ -99,9 +102,6 @@ class FileSystem {
   // nothing is removed.
   virtual std::error_code remove_input(const std::filesystem::path& path,
                                        const FileStatus& converted, bool& another_file) = 0;
-
-  // Makes the renames and removals in `folder` durable.
-  virtual std::error_code sync_folder(const std::filesystem::path& folder) = 0;
 };
 
 }  // namespace kestrune

@@ -99,19 +99,12 @@ std::error_code take_owner(int fd, const FileStatus& input) {
   return errno == EPERM ? std::error_code{} : last_error();
 }
 
-// Which file a name or descriptor leads to.
-struct Identity {
-  dev_t device;
-  ino_t file_number;
-  bool operator==(const Identity&) const = default;
-};
-
 // A new file in a folder held open by descriptor, so that its names are
 // always looked up in that folder, whatever happens to the folder's path.
 struct PlacedFile {
   Descriptor folder;
   Descriptor file;
-  Identity identity;
+  FileStatus created;  // which file it is, and whose, as created
   std::string name;    // the temporary's name in `folder`
   std::string target;  // the name it is renamed to
 };
@@ -130,10 +123,16 @@ class PosixWritableFile final : public WritableFile {
     }
     return {};
   }
-  // The owner first: a change of owner may clear mode bits.
+  // The owner first: a change of owner may clear mode bits. A file made by
+  // the input's owner in its group, with its mode, needs no call at all:
+  // with many small files of one's own, every call counts.
   std::error_code take_permissions(const FileStatus& input) override {
     const int fd = placed_.file.get();
-    if (auto error = take_owner(fd, input)) return error;
+    const FileStatus& created = placed_.created;
+    const bool same_owner = created.owner == input.owner && created.group == input.group;
+    if (!same_owner)
+      if (auto error = take_owner(fd, input)) return error;
+    if (same_owner && created.permissions == (input.permissions & 0777)) return {};
     return ::fchmod(fd, input.permissions & 0777) == 0 ? std::error_code{} : last_error();
   }
   std::error_code sync() override {
@@ -145,7 +144,7 @@ class PosixWritableFile final : public WritableFile {
     struct stat info {};
     if (::fstatat(placed_.folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
       return last_error();
-    return Identity{info.st_dev, info.st_ino} == placed_.identity
+    return status_of(info).same_file_as(placed_.created)
                ? std::error_code{}
                : std::make_error_code(std::errc::file_exists);
   }
@@ -157,6 +156,12 @@ class PosixWritableFile final : public WritableFile {
     return {};
   }
   std::error_code close() override { return placed_.file.close(); }
+  // The folder held open since the temporary was created: opening it again
+  // by its path would cost a lookup per file and could reach another folder.
+  std::error_code sync_folder() override {
+    if (::fsync(placed_.folder.get()) != 0) return last_error();
+    return placed_.folder.close();
+  }
 
  private:
   PlacedFile placed_;
@@ -235,8 +240,8 @@ class PosixFileSystem final : public FileSystem {
     if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
     status = status_of(info);
     status.through_symbolic_link = through_link;
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
+    // O_NONBLOCK is the only status flag it was opened with.
+    if (::fcntl(fd.get(), F_SETFL, 0) != 0) return last_error();
     file = std::make_unique<PosixReadableFile>(fd.release());
     return {};
   }
@@ -280,14 +285,6 @@ class PosixFileSystem final : public FileSystem {
     return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
   }
 
-  std::error_code sync_folder(const std::filesystem::path& folder) override {
-    const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
-    Descriptor fd(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) return last_error();
-    if (::fsync(fd.get()) != 0) return last_error();
-    return fd.close();
-  }
-
  private:
   // Creates the temporary under a fresh name in the open folder, never
   // through a link, and notes which file it is.
@@ -308,7 +305,7 @@ class PosixFileSystem final : public FileSystem {
         ::unlinkat(placed.folder.get(), placed.name.c_str(), 0);
         return error;
       }
-      placed.identity = {info.st_dev, info.st_ino};
+      placed.created = status_of(info);
       return {};
     }
     return std::make_error_code(std::errc::file_exists);

@@ -149,6 +149,9 @@ class Win32WritableFile final : public WritableFile {
     return sync();
   }
   std::error_code close() override { return file_.close(); }
+  // Nothing to do: the rename was flushed through the file's handle, and
+  // Windows offers no way to flush a folder without administrator rights.
+  std::error_code sync_folder() override { return {}; }
 
  private:
   FileHandle file_;
@@ -290,10 +293,6 @@ class Win32FileSystem final : public FileSystem {
       return last_error();
     return handle.close();
   }
-
-  // Nothing to do: the rename is flushed through the file's handle, and
-  // Windows offers no way to flush a folder without administrator rights.
-  std::error_code sync_folder(const std::filesystem::path&) override { return {}; }
 };
 
 }  // namespace
