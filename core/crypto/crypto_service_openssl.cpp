@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <mutex>
 
 #include "key_derivation.h"
 #include "padding.h"
@@ -94,47 +95,6 @@ SecureBytes digest_with(const EVP_MD* md, std::span<const std::uint8_t> data) {
   return out;
 }
 
-// Keyed once per file; only the IV is re-armed for each record, since every
-// record is a message of its own.
-class OpenSslRecordKey final : public RecordKey {
- public:
-  OpenSslRecordKey(CipherContext encryptor, CipherContext decryptor, std::size_t block_size)
-      : RecordKey(block_size), encryptor_(std::move(encryptor)), decryptor_(std::move(decryptor)) {}
-
- private:
-  bool do_encrypt(RecordBatch batch) override {
-    for (RecordSlot& slot : batch.records) {
-      std::uint8_t* record = batch.block.data() + slot.offset;
-      const std::size_t body_length =
-          add_padding(batch.block.subspan(slot.offset), slot.length, cipher_block_size());
-      if (!code_in_place(encryptor_.get(), record, body_length)) return false;
-      slot.length = static_cast<std::uint32_t>(body_length);
-    }
-    return true;
-  }
-
-  bool do_decrypt(RecordBatch batch) override {
-    for (RecordSlot& slot : batch.records) {
-      std::uint8_t* record = batch.block.data() + slot.offset;
-      if (!code_in_place(decryptor_.get(), record, slot.length)) return false;
-      const auto plain = strip_padding({record, slot.length}, cipher_block_size());
-      if (!plain) return false;
-      slot.length = static_cast<std::uint32_t>(*plain);
-    }
-    return true;
-  }
-
-  static bool code_in_place(EVP_CIPHER_CTX* context, std::uint8_t* data, std::size_t length) {
-    int written = 0;
-    return EVP_CipherInit_ex2(context, nullptr, nullptr, kZeroIv.data(), -1, nullptr) == 1 &&
-           EVP_CipherUpdate(context, data, &written, data, static_cast<int>(length)) == 1 &&
-           static_cast<std::size_t>(written) == length;
-  }
-
-  CipherContext encryptor_;
-  CipherContext decryptor_;
-};
-
 CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, int encrypt) {
   CipherContext context(EVP_CIPHER_CTX_new());
   if (!context ||
@@ -144,6 +104,83 @@ CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, in
     return nullptr;
   return context;
 }
+
+// One thread's means of coding: a context holds the state of the message
+// under way, so no two threads may share one.
+struct Coders {
+  CipherContext encryptor;
+  CipherContext decryptor;
+  std::mutex in_use;
+};
+
+// Keyed once per file, with a pair of contexts for each of two coding
+// threads; only the IV is re-armed for each record, since every record is a
+// message of its own.
+class OpenSslRecordKey final : public RecordKey {
+ public:
+  // Null when the library cannot key `cipher` with `key`.
+  static std::unique_ptr<OpenSslRecordKey> make(const EVP_CIPHER* cipher, const SecureBytes& key,
+                                                std::size_t block_size) {
+    std::unique_ptr<OpenSslRecordKey> record_key(new OpenSslRecordKey(block_size));
+    for (Coders& coders : record_key->coders_) {
+      coders.encryptor = keyed_context(cipher, key, 1);
+      coders.decryptor = keyed_context(cipher, key, 0);
+      if (!coders.encryptor || !coders.decryptor) return nullptr;
+    }
+    return record_key;
+  }
+
+  bool codes_concurrently() const override { return true; }
+
+ private:
+  explicit OpenSslRecordKey(std::size_t block_size) : RecordKey(block_size) {}
+
+  bool do_encrypt(RecordBatch batch) override {
+    return with_coders([&batch, this](Coders& coders) {
+      for (RecordSlot& slot : batch.records) {
+        std::uint8_t* record = batch.block.data() + slot.offset;
+        const std::size_t body_length =
+            add_padding(batch.block.subspan(slot.offset), slot.length, cipher_block_size());
+        if (!code_in_place(coders.encryptor.get(), record, body_length)) return false;
+        slot.length = static_cast<std::uint32_t>(body_length);
+      }
+      return true;
+    });
+  }
+
+  bool do_decrypt(RecordBatch batch) override {
+    return with_coders([&batch, this](Coders& coders) {
+      for (RecordSlot& slot : batch.records) {
+        std::uint8_t* record = batch.block.data() + slot.offset;
+        if (!code_in_place(coders.decryptor.get(), record, slot.length)) return false;
+        const auto plain = strip_padding({record, slot.length}, cipher_block_size());
+        if (!plain) return false;
+        slot.length = static_cast<std::uint32_t>(*plain);
+      }
+      return true;
+    });
+  }
+
+  // Codes with the first pair no other thread holds; a third thread waits.
+  template <typename Code>
+  bool with_coders(Code code) {
+    for (Coders& coders : coders_) {
+      std::unique_lock lock(coders.in_use, std::try_to_lock);
+      if (lock.owns_lock()) return code(coders);
+    }
+    std::lock_guard lock(coders_.back().in_use);
+    return code(coders_.back());
+  }
+
+  static bool code_in_place(EVP_CIPHER_CTX* context, std::uint8_t* data, std::size_t length) {
+    int written = 0;
+    return EVP_CipherInit_ex2(context, nullptr, nullptr, kZeroIv.data(), -1, nullptr) == 1 &&
+           EVP_CipherUpdate(context, data, &written, data, static_cast<int>(length)) == 1 &&
+           static_cast<std::size_t>(written) == length;
+  }
+
+  std::array<Coders, 2> coders_;
+};
 
 class OpenSslCryptoService final : public CryptoService {
  public:
@@ -165,11 +202,7 @@ class OpenSslCryptoService final : public CryptoService {
     if (key.size() != key_length(cipher) ||
         static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher)) != key.size())
       return nullptr;
-    CipherContext encryptor = keyed_context(evp_cipher, key, 1);
-    CipherContext decryptor = keyed_context(evp_cipher, key, 0);
-    if (!encryptor || !decryptor) return nullptr;
-    return std::make_unique<OpenSslRecordKey>(std::move(encryptor), std::move(decryptor),
-                                              block_size(cipher));
+    return OpenSslRecordKey::make(evp_cipher, key, block_size(cipher));
   }
 };
 
