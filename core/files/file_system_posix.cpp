@@ -129,10 +129,11 @@ class PosixWritableFile final : public WritableFile {
   std::error_code take_permissions(const FileStatus& input) override {
     const int fd = placed_.file.get();
     const FileStatus& created = placed_.created;
-    const bool same_owner = created.owner == input.owner && created.group == input.group;
-    if (!same_owner)
+    if (created.owner != input.owner || created.group != input.group) {
       if (auto error = take_owner(fd, input)) return error;
-    if (same_owner && created.permissions == (input.permissions & 0777)) return {};
+    } else if (created.permissions == (input.permissions & 0777)) {
+      return {};
+    }
     return ::fchmod(fd, input.permissions & 0777) == 0 ? std::error_code{} : last_error();
   }
   std::error_code sync() override {
