@@ -1,6 +1,8 @@
 // The texts users see, word for word as the Windows build shows them.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "outcome.h"
@@ -33,5 +35,12 @@ inline constexpr std::string_view kKeptBehindLink =
     "it is a symbolic link; the file it leads to keeps its contents";
 inline constexpr std::string_view kKeptOtherLinks =
     "it has other hard links, which keep its contents";
+
+// What both dialogs show while files given on the command line wait for the
+// password, so the two platforms read alike.
+inline std::string waiting_files_message(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files") +
+         " waiting: type the password, then press Enter";
+}
 
 }  // namespace kestrune
