@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 
@@ -25,8 +27,10 @@
 #include "algorithms.h"
 #include "dialog_driver.h"
 #include "messages.h"
+#include "qt/command_line_files.h"
 #include "qt/dropped_uri.h"
 #include "qt/main_dialog.h"
+#include "qt/single_instance.h"
 #include "qt/termination.h"
 #include "scripted_core.h"
 #include "services.h"
@@ -342,6 +346,40 @@ class MainDialogTest : public QObject {
     QCOMPARE(QByteArray::fromStdString(item.path.native()), path);
   }
 
+  // What a file manager (%U or %F) or a shell passes: paths byte for byte,
+  // addresses decoded as a drop's, the rest relative to the working folder.
+  void command_line_arguments_name_exact_files_data() {
+    QTest::addColumn<QByteArray>("argument");
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("absolute path") << QByteArray("/data/a b.txt") << true
+                                   << QByteArray("/data/a b.txt");
+    QTest::newRow("Latin-1 path, raw") << QByteArray("/data/caf\xE9%41.txt") << true
+                                       << QByteArray("/data/caf\xE9%41.txt");
+    QTest::newRow("relative path") << QByteArray("notes/a.txt") << true
+                                   << QByteArray("/work/dir/notes/a.txt");
+    QTest::newRow("colon in a relative name") << QByteArray("notes:v2.txt") << true
+                                              << QByteArray("/work/dir/notes:v2.txt");
+    QTest::newRow("file address") << QByteArray("file:///data/caf%E9.txt.enc") << true
+                                  << QByteArray("/data/caf\xE9.txt.enc");
+    QTest::newRow("localhost") << QByteArray("file://localhost/data/a.txt") << true
+                               << QByteArray("/data/a.txt");
+    QTest::newRow("another host") << QByteArray("file://server/data/a.txt") << false
+                                  << QByteArray("/data/a.txt");
+    QTest::newRow("ftp") << QByteArray("ftp://host/pub/x.tar.enc") << false
+                         << QByteArray("/pub/x.tar.enc");
+  }
+
+  void command_line_arguments_name_exact_files() {
+    QFETCH(QByteArray, argument);
+    QFETCH(bool, local);
+    QFETCH(QByteArray, path);
+    const qt::DroppedItem item = qt::command_line_item(
+        {argument.constData(), static_cast<std::size_t>(argument.size())}, "/work/dir");
+    QCOMPARE(item.is_local, local);
+    QCOMPARE(QByteArray::fromStdString(item.path.native()), path);
+  }
+
   // The list as a file manager sends it: CRLF, a comment, a careless `#`.
   void a_raw_address_list_converts_exact_names_and_refuses_the_rest_once() {
     QMimeData data;
@@ -435,6 +473,122 @@ class MainDialogTest : public QObject {
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
+  // Nothing converts before the password is typed and Enter pressed; then
+  // everything waiting converts in order, with the password and choices of
+  // that moment, an address that is not local refused as in a drop.
+  void files_from_the_command_line_wait_for_the_password_and_enter() {
+    dialog_->take_command_line_files({}, {{"/data/a.txt"}, {"/pub/x.tar.enc", false}});
+    dialog_->take_command_line_files({}, {{"/data/b.txt.enc"}});
+    QCOMPARE(status_line()->text(),
+             QStringLiteral("3 files waiting: type the password, then press Enter"));
+    QCOMPARE(accessible(status_line())->text(QAccessible::Name), status_line()->text());
+    QSignalSpy finished(dialog_.get(), &QDialog::finished);
+    QTest::keyClick(password_field(), Qt::Key_Return);
+    QTest::qWait(50);
+    QVERIFY(core_->calls().empty());
+    QCOMPARE(finished.size(), 0);
+
+    QTest::keyClicks(password_field(), QStringLiteral("secret"));
+    QTest::mouseClick(button("SHA1"), Qt::LeftButton);
+    QTest::keyClick(password_field(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+    QCOMPARE(shown_failure_box()->text(), QStringLiteral("Can't open encrypted file."));
+    close_failure_box();
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), (Paths{"/data/a.txt", "/data/b.txt.enc"}),
+                              kTimeoutMs);
+    for (const auto& call : core_->calls()) {
+      QCOMPARE(call.password, u"secret");
+      QCOMPARE(call.hash, HashAlgorithm::sha1);
+    }
+    QCOMPARE(finished.size(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(status_line()->text().isEmpty(), kTimeoutMs);
+  }
+
+  void a_drop_while_files_wait_joins_the_queue_after_them() {
+    dialog_->take_command_line_files({}, {{"/data/a.txt"}});
+    QVERIFY(drop_urls(*dialog_, {local("/data/b.txt"), local("/data/c.txt")}));
+    QCOMPARE(status_line()->text(),
+             QStringLiteral("3 files waiting: type the password, then press Enter"));
+    QTest::qWait(50);
+    QVERIFY(core_->calls().empty());
+    QTest::keyClicks(password_field(), QStringLiteral("secret"));
+    QTest::keyClick(button("SHA256"), Qt::Key_Enter);
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(),
+                              (Paths{"/data/a.txt", "/data/b.txt", "/data/c.txt"}), kTimeoutMs);
+  }
+
+  // A later launch's files during a batch are a drop during it.
+  void files_handed_over_during_a_batch_join_its_queue() {
+    core_->hold("/data/big.iso");
+    password_field()->setText(QStringLiteral("secret"));
+    QVERIFY(drop_urls(*dialog_, {local("/data/big.iso")}));
+    QTRY_VERIFY_WITH_TIMEOUT(core_->is_converting("/data/big.iso"), kTimeoutMs);
+    dialog_->take_command_line_files({}, {{"/data/late.txt"}});
+    core_->release();
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), (Paths{"/data/big.iso", "/data/late.txt"}),
+                              kTimeoutMs);
+    QCOMPARE(core_->calls()[1].password, u"secret");
+  }
+
+  // File managers start one process per file at once: each hands its file
+  // to the one window, which keeps them in the order they were started.
+  void twenty_launches_at_once_leave_one_window_with_every_file_waiting_in_order() {
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner));
+    const QString socket_path = runtime.path() + QStringLiteral("/kestrune.socket");
+    qt::InstanceChannel channel(socket_path);
+    QVERIFY(!channel.hand_over_or_listen({qt::this_launch_order(), {}}));
+    QVERIFY(channel.is_listening());
+    channel.receive_with([this](qt::Handover handover) {
+      dialog_->take_command_line_files(handover.order, std::move(handover.items));
+    });
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    constexpr int kLaunches = 20;
+    std::vector<std::unique_ptr<QProcess>> launches;
+    Paths expected;
+    for (int i = 0; i < kLaunches; ++i) {
+      const QString file = QStringLiteral("/data/f%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+      expected.emplace_back(file.toStdString());
+      launches.push_back(std::make_unique<QProcess>());
+      launches.back()->setProcessEnvironment(environment);
+      launches.back()->start(QStringLiteral(KESTRUNE_PROGRAM), {file});
+    }
+    for (auto& launch : launches) {
+      QTRY_VERIFY_WITH_TIMEOUT(launch->state() == QProcess::NotRunning, 60000);
+      QCOMPARE(launch->exitStatus(), QProcess::NormalExit);
+      QVERIFY2(launch->exitCode() == 0, launch->readAllStandardError().constData());
+    }
+    QCOMPARE(status_line()->text(),
+             QStringLiteral("20 files waiting: type the password, then press Enter"));
+    QTest::keyClicks(password_field(), QStringLiteral("secret"));
+    QTest::keyClick(password_field(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), expected, kTimeoutMs);
+  }
+
+  void quitting_with_files_waiting_converts_none_of_them_data() {
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Escape") << QStringLiteral("escape");
+    QTest::newRow("QUIT") << QStringLiteral("quit");
+  }
+
+  void quitting_with_files_waiting_converts_none_of_them() {
+    QFETCH(QString, way);
+    dialog_->take_command_line_files({}, {{"/data/a.txt"}});
+    QTest::keyClicks(password_field(), QStringLiteral("secret"));
+    QSignalSpy finished(dialog_.get(), &QDialog::finished);
+    if (way == QStringLiteral("escape"))
+      QTest::keyClick(password_field(), Qt::Key_Escape);
+    else
+      QTest::mouseClick(button("QUIT"), Qt::LeftButton);
+    QCOMPARE(finished.size(), 1);
+    QTest::qWait(50);
+    QVERIFY(core_->calls().empty());
+  }
+
   void every_way_out_ends_the_dialog_data() {
     QTest::addColumn<QString>("way");
     QTest::newRow("Enter in the password field") << QStringLiteral("enter");
@@ -510,6 +664,7 @@ class MainDialogTest : public QObject {
   QLineEdit* password_field() {
     return dialog_->findChild<QLineEdit*>(QStringLiteral("password_field"));
   }
+  QLabel* status_line() { return dialog_->findChild<QLabel*>(QStringLiteral("status_line")); }
   QAbstractButton* button(const char* text) {
     return button_labelled(*dialog_, QString::fromUtf8(text));
   }

@@ -1,11 +1,27 @@
 // Kestrune's dialog for Linux desktops: the application is its one window.
 #include <QApplication>
+#include <span>
 
 #include "application_icon.h"
+#include "qt/command_line_files.h"
 #include "qt/main_dialog.h"
+#include "qt/single_instance.h"
 #include "secure_wipe.h"
 #include "services.h"
 #include "termination.h"
+
+namespace {
+
+// Brings the window forward for a launch that handed it files, even from
+// behind other windows or minimised.
+void bring_to_front(QWidget& window) {
+  window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   kestrune::keep_process_out_of_dumps();
@@ -16,9 +32,26 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("kestrune"));
   QApplication::setWindowIcon(kestrune::qt::application_icon());
 
+  // What is left once QApplication has taken out its own options.
+  kestrune::qt::Handover launch{kestrune::qt::this_launch_order(),
+                                kestrune::qt::command_line_items(std::span(argv, static_cast<std::size_t>(argc)))};
+  // Without a safe runtime folder, each launch keeps a window of its own.
+  std::optional<kestrune::qt::InstanceChannel> channel;
+  if (const auto socket_path = kestrune::qt::user_socket_path()) {
+    channel.emplace(*socket_path);
+    if (channel->hand_over_or_listen(launch)) return 0;
+  }
+
   const auto file_system = kestrune::make_native_file_system();
   kestrune::qt::MainDialog dialog(*file_system);
   termination.watch(dialog);
+  dialog.take_command_line_files(launch.order, std::move(launch.items));
+  if (channel) {
+    channel->receive_with([&dialog](kestrune::qt::Handover handover) {
+      dialog.take_command_line_files(handover.order, std::move(handover.items));
+      bring_to_front(dialog);
+    });
+  }
   dialog.exec();
   // QUIT, Enter, Escape and the close box are a normal end.
   return termination.exit_status();

@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include "application_icon.h"
 #include "dialog_units.h"
 #include "dropped_uri.h"
+#include "messages.h"
 
 namespace kestrune::qt {
 namespace {
@@ -234,9 +236,56 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
+  if (waiting_.empty()) {
+    convert(std::move(items));
+    return;
+  }
+  waiting_.add_drop(std::move(items));
+  show_waiting();
+}
+
+// With the password in the field and the choices checked now, as a drop.
+void MainDialog::convert(std::vector<DroppedItem> items) {
+  batch_running_ = true;
   worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
   // The count in the status line grows at once.
   if (converting_) schedule_status();
+}
+
+void MainDialog::take_command_line_files(LaunchOrder order, std::vector<DroppedItem> items) {
+  if (items.empty()) return;
+  if (batch_running_ && waiting_.empty()) {
+    convert(std::move(items));
+    return;
+  }
+  waiting_.add_launch(order, std::move(items));
+  show_waiting();
+}
+
+// Enter converts what waits; with nothing waiting it still quits. An empty
+// field is not yet a password: the files keep waiting for one.
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter || waiting_.empty()) {
+    QDialog::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  convert_waiting_files();
+}
+
+void MainDialog::convert_waiting_files() {
+  if (password_field_->text().isEmpty()) return;
+  convert(waiting_.take());
+  status_line_->clear();
+  announce(QString());
+}
+
+void MainDialog::show_waiting() {
+  if (converting_) return;
+  const std::string message = waiting_files_message(waiting_.count());
+  status_line_->setText(QString::fromStdString(message));
+  announce(status_line_->text());
 }
 
 // Reports still queued when the dialog closes are ignored: they describe
@@ -291,11 +340,13 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
 
 void MainDialog::show_idle() {
   converting_ = false;
+  batch_running_ = false;
   shown_status_ = {};
   progress_bar_->setValue(0);
   status_line_->clear();
   announce(QString());
   update_cursor();
+  if (!waiting_.empty()) show_waiting();
 }
 
 // A screen reader hears the status line when a file starts, fails or the

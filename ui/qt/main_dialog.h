@@ -11,6 +11,7 @@
 #include "conversion_worker.h"
 #include "dispatch.h"
 #include "files/file_system.h"
+#include "waiting_files.h"
 
 class QLabel;
 class QLineEdit;
@@ -37,7 +38,12 @@ class MainDialog final : public QDialog {
   // that bypasses the event loop. Idempotent.
   void stop_conversions();
 
+  // Files from a command line, this launch's or a later one's: they wait for
+  // the password and Enter, or join the queue behind a batch that runs.
+  void take_command_line_files(LaunchOrder order, std::vector<DroppedItem> items);
+
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -55,6 +61,9 @@ class MainDialog final : public QDialog {
   void show_idle();
   void announce(const QString& status);
   void update_cursor();
+  void convert(std::vector<DroppedItem> items);
+  void convert_waiting_files();
+  void show_waiting();
 
   QLineEdit* password_field_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
@@ -67,6 +76,9 @@ class MainDialog final : public QDialog {
   bool converting_ = false;
   bool shows_wait_cursor_ = false;
   bool closed_ = false;
+  // From a conversion's start until the worker reports it idle.
+  bool batch_running_ = false;
+  WaitingFiles waiting_;
   ConversionWorker worker_;
 };
 
