@@ -482,6 +482,7 @@ class MainDialogTest : public QObject {
     QCOMPARE(status_line()->text(),
              QStringLiteral("3 files waiting: type the password, then press Enter"));
     QCOMPARE(accessible(status_line())->text(QAccessible::Name), status_line()->text());
+    QVERIFY(status_line()->heightForWidth(status_line()->width()) <= status_line()->height());
     QSignalSpy finished(dialog_.get(), &QDialog::finished);
     QTest::keyClick(password_field(), Qt::Key_Return);
     QTest::qWait(50);

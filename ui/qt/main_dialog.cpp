@@ -25,11 +25,12 @@ namespace kestrune::qt {
 namespace {
 
 // The template is 171 x 155 dialog units at a 9-point font; the progress
-// bar and status line add a strip below it.
+// bar and status line add a strip below it. The status line has room for
+// two lines, which the message for waiting files needs.
 constexpr int kFontPointSize = 9;
 constexpr int kWindowWidthUnits = 171;
 constexpr int kTemplateHeightUnits = 155;
-constexpr int kWindowHeightUnits = kTemplateHeightUnits + 27;
+constexpr int kWindowHeightUnits = kTemplateHeightUnits + 35;
 
 // The radio buttons' rows and widths, in the order the core lists the
 // algorithms.
@@ -197,7 +198,9 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
   progress_bar_->setTextVisible(false);
   progress_bar_->setAccessibleName(QStringLiteral("Progress"));
 
-  status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
+  status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 16));
+  status_line_->setWordWrap(true);
+  status_line_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   status_line_->setObjectName(QStringLiteral("status_line"));
   show_idle();
 }
