@@ -15,7 +15,7 @@ packages=(
   libxcb1-dev  # the X event a destroyed window sends, which the dialog watches for
   # Its end-to-end test: a real X server, synthetic mouse and keys, a
   # screenshot, and a check of the desktop entry.
-  xvfb xdotool imagemagick desktop-file-utils
+  xvfb xdotool imagemagick desktop-file-utils shared-mime-info
   # Its accessibility test: a private D-Bus session, the AT-SPI bus and the
   # Python bindings a screen reader reads the dialog with.
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
