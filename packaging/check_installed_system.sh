@@ -59,6 +59,14 @@ check_dialog_opens_and_closes() {
   echo "kestrune opened its window in the fresh system and closed on Escape with exit code 0"
 }
 
+# shared-mime-info's trigger has taught the system the container type.
+check_mime_type_registered() {
+  grep -qx '40:application/x-kestrune-container:\*\.enc:cs' "$system/usr/share/mime/globs2" ||
+    fail "the installed system's MIME database does not know Kestrune containers"
+  echo "the MIME database of the fresh system knows *.enc as application/x-kestrune-container"
+}
+
 trap unshare_x_socket EXIT
+check_mime_type_registered
 check_cli_round_trip
 check_dialog_opens_and_closes

@@ -36,12 +36,21 @@ check_deb_contents() {
     usr/share/icons/hicolor/{16x16,32x32,48x48}/apps/kestrune.png \
     usr/share/icons/hicolor/scalable/apps/kestrune.svg \
     usr/share/metainfo/example.kestrune.Kestrune.metainfo.xml \
+    usr/share/mime/packages/kestrune.xml \
+    usr/share/kio/servicemenus/kestrune-{en,de}crypt.desktop \
+    usr/share/nautilus-python/extensions/kestrune.py \
+    usr/share/Thunar/sendto/kestrune-{en,de}crypt.desktop \
+    usr/share/file-manager/actions/kestrune-{en,de}crypt.desktop \
+    usr/share/nemo/actions/kestrune-{en,de}crypt.nemo_action \
     usr/share/man/man1/kestrune.1.gz usr/share/man/man1/kestrune-cli.1.gz \
     usr/share/bash-completion/completions/kestrune-cli \
     usr/share/doc/kestrune/copyright usr/share/doc/kestrune/changelog.gz; do
     grep -q " \./$path\$" "$listing" || fail "$path is not in the package"
   done
   grep -v ' root/root ' "$listing" && fail "members not owned by root"
+  # Debian's triggers build the MIME and desktop caches on the user's system.
+  grep -E '/(mime\.cache|mimeinfo\.cache|globs2?)$' "$listing" && fail "a generated cache is in the package"
+  dpkg-deb -f "$deb" Recommends | grep -q 'python3-nautilus' || fail "python3-nautilus is not recommended"
   dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no library dependencies"
   dpkg-deb -f "$deb" Depends | grep -q 'qt6-qpa-plugins' || fail "no platform plugin dependency"
   echo "package contents: $(wc -l <"$listing") members, $(stat -c %s "$deb") bytes"
@@ -58,7 +67,10 @@ check_lintian() {
 check_metadata() {
   local unpacked=$work/unpacked
   dpkg-deb -x "$deb" "$unpacked"
-  desktop-file-validate "$unpacked/usr/share/applications/kestrune.desktop"
+  desktop-file-validate "$unpacked/usr/share/applications/kestrune.desktop" \
+    "$unpacked"/usr/share/Thunar/sendto/kestrune-*.desktop
+  grep -q '<mediatype>application/x-kestrune-container</mediatype>' \
+    "$unpacked"/usr/share/metainfo/*.metainfo.xml || fail "the AppStream metadata names no media type"
   appstreamcli validate --no-net "$unpacked"/usr/share/metainfo/*.metainfo.xml
   man --warnings -l "$unpacked"/usr/share/man/man1/*.1.gz >/dev/null
 }

@@ -72,3 +72,18 @@ drag_to() {
   sleep 0.5
   xdotool mouseup 1
 }
+
+# A D-Bus session bus of the test's own, with the accessibility bus that
+# D-Bus activation starts on it told that a screen reader listens. Exits 77
+# (skipped) where either cannot start. Needs `pids`.
+start_session_bus() {
+  dbus-daemon --session --nofork --print-address=3 3>"$work/bus" 2>"$work/dbus.log" &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/bus" ] && break; sleep 0.1; done
+  [ -s "$work/bus" ] || { echo "SKIP: the D-Bus session bus did not start: $(cat "$work/dbus.log")" >&2; exit 77; }
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+    org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled \
+    variant:boolean:true >"$work/a11y.log" 2>&1 ||
+    { echo "SKIP: the accessibility bus did not start: $(cat "$work/a11y.log")" >&2; exit 77; }
+}
