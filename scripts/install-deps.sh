@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kestrune needs on Debian 12, and nothing
 # that is already there. Safe to run again and again.
-# Usage: scripts/install-deps.sh [GROUP...], GROUP being fuzz, windows or
-# package.
+# Usage: scripts/install-deps.sh [GROUP...], GROUP being fuzz, windows,
+# package or desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -53,6 +53,9 @@ for group in "$@"; do
     # lintian, hardening-check, the metadata validators, and a scratch
     # Debian system to install the .deb into.
     package) packages+=(dpkg-dev zip unzip lintian devscripts appstream desktop-file-utils mmdebstrap) ;;
+    # The desktop tests: GIO's and xdg-utils' view of the installed MIME
+    # type, and the file managers they drive.
+    desktop) packages+=(libglib2.0-bin xdg-utils pcmanfm thunar dolphin) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -66,4 +69,4 @@ done
 
 echo "Installing: ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"

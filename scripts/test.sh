@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh desktop
 cmake --preset "$preset" -G Ninja
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset" -j "$(nproc)"

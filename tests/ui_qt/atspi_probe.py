@@ -1,12 +1,9 @@
-"""Reads and drives running programs through AT-SPI, as a screen reader
-does, for the desktop tests.
+"""Reads a running program through AT-SPI, as a screen reader does, for
+the desktop tests.
 
-Usage:
-  atspi_probe.py status APPLICATION TEXT   waits until a label of
-      APPLICATION is named TEXT (what a screen reader announces)
-  atspi_probe.py menu-item NAME            prints the centre of the menu item
-      called NAME on screen, opening an "Actions" submenu to find it
-Exits 1 when nothing matches within twenty seconds.
+Usage: atspi_probe.py status APPLICATION TEXT
+Waits until a label of APPLICATION is named TEXT (what a screen reader
+announces); exits 1 when none is within twenty seconds.
 """
 import sys
 import time
@@ -26,9 +23,9 @@ def applications():
     return [app for app in desktop if app is not None]
 
 
-def find(predicate, within=None):
+def find(predicate, within):
     for _ in range(100):
-        for app in within() if within else applications():
+        for app in within():
             try:
                 for node in nodes(app):
                     if predicate(node):
@@ -47,31 +44,7 @@ def status(application, text):
     print(f"{application} announces: {text}")
 
 
-def showing_menu_item(name):
-    return lambda n: (n.getRoleName() == "menu item" and n.name.replace("&", "") == name
-                      and n.getState().contains(pyatspi.STATE_SHOWING))
-
-
-def centre(node):
-    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return box.x + box.width // 2, box.y + box.height // 2
-
-
-def menu_item(name):
-    item = find(showing_menu_item(name))
-    if item is None:
-        submenu = find(lambda n: n.getRoleName() == "menu" and n.name.replace("&", "") == "Actions")
-        if submenu is not None:
-            submenu.queryAction().doAction(0)
-            item = find(showing_menu_item(name))
-    if item is None:
-        sys.exit(f"no menu item '{name}' is showing")
-    print(*centre(item))
-
-
 if sys.argv[1] == "status":
     status(sys.argv[2], sys.argv[3])
-elif sys.argv[1] == "menu-item":
-    menu_item(sys.argv[2])
 else:
     sys.exit(__doc__)

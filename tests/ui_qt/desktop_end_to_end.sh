@@ -109,17 +109,6 @@ gio_open() {
   echo "gio open: one window, x.enc waiting, restored byte for byte"
 }
 
-# Clicks the file view and selects every file with Ctrl+A. Without a window
-# manager, the window gets the keyboard only when given it.
-select_all_in() {
-  local window=$1 X Y WIDTH HEIGHT SCREEN WINDOW
-  read_geometry "$window"
-  xdotool mousemove $((X + WIDTH * 2 / 3)) $((Y + HEIGHT * 2 / 3)) click 1
-  xdotool windowfocus --sync "$window"
-  sleep 1
-  xdotool key ctrl+a
-}
-
 # Where the first file of the view sits in a new window of each file
 # manager, with its default settings under a fresh HOME (Thunar adds a bar
 # that warns root). Their GTK views are not on the accessibility bus here.
@@ -166,17 +155,19 @@ dolphin_encrypt_selection() {
   pids+=($!)
   window=$(timeout 90 xdotool search --sync --onlyvisible --class dolphin | head -n 1) ||
     cannot_start dolphin
-  select_all_in "$window"
-  sleep 0.5
-  xdotool key Menu
-  local item
-  item=$("$python" "$here/atspi_probe.py" menu-item "Encrypt with Kestrune") ||
-    fail "Dolphin's menu has no 'Encrypt with Kestrune'"
+  # Dolphin lists the folder a while after its window shows.
+  sleep 5
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  read_geometry "$window"
+  xdotool mousemove $((X + WIDTH * 2 / 3)) $((Y + HEIGHT * 2 / 3)) click 1 sleep 1 key ctrl+a sleep 1
+  # The context menu of the selection, as the Menu key or a right-click
+  # opens it. KDE keeps Properties last and service menu actions just above.
+  xdotool key Menu sleep 1 key Up Up
   if [ -n "$screenshot" ]; then
     mkdir -p "$(dirname "$screenshot")"
-    import -window root "$screenshot"
+    import -window root -crop "$((WIDTH + 120))x$((HEIGHT + 20))+$X+$Y" +repage "$screenshot"
   fi
-  xdotool mousemove ${item% *} ${item#* } sleep 0.3 click 1
+  xdotool key Return
   window_named Kestrune >/dev/null
   announces "3 files waiting: type the password, then press Enter" || fail "the selection is not waiting"
   single_window
