@@ -5,7 +5,8 @@
 # SCENARIO:
 #   gio_open: xdg-mime and gio tell a .enc file's type and Kestrune as its
 #     default; `gio open x.enc` opens one window with x.enc waiting (read
-#     through AT-SPI); the password and Enter restore x byte for byte.
+#     through AT-SPI), `kestrune y.enc` adds y.enc to it and exits 0; the
+#     password and Enter restore both byte for byte.
 #   pcmanfm, thunar: a double-click on a container in the file manager
 #     opens it waiting in Kestrune; the password and Enter restore it.
 #   dolphin: "Encrypt with Kestrune" on a selection of three files; the
@@ -57,10 +58,10 @@ install_into_scratch_prefix() {
 # Clicks Kestrune's password field, types the password and presses Enter.
 type_password_and_enter() {
   local dialog X Y WIDTH HEIGHT SCREEN WINDOW
-  dialog=$(window_named Kestrune)
+  dialog=$(xdotool search --onlyvisible --name '^Kestrune$' | head -n 1)
   read_geometry "$dialog"
   xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT * 28 / 190)) click 1
-  wait_for "Kestrune to take the keyboard" bash -c '[ "$(xdotool getwindowfocus)" = "$0" ]' "$dialog"
+  wait_for "Kestrune to take the keyboard" bash -c '[ "$(xdotool getwindowfocus getwindowname)" = Kestrune ]'
   xdotool type --delay 30 "$password"
   xdotool key Return
 }
@@ -73,10 +74,9 @@ still_waiting() {
   for file in "$@"; do [ -e "$file" ] || fail "$file was converted before the password was typed"; done
 }
 
+# Kestrune has the keyboard since the password was typed.
 quit_kestrune() {
-  local dialog
-  dialog=$(window_named Kestrune)
-  xdotool key --window "$dialog" Escape 2>/dev/null || true
+  xdotool key Escape
   wait_for "Kestrune to end" bash -c '! xdotool search --name "^Kestrune$"'
 }
 
@@ -86,13 +86,14 @@ single_window() {
 
 gio_open() {
   printf 'the quarterly figures\n' >x
-  cp x "$work/x.original"
-  printf '%s\n' "$password" | kestrune-cli --password-stdin x
+  printf 'the minutes\n' >y
+  cp x y "$work/originals/"
+  printf '%s\n' "$password" | kestrune-cli --password-stdin x y
   local type default
   type=$(xdg-mime query filetype x.enc)
   [ "$type" = application/x-kestrune-container ] || fail "xdg-mime gives $type for x.enc"
-  gio info x.enc | grep -qx '  standard::content-type: application/x-kestrune-container' ||
-    fail "gio gives another type: $(gio info x.enc | grep content-type)"
+  type=$(gio info -a standard::content-type x.enc | sed -n 's/^  standard::content-type: //p')
+  [ "$type" = application/x-kestrune-container ] || fail "gio gives $type for x.enc"
   default=$(xdg-mime query default application/x-kestrune-container)
   [ "$default" = kestrune.desktop ] || fail "xdg-mime gives $default as the default"
   echo "xdg-mime and gio: x.enc is application/x-kestrune-container, opened by $default"
@@ -100,13 +101,16 @@ gio_open() {
   gio open x.enc
   window_named Kestrune >/dev/null
   announces "1 file waiting: type the password, then press Enter" || fail "x.enc is not waiting"
+  # A second opening joins the first window and ends.
+  timeout 30 kestrune y.enc || fail "a second kestrune did not hand its file over and exit 0"
+  announces "2 files waiting: type the password, then press Enter" || fail "y.enc did not join x.enc"
   single_window
-  still_waiting x.enc
+  still_waiting x.enc y.enc
   type_password_and_enter
-  wait_for "x to be restored" test -e x -a ! -e x.enc
-  cmp x "$work/x.original" || fail "x did not come back byte for byte"
+  wait_for "x and y to be restored" test -e x -a ! -e x.enc -a -e y -a ! -e y.enc
+  cmp x "$work/originals/x" && cmp y "$work/originals/y" || fail "x and y did not come back byte for byte"
   quit_kestrune
-  echo "gio open: one window, x.enc waiting, restored byte for byte"
+  echo "gio open: one window, x.enc waiting, y.enc handed to it by a second launch, both restored"
 }
 
 # Where the first file of the view sits in a new window of each file
@@ -135,7 +139,7 @@ double_click_in_file_manager() {
 double_click_container() {
   local manager=$1
   printf 'opened from %s\n' "$manager" >x
-  cp x "$work/x.original"
+  cp x "$work/originals/"
   printf '%s\n' "$password" | kestrune-cli --password-stdin x
   double_click_in_file_manager "$manager"
   window_named Kestrune >/dev/null
@@ -143,7 +147,7 @@ double_click_container() {
   still_waiting x.enc
   type_password_and_enter
   wait_for "x to be restored" test -e x -a ! -e x.enc
-  cmp x "$work/x.original" || fail "x did not come back byte for byte"
+  cmp x "$work/originals/x" || fail "x did not come back byte for byte"
   quit_kestrune
   echo "$manager: Return on x.enc opened it waiting in Kestrune; restored byte for byte"
 }
