@@ -54,8 +54,8 @@ for group in "$@"; do
     # Debian system to install the .deb into.
     package) packages+=(dpkg-dev zip unzip lintian devscripts appstream desktop-file-utils mmdebstrap) ;;
     # The desktop tests: GIO's and xdg-utils' view of the installed MIME
-    # type, and the file managers they drive.
-    desktop) packages+=(libglib2.0-bin xdg-utils pcmanfm thunar dolphin) ;;
+    # type, and the file managers they drive (with PCManFM's actions module).
+    desktop) packages+=(libglib2.0-bin xdg-utils pcmanfm libfm-modules thunar dolphin) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
