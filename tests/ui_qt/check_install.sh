@@ -43,7 +43,7 @@ grep -qx '40:application/x-kestrune-container:\*\.enc:cs' "$share/mime/globs2" |
 grep -qx 'application/x-kestrune-container=kestrune.desktop;' "$share/applications/mimeinfo.cache" ||
   fail "the desktop database under $prefix does not open containers with Kestrune"
 for action in "$share"/Thunar/sendto/kestrune-*.desktop; do desktop-file-validate "$action"; done
-python3 -m py_compile "$share/nautilus-python/extensions/kestrune.py"
+python3 "$(dirname "$0")/nautilus_extension_test.py" "$share/nautilus-python/extensions/kestrune.py"
 # The formats without a validator of their own: each runs Kestrune with the
 # selection's addresses, under the names the menus show.
 for action in "$share"/kio/servicemenus/kestrune-{en,de}crypt.desktop \
