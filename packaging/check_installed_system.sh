@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs both programs inside a Debian system that has nothing but the base
-# system and the installed package: kestrune-cli encrypts and restores a
+# Checks a Debian system that has nothing but the base system and the
+# installed package: Debian's trigger has registered the container's MIME
+# type, and both programs run there: kestrune-cli encrypts and restores a
 # file, and the dialog opens on the caller's X display (QT_QPA_PLATFORM=xcb)
 # and ends with exit code 0 on Escape.
 # Usage: check_installed_system.sh SYSTEM_ROOT

@@ -9,7 +9,6 @@
 #include <QDataStream>
 #include <QFile>
 #include <QLocalSocket>
-#include <cstdlib>
 
 namespace kestrune::qt {
 namespace {
