@@ -131,9 +131,13 @@ double_click_in_file_manager() {
   window=$(timeout 60 xdotool search --sync --onlyvisible --class "$manager" | head -n 1) ||
     cannot_start "$manager"
   read_geometry "$window"
-  sleep 2
   offset=$(first_item_offset "$manager")
-  xdotool mousemove $((X + ${offset% *})) $((Y + ${offset#* })) sleep 0.3 click --repeat 2 --delay 80 1
+  # Again while the folder is still being listed on a busy machine.
+  for _ in 1 2 3; do
+    sleep 2
+    xdotool mousemove $((X + ${offset% *})) $((Y + ${offset#* })) sleep 0.3 click --repeat 2 --delay 80 1
+    timeout 15 xdotool search --sync --onlyvisible --name '^Kestrune$' >/dev/null && return
+  done
 }
 
 double_click_container() {
