@@ -2,6 +2,7 @@
 // how drops reach the core, the queue, failure messages and quitting.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
@@ -568,6 +569,39 @@ class MainDialogTest : public QObject {
     QTest::keyClicks(password_field(), QStringLiteral("secret"));
     QTest::keyClick(password_field(), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), expected, kTimeoutMs);
+  }
+
+  // Anyone who can reach the socket can hand files to the window: only a
+  // runtime folder of this user's alone will do, else each launch keeps
+  // its own window.
+  void the_socket_lives_only_in_a_runtime_folder_of_this_user_alone_data() {
+    QTest::addColumn<QString>("folder");  // "%1": a scratch folder; empty: unset
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("private") << QStringLiteral("%1") << 0700 << true;
+    QTest::newRow("readable by others") << QStringLiteral("%1") << 0755 << false;
+    QTest::newRow("open to the group") << QStringLiteral("%1") << 0710 << false;
+    QTest::newRow("unset") << QString() << 0700 << false;
+    QTest::newRow("relative") << QStringLiteral("runtime") << 0700 << false;
+    QTest::newRow("missing") << QStringLiteral("%1/gone") << 0700 << false;
+  }
+
+  void the_socket_lives_only_in_a_runtime_folder_of_this_user_alone() {
+    QFETCH(QString, folder);
+    QFETCH(int, mode);
+    QFETCH(bool, usable);
+    QTemporaryDir scratch;
+    QCOMPARE(::chmod(QFile::encodeName(scratch.path()).constData(), static_cast<mode_t>(mode)), 0);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QString runtime = folder.contains(QLatin1String("%1")) ? folder.arg(scratch.path()) : folder;
+    if (runtime.isEmpty())
+      qunsetenv("XDG_RUNTIME_DIR");
+    else
+      qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    const std::optional<QString> path = qt::user_socket_path();
+    qputenv("XDG_RUNTIME_DIR", saved);
+    QCOMPARE(path.has_value(), usable);
+    if (usable) QCOMPARE(*path, scratch.path() + QStringLiteral("/kestrune.socket"));
   }
 
   void quitting_with_files_waiting_converts_none_of_them_data() {
