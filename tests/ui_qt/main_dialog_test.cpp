@@ -353,14 +353,14 @@ class MainDialogTest : public QObject {
     QTest::addColumn<QByteArray>("argument");
     QTest::addColumn<bool>("local");
     QTest::addColumn<QByteArray>("path");
-    QTest::newRow("absolute path") << QByteArray("/data/a b.txt") << true
-                                   << QByteArray("/data/a b.txt");
-    QTest::newRow("Latin-1 path, raw") << QByteArray("/data/caf\xE9%41.txt") << true
-                                       << QByteArray("/data/caf\xE9%41.txt");
-    QTest::newRow("relative path") << QByteArray("notes/a.txt") << true
-                                   << QByteArray("/work/dir/notes/a.txt");
-    QTest::newRow("colon in a relative name") << QByteArray("notes:v2.txt") << true
-                                              << QByteArray("/work/dir/notes:v2.txt");
+    QTest::newRow("absolute path")
+        << QByteArray("/data/a b.txt") << true << QByteArray("/data/a b.txt");
+    QTest::newRow("Latin-1 path, raw")
+        << QByteArray("/data/caf\xE9%41.txt") << true << QByteArray("/data/caf\xE9%41.txt");
+    QTest::newRow("relative path")
+        << QByteArray("notes/a.txt") << true << QByteArray("/work/dir/notes/a.txt");
+    QTest::newRow("colon in a relative name")
+        << QByteArray("notes:v2.txt") << true << QByteArray("/work/dir/notes:v2.txt");
     QTest::newRow("file address") << QByteArray("file:///data/caf%E9.txt.enc") << true
                                   << QByteArray("/data/caf\xE9.txt.enc");
     QTest::newRow("localhost") << QByteArray("file://localhost/data/a.txt") << true
@@ -536,8 +536,8 @@ class MainDialogTest : public QObject {
   // to the one window, which keeps them in the order they were started.
   void twenty_launches_at_once_leave_one_window_with_every_file_waiting_in_order() {
     QTemporaryDir runtime;
-    QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(
+        runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     const QString socket_path = runtime.path() + QStringLiteral("/kestrune.socket");
     qt::InstanceChannel channel(socket_path);
     QVERIFY(!channel.hand_over_or_listen({qt::this_launch_order(), {}}));
@@ -593,7 +593,8 @@ class MainDialogTest : public QObject {
     QTemporaryDir scratch;
     QCOMPARE(::chmod(QFile::encodeName(scratch.path()).constData(), static_cast<mode_t>(mode)), 0);
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    const QString runtime = folder.contains(QLatin1String("%1")) ? folder.arg(scratch.path()) : folder;
+    const QString runtime =
+        folder.contains(QLatin1String("%1")) ? folder.arg(scratch.path()) : folder;
     if (runtime.isEmpty())
       qunsetenv("XDG_RUNTIME_DIR");
     else

@@ -33,8 +33,9 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(kestrune::qt::application_icon());
 
   // What is left once QApplication has taken out its own options.
-  kestrune::qt::Handover launch{kestrune::qt::this_launch_order(),
-                                kestrune::qt::command_line_items(std::span(argv, static_cast<std::size_t>(argc)))};
+  kestrune::qt::Handover launch{
+      kestrune::qt::this_launch_order(),
+      kestrune::qt::command_line_items(std::span(argv, static_cast<std::size_t>(argc)))};
   // Without a safe runtime folder, each launch keeps a window of its own.
   std::optional<kestrune::qt::InstanceChannel> channel;
   if (const auto socket_path = kestrune::qt::user_socket_path()) {

@@ -198,7 +198,8 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
   progress_bar_->setTextVisible(false);
   progress_bar_->setAccessibleName(QStringLiteral("Progress"));
 
-  status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 16));
+  status_line_ =
+      add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 16));
   status_line_->setWordWrap(true);
   status_line_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   status_line_->setObjectName(QStringLiteral("status_line"));

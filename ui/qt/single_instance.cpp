@@ -67,7 +67,8 @@ Read decode(QDataStream& in, Handover& handover) {
   quint32 magic = 0, version = 0, count = 0;
   quint64 start_ticks = 0, process_id = 0;
   in >> magic >> version >> start_ticks >> process_id >> count;
-  if (in.status() == QDataStream::Ok && (magic != kMagic || version != kVersion || count > kMostItems))
+  if (in.status() == QDataStream::Ok &&
+      (magic != kMagic || version != kVersion || count > kMostItems))
     return Read::refused;
   handover = {{start_ticks, process_id}, {}};
   for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
@@ -98,7 +99,7 @@ Offer offer_files(QLocalSocket& socket, const Handover& handover) {
 
 std::optional<QString> user_socket_path() {
   const QByteArray folder = qgetenv("XDG_RUNTIME_DIR");
-  struct stat status{};
+  struct stat status {};
   if (folder.isEmpty() || !folder.startsWith('/') || ::stat(folder.constData(), &status) != 0)
     return std::nullopt;
   if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0)

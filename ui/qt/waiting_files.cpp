@@ -8,8 +8,9 @@ namespace kestrune::qt {
 void WaitingFiles::add_launch(LaunchOrder order, std::vector<DroppedItem> items) {
   if (items.empty()) return;
   // After every batch of the same place, so equal places keep their arrival.
-  const auto place = std::upper_bound(batches_.begin(), batches_.end(), order,
-                                      [](const LaunchOrder& o, const Batch& b) { return o < b.order; });
+  const auto place =
+      std::upper_bound(batches_.begin(), batches_.end(), order,
+                       [](const LaunchOrder& o, const Batch& b) { return o < b.order; });
   batches_.insert(place, {order, std::move(items)});
 }
 
