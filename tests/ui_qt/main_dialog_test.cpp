@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -603,6 +604,24 @@ class MainDialogTest : public QObject {
     qputenv("XDG_RUNTIME_DIR", saved);
     QCOMPARE(path.has_value(), usable);
     if (usable) QCOMPARE(*path, scratch.path() + QStringLiteral("/kestrune.socket"));
+  }
+
+  // Whatever else reaches the socket is dropped unanswered, and files wait
+  // only when a whole message of ours has arrived.
+  void the_window_refuses_what_is_not_a_launch() {
+    QTemporaryDir runtime;
+    qt::InstanceChannel channel(runtime.path() + QStringLiteral("/kestrune.socket"));
+    QVERIFY(!channel.hand_over_or_listen({}));
+    int received = 0;
+    channel.receive_with([&received](qt::Handover) { ++received; });
+    QLocalSocket stranger;
+    stranger.connectToServer(runtime.path() + QStringLiteral("/kestrune.socket"));
+    QVERIFY(stranger.waitForConnected(kTimeoutMs));
+    stranger.write(QByteArray("GET / HTTP/1.0\r\n\r\n").repeated(4));
+    QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QLocalSocket::UnconnectedState, kTimeoutMs);
+    QCOMPARE(stranger.bytesAvailable(), 0);
+    QCOMPARE(received, 0);
+    QVERIFY(status_line()->text().isEmpty());
   }
 
   void quitting_with_files_waiting_converts_none_of_them_data() {
