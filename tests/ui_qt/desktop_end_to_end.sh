@@ -8,7 +8,8 @@
 #     through AT-SPI), `kestrune y.enc` adds y.enc to it and exits 0; the
 #     password and Enter restore both byte for byte.
 #   pcmanfm, thunar: a double-click on a container in the file manager
-#     opens it waiting in Kestrune; the password and Enter restore it.
+#     opens it waiting in Kestrune; the password and Enter restore it. Then
+#     PCManFM's "Decrypt with Kestrune" does the same.
 #   dolphin: "Encrypt with Kestrune" on a selection of three files; the
 #     password and Enter encrypt all three with it. Saves a screenshot of
 #     the menu.
@@ -132,10 +133,11 @@ double_click_in_file_manager() {
     cannot_start "$manager"
   read_geometry "$window"
   offset=$(first_item_offset "$manager")
+  item_x=$((X + ${offset% *})) item_y=$((Y + ${offset#* }))
   # Again while the folder is still being listed on a busy machine.
   for _ in 1 2 3; do
     sleep 2
-    xdotool mousemove $((X + ${offset% *})) $((Y + ${offset#* })) sleep 0.3 click --repeat 2 --delay 80 1
+    xdotool mousemove "$item_x" "$item_y" sleep 0.3 click --repeat 2 --delay 80 1
     timeout 15 xdotool search --sync --onlyvisible --name '^Kestrune$' >/dev/null && return
   done
 }
@@ -153,7 +155,24 @@ double_click_container() {
   wait_for "x to be restored" test -e x -a ! -e x.enc
   cmp x "$work/originals/x" || fail "x did not come back byte for byte"
   quit_kestrune
-  echo "$manager: Return on x.enc opened it waiting in Kestrune; restored byte for byte"
+  echo "$manager: a double-click on x.enc opened it waiting in Kestrune; restored byte for byte"
+  if [ "$manager" = pcmanfm ]; then decrypt_action_in_pcmanfm; fi
+}
+
+# The file-manager action on a container: PCManFM keeps Properties last and
+# the actions just above it, and its menu holds the keyboard.
+decrypt_action_in_pcmanfm() {
+  printf '%s\n' "$password" | kestrune-cli --password-stdin x
+  wait_for "PCManFM to show x.enc" test -e x.enc
+  sleep 2
+  xdotool mousemove "$item_x" "$item_y" sleep 0.3 click 3 sleep 1 key Up Up Return
+  window_named Kestrune >/dev/null
+  announces "1 file waiting: type the password, then press Enter" || fail "x.enc is not waiting"
+  type_password_and_enter
+  wait_for "x to be restored" test -e x -a ! -e x.enc
+  cmp x "$work/originals/x" || fail "x did not come back byte for byte"
+  quit_kestrune
+  echo "pcmanfm: Decrypt with Kestrune on x.enc opened it waiting in Kestrune; restored byte for byte"
 }
 
 dolphin_encrypt_selection() {
