@@ -45,9 +45,9 @@ nautilus = types.SimpleNamespace(MenuItem=MenuItem, MenuProvider=type("MenuProvi
 sys.modules["gi"] = types.ModuleType("gi")
 sys.modules["gi.repository"] = types.SimpleNamespace(GLib=glib, GObject=gobject, Nautilus=nautilus)
 
-spec = importlib.util.spec_from_file_location("kestrune_extension", sys.argv[1])
-extension = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(extension)
+module_spec = importlib.util.spec_from_file_location("kestrune_extension", sys.argv[1])
+extension = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(extension)
 provider = extension.KestruneMenuProvider()
 
 CASES = [
