@@ -61,7 +61,8 @@ QByteArray encode(const Handover& handover) {
   return message;
 }
 
-// Reads one whole message; nothing when it is not complete yet, or not ours.
+// Reads one message of ours: refused when it is not one, incomplete while
+// the rest has not arrived.
 enum class Read { complete, incomplete, refused };
 Read decode(QDataStream& in, Handover& handover) {
   quint32 magic = 0, version = 0, count = 0;
