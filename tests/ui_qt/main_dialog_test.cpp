@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +28,7 @@
 #include "messages.h"
 #include "qt/dropped_uri.h"
 #include "qt/main_dialog.h"
+#include "qt/password_accessibility.h"
 #include "qt/termination.h"
 #include "scripted_core.h"
 #include "services.h"
@@ -35,6 +37,7 @@ namespace kestrune::test {
 namespace {
 
 constexpr int kTimeoutMs = 5000;
+const QString kTestPassword = QStringLiteral("test password");
 
 QUrl local(const char* path) { return QUrl::fromLocalFile(QString::fromUtf8(path)); }
 
@@ -73,6 +76,9 @@ class MainDialogTest : public QObject {
     termination_.watch(*dialog_);
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+    password_on_opening_ = password_field()->text();
+    // Encrypting without one asks first; the tests that drop mean a password.
+    password_field()->setText(kTestPassword);
   }
 
   void cleanup() {
@@ -88,7 +94,7 @@ class MainDialogTest : public QObject {
     QVERIFY(button("AES256")->isChecked());
     QCOMPARE(QApplication::focusWidget(), password_field());
     QCOMPARE(password_field()->echoMode(), QLineEdit::Password);
-    QVERIFY(password_field()->text().isEmpty());
+    QVERIFY(password_on_opening_.isEmpty());
     QVERIFY(qobject_cast<QPushButton*>(button("QUIT"))->isDefault());
     QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
 
@@ -135,8 +141,15 @@ class MainDialogTest : public QObject {
     QCOMPARE(field->role(), QAccessible::EditableText);
     QVERIFY(field->state().passwordEdit);
     QCOMPARE(field->text(QAccessible::Name), QStringLiteral("Password"));
-    QCOMPARE(field->text(QAccessible::Description),
-             QStringLiteral("* Input a password and please drag files here *"));
+    // The hint is heard once as the window opens, as a label of its own,
+    // not again as the field's description.
+    QVERIFY(field->text(QAccessible::Description).isEmpty());
+    const auto all_texts = dialog_->findChildren<QLabel*>();
+    const auto hint = std::find_if(all_texts.begin(), all_texts.end(), [](QLabel* label) {
+      return label->text() == QStringLiteral("* Input a password and please drag files here *");
+    });
+    QVERIFY(hint != all_texts.end());
+    QVERIFY(accessible(*hint)->relations().isEmpty());
     const auto labels = field->relations(QAccessible::Label);
     QCOMPARE(labels.size(), 1);
     QCOMPARE(labels[0].first->text(QAccessible::Name), QStringLiteral("Password"));
@@ -166,6 +179,59 @@ class MainDialogTest : public QObject {
     const auto icon = std::find_if(all_labels.begin(), all_labels.end(),
                                    [](QLabel* label) { return !label->pixmap().isNull(); });
     QCOMPARE(accessible(*icon)->text(QAccessible::Name), QStringLiteral("Kestrune"));
+  }
+
+  // What Qt's line edit reports as the password changes (the end-to-end
+  // test types, deletes and pastes while listening to the bus): every text
+  // leaves as mask characters, one per character, so a listener still
+  // hears each key; reads of the field give masks too.
+  void the_password_leaves_the_process_as_mask_characters_only() {
+    QLineEdit* field = password_field();
+    const QString mask(qt::mask_character(*field));
+    QVERIFY(mask != QStringLiteral("S"));
+    const auto texts_of = [](QAccessibleEvent& event) {
+      const std::unique_ptr<QAccessibleEvent> sent = qt::masked_copy(event);
+      if (!sent) return QStringList{QStringLiteral("unmasked")};
+      switch (sent->type()) {
+        case QAccessible::TextInserted:
+          return QStringList{static_cast<QAccessibleTextInsertEvent&>(*sent).textInserted()};
+        case QAccessible::TextRemoved:
+          return QStringList{static_cast<QAccessibleTextRemoveEvent&>(*sent).textRemoved()};
+        case QAccessible::TextUpdated:
+          return QStringList{static_cast<QAccessibleTextUpdateEvent&>(*sent).textRemoved(),
+                             static_cast<QAccessibleTextUpdateEvent&>(*sent).textInserted()};
+        default:
+          return QStringList{static_cast<QAccessibleValueChangeEvent&>(*sent).value().toString()};
+      }
+    };
+    QAccessibleTextInsertEvent typed(field, 3, QStringLiteral("r"));
+    QCOMPARE(texts_of(typed), QStringList{mask});
+    QAccessibleTextInsertEvent pasted(field, 0, QStringLiteral("S3cr#t"));
+    QCOMPARE(texts_of(pasted), QStringList{mask.repeated(6)});
+    QAccessibleTextRemoveEvent erased(field, 0, QStringLiteral("S3cr#t"));
+    QCOMPARE(texts_of(erased), QStringList{mask.repeated(6)});
+    QAccessibleTextUpdateEvent replaced(field, 0, QStringLiteral("old"), QStringLiteral("newer"));
+    QCOMPARE(texts_of(replaced), (QStringList{mask.repeated(3), mask.repeated(5)}));
+    field->setText(QStringLiteral("S3cr#t"));
+    QAccessibleValueChangeEvent value(field, QStringLiteral("S3cr#t"));
+    QCOMPARE(texts_of(value), QStringList{mask.repeated(6)});
+    // Not a password field: its events leave as they are.
+    QLineEdit plain;
+    QAccessibleTextInsertEvent plain_text(&plain, 0, QStringLiteral("visible"));
+    QCOMPARE(texts_of(plain_text), QStringList{QStringLiteral("unmasked")});
+
+    QAccessibleInterface* accessible_field = accessible(field);
+    QAccessibleTextInterface* text = accessible_field->textInterface();
+    QVERIFY(text != nullptr);
+    QCOMPARE(text->characterCount(), 6);
+    QCOMPARE(text->text(0, 6), mask.repeated(6));
+    QCOMPARE(text->text(2, 99), mask.repeated(4));
+    QCOMPARE(accessible_field->text(QAccessible::Value), mask.repeated(6));
+    int start = -1;
+    int end = -1;
+    QCOMPARE(text->textAtOffset(3, QAccessible::LineBoundary, &start, &end), mask.repeated(6));
+    QVERIFY(accessible_field->state().passwordEdit);
+    QVERIFY(accessible_field->state().editable);
   }
 
   // A screen reader hears the status line by its accessible name, which
@@ -264,7 +330,7 @@ class MainDialogTest : public QObject {
     const std::unique_ptr<QMimeData> data(file_manager_drag({local("/data/report.txt")}));
     QVERIFY(drop_on(*dialog_, password_field()->geometry().center(), *data));
     QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), Paths{"/data/report.txt"}, kTimeoutMs);
-    QVERIFY(password_field()->text().isEmpty());
+    QCOMPARE(password_field()->text(), kTestPassword);
   }
 
   void drags_without_files_are_refused() {
@@ -274,7 +340,7 @@ class MainDialogTest : public QObject {
     QVERIFY(!drop_on(*dialog_, password_field()->geometry().center(), text));
     QTest::qWait(50);
     QVERIFY(core_->calls().empty());
-    QVERIFY(password_field()->text().isEmpty());
+    QCOMPARE(password_field()->text(), kTestPassword);
   }
 
   void items_that_are_not_local_files_get_the_cant_open_message_of_their_direction() {
@@ -355,6 +421,116 @@ class MainDialogTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), (Paths{"/data/caf\xE9.txt", "/data/b.txt"}),
                               kTimeoutMs);
     QTest::qWait(50);
+    QCOMPARE(shown_failure_box(), nullptr);
+  }
+
+  // Files copied in a file manager are a drop, whichever control has the
+  // focus; plain text (a password manager's) goes into the field.
+  void a_paste_of_files_is_a_drop_and_of_text_goes_to_the_field_data() {
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("clipboard");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QByteArrayList>("converted");
+    const QKeySequence ctrl_v(Qt::ControlModifier | Qt::Key_V);
+    const QByteArrayList two{"/data/p1.txt", "/data/caf\xE9.txt.enc"};
+    QTest::newRow("text/uri-list, as Dolphin copies")
+        << "text/uri-list" << QByteArray("file:///data/p1.txt\r\nfile:///data/caf%E9.txt.enc\r\n")
+        << "password_field" << ctrl_v << two;
+    QTest::newRow("GNOME's list, as PCManFM and Nautilus copy")
+        << "x-special/gnome-copied-files"
+        << QByteArray("copy\nfile:///data/p1.txt\nfile:///data/caf%E9.txt.enc") << "password_field"
+        << ctrl_v << two;
+    QTest::newRow("a cut is a copy") << "x-special/gnome-copied-files"
+                                     << QByteArray("cut\nfile:///data/p1.txt\n") << "password_field"
+                                     << ctrl_v << QByteArrayList{"/data/p1.txt"};
+    QTest::newRow("MATE's list, Shift+Insert")
+        << "x-special/mate-copied-files" << QByteArray("copy\nfile:///data/p1.txt")
+        << "password_field" << QKeySequence(Qt::ShiftModifier | Qt::Key_Insert)
+        << QByteArrayList{"/data/p1.txt"};
+    QTest::newRow("files, the focus on a choice")
+        << "x-special/gnome-copied-files" << QByteArray("copy\nfile:///data/p1.txt") << "SHA256"
+        << ctrl_v << QByteArrayList{"/data/p1.txt"};
+    QTest::newRow("plain text") << "text/plain" << QByteArray(" from a manager")
+                                << "password_field" << ctrl_v << QByteArrayList{};
+    QTest::newRow("plain text, the focus on a choice")
+        << "text/plain" << QByteArray("file:///data/p1.txt") << "SHA256" << ctrl_v << QByteArrayList{};
+  }
+
+  void a_paste_of_files_is_a_drop_and_of_text_goes_to_the_field() {
+    QFETCH(QString, type);
+    QFETCH(QByteArray, clipboard);
+    QFETCH(QString, focus);
+    QFETCH(QKeySequence, keys);
+    QFETCH(QByteArrayList, converted);
+    auto* data = new QMimeData;
+    data->setData(type, clipboard);
+    // File managers offer the paths as text too.
+    if (type != QStringLiteral("text/plain")) data->setText(QStringLiteral("/data/p1.txt"));
+    QGuiApplication::clipboard()->setMimeData(data);
+    QWidget* target = password_field();
+    if (focus != QStringLiteral("password_field")) target = button("SHA256");
+    target->setFocus();
+    QTest::keySequence(target, keys);
+
+    Paths expected;
+    for (const QByteArray& path : converted) expected.emplace_back(path.toStdString());
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), expected, kTimeoutMs);
+    QTest::qWait(50);
+    QCOMPARE(core_->converted_paths(), expected);
+    for (const auto& call : core_->calls()) QCOMPARE(call.password, kTestPassword.toStdU16String());
+    const bool text_into_field = type == QStringLiteral("text/plain") && target == password_field();
+    QCOMPARE(password_field()->text(),
+             text_into_field ? kTestPassword + QString::fromUtf8(clipboard) : kTestPassword);
+  }
+
+  void an_empty_password_asks_before_encrypting_data() {
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<QString>("answer");  // empty: no question is asked
+    QTest::addColumn<bool>("converts");
+    const QStringList mixed{"/data/a.txt", "/data/b.txt.enc"};
+    QTest::newRow("No") << mixed << "No" << false;
+    QTest::newRow("Enter: No is the default") << mixed << "Enter" << false;
+    QTest::newRow("Escape") << mixed << "Escape" << false;
+    QTest::newRow("Yes") << mixed << "Yes" << true;
+    QTest::newRow("decrypting only: silent") << QStringList{"/data/b.txt.enc"} << "" << true;
+  }
+
+  void an_empty_password_asks_before_encrypting() {
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, answer);
+    QFETCH(bool, converts);
+    password_field()->clear();
+    QList<QUrl> urls;
+    Paths paths;
+    for (const QString& path : dropped) {
+      urls << QUrl::fromLocalFile(path);
+      paths.emplace_back(path.toStdString());
+    }
+    QVERIFY(drop_urls(*dialog_, urls));
+    if (!answer.isEmpty()) {
+      QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() != nullptr, kTimeoutMs);
+      QMessageBox* question = shown_failure_box();
+      QCOMPARE(question->text(), QStringLiteral("The password is empty: anyone can decrypt these "
+                                                "files. Encrypt them anyway?"));
+      QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
+      QCOMPARE(question->buttons().size(), 2);
+      QTest::qWait(50);
+      QVERIFY(core_->calls().empty());
+      if (answer == QStringLiteral("Yes") || answer == QStringLiteral("No"))
+        QTest::mouseClick(question->button(answer == QStringLiteral("Yes") ? QMessageBox::Yes
+                                                                            : QMessageBox::No),
+                          Qt::LeftButton);
+      else
+        QTest::keyClick(question, answer == QStringLiteral("Enter") ? Qt::Key_Return : Qt::Key_Escape);
+      QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() == nullptr, kTimeoutMs);
+    }
+    if (converts) {
+      QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), paths, kTimeoutMs);
+      for (const auto& call : core_->calls()) QVERIFY(call.password.empty());
+    }
+    QTest::qWait(50);
+    QCOMPARE(core_->converted_paths(), converts ? paths : Paths{});
     QCOMPARE(shown_failure_box(), nullptr);
   }
 
@@ -536,6 +712,7 @@ class MainDialogTest : public QObject {
   }
 
   qt::Termination& termination_;
+  QString password_on_opening_;
   std::unique_ptr<FileSystem> file_system_ = make_native_file_system();
   std::unique_ptr<ScriptedCore> core_;
   std::unique_ptr<qt::MainDialog> dialog_;
@@ -548,6 +725,7 @@ int main(int argc, char** argv) {
   kestrune::qt::Termination termination;  // before any thread starts, as in the application
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
+  kestrune::qt::keep_passwords_off_accessibility();
   kestrune::test::MainDialogTest test(termination);
   return QTest::qExec(&test, argc, argv);
 }

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "application_icon.h"
+#include "password_accessibility.h"
 #include "qt/main_dialog.h"
 #include "secure_wipe.h"
 #include "services.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   // Lets the desktop match the window to its .desktop entry and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("kestrune"));
   QApplication::setWindowIcon(kestrune::qt::application_icon());
+  kestrune::qt::keep_passwords_off_accessibility();
 
   const auto file_system = kestrune::make_native_file_system();
   kestrune::qt::MainDialog dialog(*file_system);

@@ -6,7 +6,6 @@
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -16,8 +15,10 @@
 
 #include "algorithms.h"
 #include "application_icon.h"
+#include "container.h"
 #include "dialog_units.h"
 #include "dropped_uri.h"
+#include "password_field.h"
 
 namespace kestrune::qt {
 namespace {
@@ -47,6 +48,9 @@ constexpr int kIconPixels = 32;
 // The template's widest line; the dialog units are chosen so that it fits.
 constexpr auto kDropHint = "* Input a password and please drag files here *";
 constexpr int kDropHintWidthUnits = 158;
+
+constexpr auto kEmptyPasswordQuestion =
+    "The password is empty: anyone can decrypt these files. Encrypt them anyway?";
 
 QString to_qstring(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -135,14 +139,14 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   quit_button->setDefault(true);
   connect(quit_button, &QPushButton::clicked, this, &QDialog::accept);
 
-  password_field_ = new QLineEdit(this);
+  password_field_ = new PasswordField(this);
   password_field_->setObjectName(QStringLiteral("password_field"));
   password_field_->setGeometry(units.rect(6, 21, 158, 14));
-  password_field_->setEchoMode(QLineEdit::Password);
   // A file dropped on the field is a file to convert, not text to insert.
   password_field_->setAcceptDrops(false);
   password_label->setBuddy(password_field_);
-  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
+  connect(password_field_, &PasswordField::files_pasted, this,
+          [this](const std::vector<DroppedItem>& items) { take_drop(items); });
 
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
@@ -234,7 +238,37 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
-  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  take_drop(std::move(items));
+}
+
+// Files dropped or pasted, with the password as it is now.
+void MainDialog::take_drop(std::vector<DroppedItem> items) {
+  Drop drop{password_field_->text().toStdU16String(), std::move(items)};
+  const bool encrypts = std::any_of(drop.items.begin(), drop.items.end(), [](const auto& item) {
+    return !is_container_name(item.path);
+  });
+  if (drop.password.empty() && encrypts)
+    ask_before_encrypting_without_password(std::move(drop));
+  else
+    enqueue(std::move(drop));
+}
+
+// An empty password's key is the same for everyone. Decrypting with it stays
+// silent: containers made that way exist.
+void MainDialog::ask_before_encrypting_without_password(Drop drop) {
+  auto* question = new QMessageBox(QMessageBox::Warning, windowTitle(), QString::fromLatin1(kEmptyPasswordQuestion),
+                                   QMessageBox::Yes | QMessageBox::No, this);
+  question->setDefaultButton(QMessageBox::No);
+  question->setWindowModality(Qt::WindowModal);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  connect(question, &QMessageBox::finished, this, [this, question, drop = std::move(drop)] {
+    if (question->clickedButton() == question->button(QMessageBox::Yes)) enqueue(drop);
+  });
+  question->open();
+}
+
+void MainDialog::enqueue(Drop drop) {
+  worker_.enqueue(std::move(drop));
   // The count in the status line grows at once.
   if (converting_) schedule_status();
 }

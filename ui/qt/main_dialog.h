@@ -13,13 +13,13 @@
 #include "files/file_system.h"
 
 class QLabel;
-class QLineEdit;
 class QMessageBox;
 class QProgressBar;
 
 namespace kestrune::qt {
 
 class DialogUnits;
+class PasswordField;
 
 class MainDialog final : public QDialog {
   Q_OBJECT
@@ -47,6 +47,9 @@ class MainDialog final : public QDialog {
   void build_choice_groups(const DialogUnits& units, QWidget* quit_button);
   void build_progress_area(const DialogUnits& units);
   void connect_worker();
+  void take_drop(std::vector<DroppedItem> items);
+  void ask_before_encrypting_without_password(Drop drop);
+  void enqueue(Drop drop);
 
   void schedule_status();
   void show_status();
@@ -56,7 +59,7 @@ class MainDialog final : public QDialog {
   void announce(const QString& status);
   void update_cursor();
 
-  QLineEdit* password_field_ = nullptr;
+  PasswordField* password_field_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QLabel* status_line_ = nullptr;
   QPointer<QMessageBox> failure_box_;
