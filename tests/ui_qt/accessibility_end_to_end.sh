@@ -14,7 +14,7 @@ python=/usr/bin/python3
 here=$(dirname "$0")
 
 source "$here/../x11_session.sh"
-require_tools Xvfb xdotool dbus-daemon dbus-send "$python"
+require_tools Xvfb xdotool xclip dbus-daemon dbus-send "$python"
 "$python" -c 'import pyatspi' 2>/dev/null || require_tools python3-pyatspi
 
 pids=()

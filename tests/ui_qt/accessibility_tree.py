@@ -1,6 +1,7 @@
 """Reads the running dialog as a screen reader does, through AT-SPI: prints
-its accessibility tree, checks the names, groups and description a user
-hears, then follows the focus as Tab is pressed. Exits 1 on a mismatch.
+its accessibility tree, checks the names, groups and labels a user hears,
+follows the focus as Tab is pressed, then listens to every text event on the
+bus while a password is typed, deleted and pasted. Exits 1 on a mismatch.
 
 Usage: accessibility_tree.py APPLICATION_NAME
 """
@@ -9,6 +10,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 EXPECTED_GROUPS = {
     "Hash": ["SHA1", "SHA256", "SHA384", "SHA512", "MD5"],
@@ -16,6 +18,8 @@ EXPECTED_GROUPS = {
 }
 HINT = "* Input a password and please drag files here *"
 TAB_ORDER = ["Password", "SHA256", "AES256", "QUIT", "Password"]
+TYPED = "S3cr#t"
+PASTED = "Pa5te!"
 
 
 def find_application(name):
@@ -52,8 +56,15 @@ def describe(node):
 def check_tree(window, failures):
     nodes = [node for node, _ in walk(window)]
     field = next((n for n in nodes if n.getRoleName() == "password text"), None)
-    if field is None or field.name != "Password" or field.description != HINT:
-        failures.append("the password field is not named 'Password' and described by the hint")
+    if field is None or field.name != "Password":
+        failures.append("the password field is not named 'Password'")
+    # Heard once as the window opens, as a label related to nothing; not
+    # again as the field's description.
+    hints = [n for n in nodes if n.name == HINT]
+    if field is not None and field.description:
+        failures.append(f"the password field is described as '{field.description}'")
+    if len(hints) != 1 or hints[0].getRoleName() != "label" or len(hints[0].getRelationSet()):
+        failures.append("the hint is not one label of its own")
     for title, choices in EXPECTED_GROUPS.items():
         group = next((n for n in nodes if n.name == title and n.getRoleName() == "panel"), None)
         found = [child.name for child in group if child.getRoleName() == "radio button"] if group else []
@@ -86,6 +97,59 @@ def check_tab_order(window, failures):
         failures.append(f"Tab visits {seen}, not {TAB_ORDER}")
 
 
+# Each step is one action on the focused password field; events are taken
+# in between, as a screen reader takes them.
+PASSWORD_STEPS = [
+    ["xdotool", "type", "--delay", "60", TYPED],
+    ["xdotool", "key", "BackSpace"],
+    ["xdotool", "key", "ctrl+a", "BackSpace"],
+    ["xdotool", "key", "ctrl+v"],
+]
+
+
+def check_password_stays_inside(window, failures):
+    field = next(n for n, _ in walk(window) if n.getRoleName() == "password text")
+    texts = []
+
+    def record(event):
+        texts.append((event.type, str(event.any_data), event.source.getRoleName()))
+
+    pyatspi.Registry.registerEventListener(record, "object:text-changed")
+    # Serves the clipboard until killed, as a password manager does.
+    clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"],
+                                 stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    clipboard.stdin.write(PASTED.encode())
+    clipboard.stdin.close()
+    steps = list(PASSWORD_STEPS)
+
+    def next_step():
+        if steps:
+            subprocess.run(steps.pop(0), check=True)
+            return True
+        pyatspi.Registry.stop()
+        return False
+
+    GLib.timeout_add(700, next_step)
+    pyatspi.Registry.start()
+    pyatspi.Registry.deregisterEventListener(record, "object:text-changed")
+    clipboard.kill()
+    clipboard.wait()
+
+    print("Text events while a password was typed, deleted and pasted:")
+    for kind, text, role in texts:
+        print(f"  {kind} from {role}: '{text}'")
+    secret = set(TYPED + PASTED)
+    leaked = [text for _, text, _ in texts if secret & set(text)]
+    if leaked:
+        failures.append(f"password characters on the bus: {leaked}")
+    inserted = sum(len(text) for kind, text, _ in texts if kind.endswith(":insert"))
+    if inserted != len(TYPED) + len(PASTED):
+        failures.append(f"{inserted} characters heard typed or pasted, not {len(TYPED + PASTED)}")
+    shown = field.queryText().getText(0, -1)
+    if len(shown) != len(PASTED) or secret & set(shown):
+        failures.append(f"the field reads '{shown}', not {len(PASTED)} mask characters")
+
+
 def main():
     app = find_application(sys.argv[1])
     window = app[0]
@@ -95,6 +159,7 @@ def main():
     failures = []
     check_tree(window, failures)
     check_tab_order(window, failures)
+    check_password_stays_inside(window, failures)
     for failure in failures:
         print("FAIL:", failure, file=sys.stderr)
     sys.exit(1 if failures else 0)
