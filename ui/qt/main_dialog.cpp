@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -14,6 +15,7 @@
 #include <algorithm>
 
 #include "algorithms.h"
+#include "announcer.h"
 #include "application_icon.h"
 #include "container.h"
 #include "dialog_units.h"
@@ -101,6 +103,19 @@ void accept_file_drag(QDropEvent* event) {
   }
   event->setDropAction(Qt::CopyAction);
   event->accept();
+}
+
+// Window managers put the caption between an icon and three buttons; a box
+// only as wide as its short text would cut it ("Decr\u2026ROR").
+void keep_caption_whole(QMessageBox& box) {
+  constexpr int kTitleBarButtons = 4;
+  const QFontMetrics metrics(box.font());
+  const int width = metrics.horizontalAdvance(box.windowTitle()) +
+                    kTitleBarButtons * 2 * metrics.height();
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 QString status_text(const QFontMetrics& metrics, int width, const QString& file, int percent,
@@ -201,6 +216,7 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
 
   status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
   status_line_->setObjectName(QStringLiteral("status_line"));
+  announcer_ = new Announcer(this);
   show_idle();
 }
 
@@ -209,6 +225,8 @@ void MainDialog::connect_worker() {
   connect(&status_timer_, &QTimer::timeout, this, &MainDialog::show_status);
   connect(&worker_, &ConversionWorker::status_changed, this, &MainDialog::schedule_status);
   connect(&worker_, &ConversionWorker::failure_raised, this, &MainDialog::show_failure);
+  connect(&worker_, &ConversionWorker::batch_started, this, &MainDialog::announce_batch_start);
+  connect(&worker_, &ConversionWorker::batch_finished, this, &MainDialog::announce_batch_end);
 }
 
 MainDialog::~MainDialog() {
@@ -297,7 +315,10 @@ void MainDialog::show_file(const WorkerStatus& status) {
         QStringLiteral("%1 \u2014 %2 of %3").arg(status.file).arg(status.number).arg(status.count));
   converting_ = true;
   shown_status_ = status;
-  progress_bar_->setValue(status.percent);
+  // The whole batch: a bar that filled for each file would say 100 percent
+  // long before the end.
+  const int files_done = status.number - 1;
+  progress_bar_->setValue((files_done * 100 + status.percent) / std::max(status.count, 1));
   status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(), status.file,
                                     status.percent, status.number, status.count));
   update_cursor();
@@ -310,8 +331,12 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
   status_timer_.stop();
   show_status();
   announce(shown_status_.file + QStringLiteral(" \u2014 ") + text);
+  announcer_->announce(QStringLiteral("%1 failed: %2").arg(shown_status_.file, text));
   failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   failure_box_->setTextFormat(Qt::PlainText);
+  // Which file failed, on a line of its own below the fixed text.
+  failure_box_->setInformativeText(shown_status_.file);
+  keep_caption_whole(*failure_box_);
   failure_box_->setWindowModality(Qt::NonModal);
   failure_box_->setAttribute(Qt::WA_DeleteOnClose);
   connect(failure_box_, &QMessageBox::finished, this, [this] {
@@ -330,6 +355,21 @@ void MainDialog::show_idle() {
   status_line_->clear();
   announce(QString());
   update_cursor();
+}
+
+void MainDialog::announce_batch_start(int count) {
+  if (closed_) return;
+  announcer_->announce(count == 1 ? QStringLiteral("Converting 1 file")
+                                  : QStringLiteral("Converting %1 files").arg(count));
+}
+
+void MainDialog::announce_batch_end(int count, int failed) {
+  if (closed_) return;
+  if (failed > 0)
+    announcer_->announce(QStringLiteral("%1 of %2 failed").arg(failed).arg(count));
+  else
+    announcer_->announce(count == 1 ? QStringLiteral("1 file converted")
+                                    : QStringLiteral("%1 files converted").arg(count));
 }
 
 // A screen reader hears the status line when a file starts, fails or the

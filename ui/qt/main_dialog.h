@@ -18,6 +18,7 @@ class QProgressBar;
 
 namespace kestrune::qt {
 
+class Announcer;
 class DialogUnits;
 class PasswordField;
 
@@ -57,11 +58,14 @@ class MainDialog final : public QDialog {
   void show_failure(const QString& text, const QString& caption);
   void show_idle();
   void announce(const QString& status);
+  void announce_batch_start(int count);
+  void announce_batch_end(int count, int failed);
   void update_cursor();
 
   PasswordField* password_field_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QLabel* status_line_ = nullptr;
+  Announcer* announcer_ = nullptr;
   QPointer<QMessageBox> failure_box_;
   // The worker's status is shown at most once a frame, however fast files go.
   QTimer status_timer_;
