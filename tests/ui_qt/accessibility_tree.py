@@ -4,7 +4,14 @@ follows the focus as Tab is pressed, then listens to every text event on the
 bus while a password is typed, deleted and pasted. Exits 1 on a mismatch.
 
 Usage: accessibility_tree.py APPLICATION_NAME
+       accessibility_tree.py APPLICATION_NAME announcements READY_FILE
+The second form instead records what the application announces while files
+dropped from another window convert, the focus staying there: it closes the
+failure box through the bus, as a reader's user would, and checks that a
+three-file drop with one failure is announced at its start, at the failure
+and at its end, once each.
 """
+import re
 import subprocess
 import sys
 import time
@@ -150,7 +157,62 @@ def check_password_stays_inside(window, failures):
         failures.append(f"the field reads '{shown}', not {len(PASTED)} mask characters")
 
 
+EXPECTED_ANNOUNCEMENTS = [
+    re.compile(r"Converting 3 files"),
+    re.compile(r"broken\.txt\.enc failed: .+"),
+    re.compile(r"1 of 3 failed"),
+]
+
+
+def press_ok_of_failure_box(app):
+    for node, _ in walk(app):
+        if node.getRoleName() == "push button" and node.name == "OK":
+            node.queryAction().doAction(0)
+            return
+
+
+def record_announcements(app_name, ready_file):
+    app = find_application(app_name)
+    heard = []
+    active_when_heard = []
+
+    def on_showing(event):
+        source = event.source
+        if not event.detail1 or source.getRoleName() != "notification":
+            return
+        news = " ".join(child.name for child in source if child is not None)
+        heard.append(news)
+        active_when_heard.append(app[0].getState().contains(pyatspi.STATE_ACTIVE))
+        if " failed: " in news:
+            GLib.timeout_add(300, lambda: press_ok_of_failure_box(app) and False)
+        if len(heard) == len(EXPECTED_ANNOUNCEMENTS):
+            # Anything announced more than once would follow at once.
+            GLib.timeout_add(1500, lambda: pyatspi.Registry.stop() and False)
+
+    pyatspi.Registry.registerEventListener(on_showing, "object:state-changed:showing")
+    # As a reader does: the bus then carries name changes, which keep the
+    # names read here current.
+    pyatspi.Registry.registerEventListener(lambda event: None, "object:property-change:accessible-name")
+    GLib.timeout_add(30000, lambda: pyatspi.Registry.stop() and False)
+    open(ready_file, "w").close()
+    pyatspi.Registry.start()
+    print("Announced while the files converted:", heard)
+    failures = []
+    if len(heard) != len(EXPECTED_ANNOUNCEMENTS) or not all(
+            pattern.fullmatch(news) for pattern, news in zip(EXPECTED_ANNOUNCEMENTS, heard)):
+        failures.append(f"heard {heard}, not one of each of "
+                        f"{[p.pattern for p in EXPECTED_ANNOUNCEMENTS]}")
+    if any(active_when_heard):
+        failures.append("the dialog had the focus: the test proves nothing")
+    return failures
+
+
 def main():
+    if len(sys.argv) > 2 and sys.argv[2] == "announcements":
+        failures = record_announcements(sys.argv[1], sys.argv[3])
+        for failure in failures:
+            print("FAIL:", failure, file=sys.stderr)
+        sys.exit(1 if failures else 0)
     app = find_application(sys.argv[1])
     window = app[0]
     print("Accessibility tree as AT-SPI reads it:")

@@ -60,22 +60,16 @@ class MetaCallCounter final : public QObject {
   int count_ = 0;
 };
 
-// Collects what the dialog announces: each time its notification appears.
+// Collects what the dialog announces.
 class AnnouncementRecorder final : public QObject {
  public:
-  explicit AnnouncementRecorder(qt::Announcer* announcer) : announcer_(announcer) {
-    announcer->installEventFilter(this);
+  explicit AnnouncementRecorder(qt::Announcer* announcer) {
+    connect(announcer, &qt::Announcer::announced, this,
+            [this](const QString& news) { heard_ << news; });
   }
   const QStringList& heard() const { return heard_; }
 
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Show) heard_ << announcer_->last_news();
-    return false;
-  }
-
  private:
-  qt::Announcer* announcer_;
   QStringList heard_;
 };
 

@@ -7,35 +7,52 @@
 namespace kestrune::qt {
 namespace {
 
+// Enough for a batch's start, a failure and its end to be read in turn.
+constexpr std::size_t kNotificationsKept = 4;
+
+// A notification of one news, read, not seen: the status line shows the
+// same.
+class Notification final : public QWidget {
+  Q_OBJECT
+
+ public:
+  Notification(QWidget* window, const QString& news) : QWidget(window) {
+    setAccessibleName(QStringLiteral("Kestrune"));
+    auto* label = new QLabel(news, this);
+    label->setTextFormat(Qt::PlainText);
+    QPalette invisible_text = label->palette();
+    invisible_text.setColor(QPalette::WindowText, Qt::transparent);
+    label->setPalette(invisible_text);
+    label->setGeometry(0, 0, 1, 1);
+    setGeometry(0, 0, 1, 1);
+  }
+};
+
 QAccessibleInterface* notification_interface(const QString&, QObject* object) {
-  auto* announcer = qobject_cast<Announcer*>(object);
-  if (announcer == nullptr) return nullptr;
-  return new QAccessibleWidget(announcer, QAccessible::Notification);
+  auto* notification = qobject_cast<Notification*>(object);
+  if (notification == nullptr) return nullptr;
+  return new QAccessibleWidget(notification, QAccessible::Notification);
 }
 
 }  // namespace
 
-Announcer::Announcer(QWidget* parent) : QWidget(parent), news_(new QLabel(this)) {
+Announcer::Announcer(QWidget* window) : QObject(window), window_(window) {
   // Installing it again is harmless: Qt keeps each factory once.
   QAccessible::installFactory(notification_interface);
-  setObjectName(QStringLiteral("announcer"));
-  setAccessibleName(QStringLiteral("Kestrune"));
-  news_->setTextFormat(Qt::PlainText);
-  // Read, not seen: the status line shows the same news.
-  QPalette invisible_text = news_->palette();
-  invisible_text.setColor(QPalette::WindowText, Qt::transparent);
-  news_->setPalette(invisible_text);
-  news_->setGeometry(0, 0, 1, 1);
-  setGeometry(0, 0, 1, 1);
-  lower();
 }
 
 void Announcer::announce(const QString& news) {
-  hide();
-  news_->setText(news);
-  show();
+  auto* notification = new Notification(window_, news);
+  notification->lower();
+  notification->show();
+  recent_.push_back(notification);
+  if (recent_.size() > kNotificationsKept) {
+    delete recent_.front();
+    recent_.pop_front();
+  }
+  Q_EMIT announced(news);
 }
 
-QString Announcer::last_news() const { return news_->text(); }
-
 }  // namespace kestrune::qt
+
+#include "announcer.moc"
