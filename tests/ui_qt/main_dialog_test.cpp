@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -141,6 +143,60 @@ class MainDialogTest : public QObject {
       QVERIFY2(control->sizeHint().width() <= control->width(), qPrintable(text));
       // Inside its parent, which would cut it off: the group boxes too.
       QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(text));
+    }
+  }
+
+  // The layout grows with the user's font, as the template's dialog units
+  // do on Windows, and shrinks only where the screen's free area is too
+  // small for it (800 x 600 at scale 2, run as qt_main_dialog_small_screen):
+  // never a control cut or off the screen. Leaves a picture of each.
+  void the_window_follows_the_font_and_fits_the_screen_data() {
+    QTest::addColumn<double>("point_size");
+    QTest::newRow("9pt") << 9.0;
+    QTest::newRow("16pt") << 16.0;
+  }
+
+  void the_window_follows_the_font_and_fits_the_screen() {
+    QFETCH(double, point_size);
+    const QFont application_font = QApplication::font();
+    QFont users_font = application_font;
+    users_font.setPointSizeF(point_size);
+    QApplication::setFont(users_font);
+    qt::MainDialog dialog(*file_system_, core_->converter());
+    QApplication::setFont(application_font);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    const QScreen* screen = dialog.screen();
+    const QRect available = screen->availableGeometry();
+    const int title_bar = 2 * QFontMetrics(dialog.font()).height();
+    QVERIFY(dialog.width() <= available.width());
+    QVERIFY(dialog.height() + title_bar <= available.height());
+    const bool roomy = available.height() >= 480;
+    if (roomy) QCOMPARE(dialog.font().pointSizeF(), point_size);
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
+      if (!control->isVisible()) continue;
+      QVERIFY2(dialog.rect().contains(control->geometry().translated(
+                   control->parentWidget()->mapTo(&dialog, QPoint(0, 0)))),
+               qPrintable(control->objectName()));
+      const QString text = control->property("text").toString();
+      if (text.isEmpty()) continue;
+      // A push button's hint has a floor in pixels; its text is what must fit.
+      const int needed = qobject_cast<QPushButton*>(control) != nullptr
+                             ? control->fontMetrics().horizontalAdvance(text)
+                             : control->sizeHint().width();
+      QVERIFY2(needed <= control->width(), qPrintable(text));
+    }
+    const QByteArray folder = qgetenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!folder.isEmpty()) {
+      const QSize screen_pixels = screen->geometry().size() * screen->devicePixelRatio();
+      const QString name = QStringLiteral("%1/kestrune-dialog-%2-%3x%4-scale%5.png")
+                               .arg(QString::fromLocal8Bit(folder), QTest::currentDataTag())
+                               .arg(screen_pixels.width())
+                               .arg(screen_pixels.height())
+                               .arg(screen->devicePixelRatio());
+      QVERIFY(QDir().mkpath(QString::fromLocal8Bit(folder)));
+      QVERIFY(dialog.grab().save(name));
     }
   }
 

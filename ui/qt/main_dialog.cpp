@@ -4,6 +4,8 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontInfo>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <algorithm>
 
 #include "algorithms.h"
@@ -25,9 +28,9 @@
 namespace kestrune::qt {
 namespace {
 
-// The template is 171 x 155 dialog units at a 9-point font; the progress
-// bar and status line add a strip below it.
-constexpr int kFontPointSize = 9;
+// The template is 171 x 155 dialog units; the progress bar and status line
+// add a strip below it. The units follow the application's font, as the
+// template's follow the dialog font on Windows.
 constexpr int kWindowWidthUnits = 171;
 constexpr int kTemplateHeightUnits = 155;
 constexpr int kWindowHeightUnits = kTemplateHeightUnits + 27;
@@ -56,6 +59,29 @@ constexpr auto kEmptyPasswordQuestion =
 
 QString to_qstring(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What a window manager's title bar and borders take, about.
+int frame_allowance(const QFontMetrics& metrics) { return 2 * metrics.height(); }
+
+// The user's font, made smaller only where the window would not otherwise
+// fit the screen's free area: every control stays whole and on the screen.
+QFont font_fitting_screen(QFont font) {
+  constexpr double kSmallestPointSize = 5;
+  constexpr double kStep = 0.9;
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize available = screen != nullptr ? screen->availableGeometry().size() : QSize();
+  // Set, not inherited: the window keeps the size it was laid out for.
+  font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF());
+  while (available.isValid() && font.pointSizeF() > kSmallestPointSize) {
+    const DialogUnits units(font, QString::fromLatin1(kDropHint), kDropHintWidthUnits);
+    const int allowance = frame_allowance(QFontMetrics(font));
+    const QSize window =
+        units.size(kWindowWidthUnits, kWindowHeightUnits) + QSize(allowance, allowance);
+    if (window.width() <= available.width() && window.height() <= available.height()) break;
+    font.setPointSizeF(font.pointSizeF() * kStep);
+  }
+  return font;
 }
 
 // A text longer than the template allowed for it (the font is not the
@@ -132,8 +158,7 @@ MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
     : worker_(file_system, std::move(convert)) {
   setWindowTitle(QStringLiteral("Kestrune"));
   setWindowIcon(application_icon());
-  QFont dialog_font = font();
-  dialog_font.setPointSize(kFontPointSize);
+  const QFont dialog_font = font_fitting_screen(font());
   setFont(dialog_font);
   setAcceptDrops(true);
 
