@@ -238,6 +238,9 @@ class MainDialogTest : public QObject {
         QAccessibleInterface* choice = group->child(i);
         QCOMPARE(choice->role(), QAccessible::RadioButton);
         QCOMPARE(choice->parent()->object(), box);
+        // The group is heard as the focus enters it, not with every choice.
+        QVERIFY(choice->relations(QAccessible::Label).isEmpty());
+        QVERIFY(choice->state().checkable);
         names << choice->text(QAccessible::Name);
       }
       QCOMPARE(names, choices);
@@ -365,6 +368,10 @@ class MainDialogTest : public QObject {
       forward << focused_name();
     }
     QCOMPARE(forward, expected);
+    // Entering the field does not select its hidden text, which a screen
+    // reader would announce as "selected" and "unselected".
+    QVERIFY(!password_field()->text().isEmpty());
+    QVERIFY(!password_field()->hasSelectedText());
     QStringList backward{focused_name()};
     for (int i = 0; i < 4; ++i) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);

@@ -20,6 +20,7 @@
 #include "algorithms.h"
 #include "announcer.h"
 #include "application_icon.h"
+#include "choice_accessibility.h"
 #include "container.h"
 #include "dialog_units.h"
 #include "dropped_uri.h"
@@ -206,6 +207,7 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
 // unlike the Windows template, Tab goes from the password field to the
 // checked hash, the checked cipher and QUIT.
 void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
+  hear_group_names_once();
   set_hash_choice(kDefaultChoices.hash);
   set_cipher_choice(kDefaultChoices.cipher);
   auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
