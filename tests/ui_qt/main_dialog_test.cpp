@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -589,6 +591,30 @@ class MainDialogTest : public QObject {
     const bool text_into_field = type == QStringLiteral("text/plain") && target == password_field();
     QCOMPARE(password_field()->text(),
              text_into_field ? kTestPassword + QString::fromUtf8(clipboard) : kTestPassword);
+  }
+
+  // The field's own menu: its Paste takes files as a drop too.
+  void the_fields_paste_menu_takes_files_as_a_drop() {
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), "copy\nfile:///data/p1.txt");
+    QGuiApplication::clipboard()->setMimeData(data);
+    bool pasted = false;
+    QTimer::singleShot(0, [&pasted] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (menu == nullptr) return;
+      for (QAction* paste : menu->actions()) {
+        if (!paste->text().startsWith(QStringLiteral("&Paste"))) continue;
+        pasted = paste->isEnabled();
+        paste->trigger();
+      }
+      menu->close();
+    });
+    const QPoint middle = password_field()->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, middle, password_field()->mapToGlobal(middle));
+    QCoreApplication::sendEvent(password_field(), &event);
+    QVERIFY(pasted);
+    QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), Paths{"/data/p1.txt"}, kTimeoutMs);
+    QCOMPARE(password_field()->text(), kTestPassword);
   }
 
   void an_empty_password_asks_before_encrypting_data() {

@@ -3,12 +3,16 @@
 #include <QAccessibleWidget>
 #include <QLabel>
 #include <QPalette>
+#include <QTimer>
 
 namespace kestrune::qt {
 namespace {
 
 // Enough for a batch's start, a failure and its end to be read in turn.
 constexpr std::size_t kNotificationsKept = 4;
+// Long enough for a reader to get to the event. Then the news is hidden: a
+// reader reads a window's shown labels when the user returns to it.
+constexpr int kShownMs = 5000;
 
 // A notification of one news, read, not seen: the status line shows the
 // same.
@@ -45,6 +49,7 @@ void Announcer::announce(const QString& news) {
   auto* notification = new Notification(window_, news);
   notification->lower();
   notification->show();
+  QTimer::singleShot(kShownMs, notification, &QWidget::hide);
   recent_.push_back(notification);
   if (recent_.size() > kNotificationsKept) {
     delete recent_.front();

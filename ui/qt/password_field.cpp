@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -11,6 +12,19 @@
 #include "pasted_files.h"
 
 namespace kestrune::qt {
+namespace {
+
+// Qt 6.4 names none of its menu's actions: its Paste is known by Qt's own
+// text, translated as Qt translates it, with or without the shortcut.
+QAction* paste_action(const QMenu& menu) {
+  const QString paste = QCoreApplication::translate("QLineEdit", "&Paste");
+  for (QAction* action : menu.actions())
+    if (action->text() == paste || action->text().startsWith(paste + QLatin1Char('\t')))
+      return action;
+  return nullptr;
+}
+
+}  // namespace
 
 PasswordField::PasswordField(QWidget* parent) : QLineEdit(parent) {
   setEchoMode(QLineEdit::Password);
@@ -38,7 +52,7 @@ void PasswordField::keyPressEvent(QKeyEvent* event) {
 
 void PasswordField::contextMenuEvent(QContextMenuEvent* event) {
   const std::unique_ptr<QMenu> menu(createStandardContextMenu());
-  if (auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+  if (QAction* paste = paste_action(*menu)) {
     const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
     if (clipboard != nullptr && holds_files(*clipboard)) {
       disconnect(paste, &QAction::triggered, this, &QLineEdit::paste);
