@@ -345,8 +345,8 @@ class MainDialogTest : public QObject {
     QCOMPARE(shown_failure_box()->windowTitle(), QStringLiteral("Decrypt ERROR"));
     QCOMPARE(shown_failure_box()->text(), QStringLiteral("Can't Data Decryption"));
     QCOMPARE(shown_failure_box()->informativeText(), QStringLiteral("b.txt.enc"));
-    const int caption_width =
-        QFontMetrics(shown_failure_box()->font()).horizontalAdvance(QStringLiteral("Decrypt ERROR"));
+    const int caption_width = QFontMetrics(shown_failure_box()->font())
+                                  .horizontalAdvance(QStringLiteral("Decrypt ERROR"));
     QVERIFY(shown_failure_box()->width() > caption_width * 2);
     close_failure_box();
     QTRY_COMPARE_WITH_TIMEOUT(recorder.heard().size(), 3, kTimeoutMs);
@@ -550,9 +550,9 @@ class MainDialogTest : public QObject {
         << "x-special/gnome-copied-files"
         << QByteArray("copy\nfile:///data/p1.txt\nfile:///data/caf%E9.txt.enc") << "password_field"
         << ctrl_v << two;
-    QTest::newRow("a cut is a copy") << "x-special/gnome-copied-files"
-                                     << QByteArray("cut\nfile:///data/p1.txt\n") << "password_field"
-                                     << ctrl_v << QByteArrayList{"/data/p1.txt"};
+    QTest::newRow("a cut is a copy")
+        << "x-special/gnome-copied-files" << QByteArray("cut\nfile:///data/p1.txt\n")
+        << "password_field" << ctrl_v << QByteArrayList{"/data/p1.txt"};
     QTest::newRow("MATE's list, Shift+Insert")
         << "x-special/mate-copied-files" << QByteArray("copy\nfile:///data/p1.txt")
         << "password_field" << QKeySequence(Qt::ShiftModifier | Qt::Key_Insert)
@@ -560,10 +560,11 @@ class MainDialogTest : public QObject {
     QTest::newRow("files, the focus on a choice")
         << "x-special/gnome-copied-files" << QByteArray("copy\nfile:///data/p1.txt") << "SHA256"
         << ctrl_v << QByteArrayList{"/data/p1.txt"};
-    QTest::newRow("plain text") << "text/plain" << QByteArray(" from a manager")
-                                << "password_field" << ctrl_v << QByteArrayList{};
+    QTest::newRow("plain text") << "text/plain" << QByteArray(" from a manager") << "password_field"
+                                << ctrl_v << QByteArrayList{};
     QTest::newRow("plain text, the focus on a choice")
-        << "text/plain" << QByteArray("file:///data/p1.txt") << "SHA256" << ctrl_v << QByteArrayList{};
+        << "text/plain" << QByteArray("file:///data/p1.txt") << "SHA256" << ctrl_v
+        << QByteArrayList{};
   }
 
   void a_paste_of_files_is_a_drop_and_of_text_goes_to_the_field() {
@@ -610,7 +611,8 @@ class MainDialogTest : public QObject {
       menu->close();
     });
     const QPoint middle = password_field()->rect().center();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, middle, password_field()->mapToGlobal(middle));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, middle,
+                            password_field()->mapToGlobal(middle));
     QCoreApplication::sendEvent(password_field(), &event);
     QVERIFY(pasted);
     QTRY_COMPARE_WITH_TIMEOUT(core_->converted_paths(), Paths{"/data/p1.txt"}, kTimeoutMs);
@@ -651,11 +653,12 @@ class MainDialogTest : public QObject {
       QTest::qWait(50);
       QVERIFY(core_->calls().empty());
       if (answer == QStringLiteral("Yes") || answer == QStringLiteral("No"))
-        QTest::mouseClick(question->button(answer == QStringLiteral("Yes") ? QMessageBox::Yes
-                                                                            : QMessageBox::No),
-                          Qt::LeftButton);
+        QTest::mouseClick(
+            question->button(answer == QStringLiteral("Yes") ? QMessageBox::Yes : QMessageBox::No),
+            Qt::LeftButton);
       else
-        QTest::keyClick(question, answer == QStringLiteral("Enter") ? Qt::Key_Return : Qt::Key_Escape);
+        QTest::keyClick(question,
+                        answer == QStringLiteral("Enter") ? Qt::Key_Return : Qt::Key_Escape);
       QTRY_VERIFY_WITH_TIMEOUT(shown_failure_box() == nullptr, kTimeoutMs);
     }
     if (converts) {

@@ -5,9 +5,9 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontInfo>
-#include <QGuiApplication>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -137,8 +137,8 @@ void accept_file_drag(QDropEvent* event) {
 void keep_caption_whole(QMessageBox& box) {
   constexpr int kTitleBarButtons = 4;
   const QFontMetrics metrics(box.font());
-  const int width = metrics.horizontalAdvance(box.windowTitle()) +
-                    kTitleBarButtons * 2 * metrics.height();
+  const int width =
+      metrics.horizontalAdvance(box.windowTitle()) + kTitleBarButtons * 2 * metrics.height();
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (grid == nullptr) return;
   grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
@@ -289,9 +289,8 @@ void MainDialog::dropEvent(QDropEvent* event) {
 // Files dropped or pasted, with the password as it is now.
 void MainDialog::take_drop(std::vector<DroppedItem> items) {
   Drop drop{password_field_->text().toStdU16String(), std::move(items)};
-  const bool encrypts = std::any_of(drop.items.begin(), drop.items.end(), [](const auto& item) {
-    return !is_container_name(item.path);
-  });
+  const bool encrypts = std::any_of(drop.items.begin(), drop.items.end(),
+                                    [](const auto& item) { return !is_container_name(item.path); });
   if (drop.password.empty() && encrypts)
     ask_before_encrypting_without_password(std::move(drop));
   else
@@ -301,7 +300,8 @@ void MainDialog::take_drop(std::vector<DroppedItem> items) {
 // An empty password's key is the same for everyone. Decrypting with it stays
 // silent: containers made that way exist.
 void MainDialog::ask_before_encrypting_without_password(Drop drop) {
-  auto* question = new QMessageBox(QMessageBox::Warning, windowTitle(), QString::fromLatin1(kEmptyPasswordQuestion),
+  auto* question = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                   QString::fromLatin1(kEmptyPasswordQuestion),
                                    QMessageBox::Yes | QMessageBox::No, this);
   question->setDefaultButton(QMessageBox::No);
   question->setWindowModality(Qt::WindowModal);

@@ -141,8 +141,7 @@ std::unique_ptr<QAccessibleEvent> masked_copy(QAccessibleEvent& event) {
     case QAccessible::ValueChanged:
       return std::make_unique<QAccessibleValueChangeEvent>(event.object(),
                                                            masked(*field, field->text().size()));
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 
@@ -175,7 +174,8 @@ QChar mask_character(const QLineEdit& field) {
 
 void keep_passwords_off_accessibility() {
   QAccessible::installFactory(password_field_interface);
-  const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(mask_password_events);
+  const QAccessible::UpdateHandler previous =
+      QAccessible::installUpdateHandler(mask_password_events);
   if (previous != mask_password_events) next_handler = previous;
 }
 
