@@ -185,7 +185,7 @@ def record_announcements(app_name, ready_file):
         source = event.source
         if not event.detail1 or source.getRoleName() != "notification":
             return
-        news = " ".join(child.name for child in source if child is not None)
+        news = source.name
         heard.append(news)
         active_when_heard.append(app[0].getState().contains(pyatspi.STATE_ACTIVE))
         if " failed: " in news:

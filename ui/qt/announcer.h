@@ -1,7 +1,7 @@
 // Tells a screen reader what happened to the user's files while the focus
 // is anywhere, in another application too. Qt 6.4 has no announcement event
 // of its own, so this is what Orca and other AT-SPI readers present from any
-// window: a notification (its role) that appears, its news as a label.
+// window: a notification (its role) that appears, its news as its name.
 // Only a batch's start, each failure and its end are said, never progress.
 #pragma once
 
