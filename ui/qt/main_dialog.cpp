@@ -192,6 +192,9 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
   hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  // Read with the field, after its name, rather than with the window's own
+  // labels, which a reader repeats before each announcement.
+  hint->setBuddy(password_field_);
 
   build_choice_groups(units, quit_button);
 
@@ -243,6 +246,9 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
 
   status_line_ = add_static_text(this, QString(), units.rect(6, kTemplateHeightUnits + 12, 158, 8));
   status_line_->setObjectName(QStringLiteral("status_line"));
+  // Read with the bar it describes rather than with the window's own
+  // labels, which a reader repeats before each announcement.
+  status_line_->setBuddy(progress_bar_);
   announcer_ = new Announcer(this);
   show_idle();
 }
@@ -346,8 +352,10 @@ void MainDialog::show_file(const WorkerStatus& status) {
   // long before the end.
   const int files_done = status.number - 1;
   progress_bar_->setValue((files_done * 100 + status.percent) / std::max(status.count, 1));
+  // An ampersand is shown as itself, not taken as the bar's shortcut key.
   status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(), status.file,
-                                    status.percent, status.number, status.count));
+                                    status.percent, status.number, status.count)
+                            .replace(QLatin1Char('&'), QStringLiteral("&&")));
   update_cursor();
 }
 
