@@ -65,10 +65,10 @@ def check_tree(window, failures):
     field = next((n for n in nodes if n.getRoleName() == "password text"), None)
     if field is None or field.name != "Password":
         failures.append("the password field is not named 'Password'")
-    # Heard with the field, once as the window opens: it labels the field,
-    # so a reader leaves it out of the window's own labels, which it reads
-    # before each announcement; not again as a description.
-    if field is not None and field.description:
+    # Heard once, as the field's description: it labels the field too, so a
+    # reader leaves it out of the window's own labels, which it reads as the
+    # window opens and before each announcement.
+    if field is not None and field.description != HINT:
         failures.append(f"the password field is described as '{field.description}'")
     labels = [relation.getTarget(i).name for relation in field.getRelationSet()
               if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY

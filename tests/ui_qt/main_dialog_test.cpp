@@ -213,10 +213,11 @@ class MainDialogTest : public QObject {
     QCOMPARE(field->role(), QAccessible::EditableText);
     QVERIFY(field->state().passwordEdit);
     QCOMPARE(field->text(QAccessible::Name), QStringLiteral("Password"));
-    // The hint labels the field after its name, so a reader says it with
-    // the field, once as the window opens, and not again with the window's
-    // own labels before each announcement (nor as a description).
-    QVERIFY(field->text(QAccessible::Description).isEmpty());
+    // The hint describes the field and labels it after its name, so a
+    // reader says it once, with the field, not again with the window's own
+    // labels as it opens and before each announcement.
+    QCOMPARE(field->text(QAccessible::Description),
+             QStringLiteral("* Input a password and please drag files here *"));
     const auto labels = field->relations(QAccessible::Label);
     QCOMPARE(labels.size(), 2);
     QCOMPARE(labels[0].first->text(QAccessible::Name), QStringLiteral("Password"));

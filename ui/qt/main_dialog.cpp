@@ -192,9 +192,10 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
   hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  // Read with the field, after its name, rather than with the window's own
-  // labels, which a reader repeats before each announcement.
+  // Heard once, as the field's description, rather than also with the
+  // window's own labels, which a reader repeats before each announcement.
   hint->setBuddy(password_field_);
+  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
 
   build_choice_groups(units, quit_button);
 
