@@ -16,9 +16,10 @@ packages=(
   # Its end-to-end test: a real X server, synthetic mouse and keys, a
   # screenshot, and a check of the desktop entry.
   xvfb xdotool imagemagick desktop-file-utils shared-mime-info
-  # Its accessibility test: a private D-Bus session, the AT-SPI bus and the
-  # Python bindings a screen reader reads the dialog with.
-  dbus-daemon dbus-bin at-spi2-core python3-pyatspi
+  # Its accessibility test: a private D-Bus session, the AT-SPI bus, the
+  # Python bindings a screen reader reads the dialog with, and a clipboard
+  # to paste from.
+  dbus-daemon dbus-bin at-spi2-core python3-pyatspi xclip
   time  # GNU time: peak memory in scripts/bench.sh
 )
 # The multi-buffer record back end exists for x86-64 only; elsewhere OpenSSL

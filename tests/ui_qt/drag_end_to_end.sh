@@ -7,6 +7,9 @@
 #     and a localhost address convert; a neighbour named with U+FFFD stays.
 #   large_drop_escape: Escape during a drop of 10,000 files stops it within
 #     a few files and exits 0.
+#   paste_files: files copied as PCManFM copies them (GNOME's clipboard
+#     list) and pasted with Ctrl+V are encrypted with the typed password,
+#     which the paste leaves as it was.
 #   signal_mid_file, display_lost_mid_file, window_destroyed_mid_file:
 #     SIGTERM, the X server killed, or the window destroyed without a close
 #     request while a large file converts: the program ends without a crash,
@@ -20,7 +23,7 @@ kestrune=$1 drag_source=$2 kestrune_cli=$3 work=$4 screenshot=$5 scenario=${6:-r
 password='correct horse'
 
 source "$(dirname "$0")/../x11_session.sh"
-require_tools Xvfb xdotool import cmp timeout
+require_tools Xvfb xdotool xclip import cmp timeout
 
 pids=()
 cleanup() {
@@ -149,6 +152,24 @@ large_drop_escape() {
   rm -r many
 }
 
+paste_files() {
+  printf 'copied\n' >p1.txt
+  printf 'copied too\n' >'p 2.txt'
+  cp -- p1.txt 'p 2.txt' "$work/originals/"
+  printf 'copy\nfile://%s/p1.txt\nfile://%s/p%%202.txt' "$work/files" "$work/files" |
+    xclip -quiet -selection clipboard -t x-special/gnome-copied-files 2>/dev/null &
+  pids+=($!)
+  click_field
+  xdotool key ctrl+v
+  wait_for "the pasted files to be encrypted" all_exist p1.txt.enc 'p 2.txt.enc'
+  # The password was not changed by the paste: the files open with it.
+  quit_normally
+  printf '%s\n' "$password" | "$kestrune_cli" --password-stdin p1.txt.enc 'p 2.txt.enc'
+  cmp p1.txt "$work/originals/p1.txt" && cmp 'p 2.txt' "$work/originals/p 2.txt" ||
+    fail "the pasted files did not come back with the typed password"
+  echo "Pasted files passed"
+}
+
 # 3DES, chosen with the keyboard, keeps a file of 300 MiB converting for seconds.
 interrupt_mid_file() {
   local how=$1
@@ -194,7 +215,7 @@ click_field
 xdotool type --delay 30 "$password"
 
 case $scenario in
-  round_trip | exact_names | large_drop_escape) "$scenario" ;;
+  round_trip | exact_names | large_drop_escape | paste_files) "$scenario" ;;
   signal_mid_file) interrupt_mid_file signal ;;
   display_lost_mid_file) interrupt_mid_file display ;;
   window_destroyed_mid_file) interrupt_mid_file window ;;

@@ -109,18 +109,25 @@ void ConversionWorker::convert_drop(const Drop& drop) {
 
 void ConversionWorker::announce_item(const DroppedItem& item) {
   QString name = QFile::decodeName(item.path.filename().c_str());
+  int starts_batch_of = 0;
   update_status([&](WorkerStatus& status) {
+    if (items_started_ == 0) starts_batch_of = items_accepted_;
     status = {true, std::move(name), ++items_started_, 0, 0};
   });
+  if (starts_batch_of > 0 && !cancel_requested()) Q_EMIT batch_started(starts_batch_of);
 }
 
 void ConversionWorker::finish_drop() {
-  update_status([this](WorkerStatus& status) {
+  int count = 0;
+  int failed = 0;
+  update_status([&](WorkerStatus& status) {
     if (!queue_.empty()) return;
-    items_started_ = 0;
+    count = std::exchange(items_started_, 0);
+    failed = std::exchange(items_failed_, 0);
     items_accepted_ = 0;
     status = {};
   });
+  if (count > 0 && !cancel_requested()) Q_EMIT batch_finished(count, failed);
 }
 
 // The dialog shows the fixed texts only, as the Windows build does; the
@@ -132,6 +139,7 @@ void ConversionWorker::show_failure(const Outcome& failed) {
   {
     std::lock_guard lock(mutex_);
     failure_shown_ = true;
+    ++items_failed_;
   }
   Q_EMIT failure_raised(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
                         QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));

@@ -81,6 +81,11 @@ class ConversionWorker final : public QObject, private FrontEnd {
   void status_changed();
   // The worker waits until acknowledge_failure() or stop().
   void failure_raised(const QString& text, const QString& caption);
+  // Once per batch: the drops converted one after another until the worker
+  // falls idle. `count` is the files accepted when the first one starts.
+  void batch_started(int count);
+  // `failed` of the batch's `count` files failed. Not after stop().
+  void batch_finished(int count, int failed);
 
  private:
   void run(std::stop_token stop);
@@ -108,6 +113,7 @@ class ConversionWorker final : public QObject, private FrontEnd {
   std::deque<Drop> queue_;
   int items_started_ = 0;
   int items_accepted_ = 0;
+  int items_failed_ = 0;
   WorkerStatus status_;
   bool status_signalled_ = false;
   bool failure_shown_ = false;

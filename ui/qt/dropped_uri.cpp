@@ -75,10 +75,9 @@ DroppedItem item_from_uri(std::string_view uri) {
   return {std::filesystem::path(*path), true};
 }
 
-std::vector<DroppedItem> dropped_items(const QMimeData& data) {
-  const QByteArray list = data.data(QString::fromLatin1(kUriListType.data(), kUriListType.size()));
+std::vector<DroppedItem> items_from_uri_list(std::string_view list) {
   std::vector<DroppedItem> items;
-  std::string_view rest(list.constData(), static_cast<std::size_t>(list.size()));
+  std::string_view rest = list;
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
@@ -88,6 +87,11 @@ std::vector<DroppedItem> dropped_items(const QMimeData& data) {
     if (!line.empty() && !line.starts_with('#')) items.push_back(item_from_uri(line));
   }
   return items;
+}
+
+std::vector<DroppedItem> dropped_items(const QMimeData& data) {
+  const QByteArray list = data.data(QString::fromLatin1(kUriListType.data(), kUriListType.size()));
+  return items_from_uri_list({list.constData(), static_cast<std::size_t>(list.size())});
 }
 
 }  // namespace kestrune::qt

@@ -18,6 +18,10 @@ namespace kestrune::qt {
 // else is not local and keeps its path part, which tells its direction.
 DroppedItem item_from_uri(std::string_view uri);
 
+// The addresses of a `text/uri-list` (RFC 2483), in order: one a line,
+// CRLF or LF, blank lines and comments skipped.
+std::vector<DroppedItem> items_from_uri_list(std::string_view list);
+
 // The drop's `text/uri-list` (which also carries Qt's own URL list), in order.
 std::vector<DroppedItem> dropped_items(const QMimeData& data);
 

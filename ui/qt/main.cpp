@@ -4,6 +4,7 @@
 
 #include "application_icon.h"
 #include "qt/command_line_files.h"
+#include "password_accessibility.h"
 #include "qt/main_dialog.h"
 #include "qt/single_instance.h"
 #include "secure_wipe.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
   // Lets the desktop match the window to its .desktop entry and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("kestrune"));
   QApplication::setWindowIcon(kestrune::qt::application_icon());
+  kestrune::qt::keep_passwords_off_accessibility();
 
   // What is left once QApplication has taken out its own options.
   kestrune::qt::Handover launch{

@@ -4,30 +4,37 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontInfo>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <algorithm>
 
 #include "algorithms.h"
+#include "announcer.h"
 #include "application_icon.h"
+#include "choice_accessibility.h"
+#include "container.h"
 #include "dialog_units.h"
 #include "dropped_uri.h"
 #include "messages.h"
+#include "password_field.h"
 
 namespace kestrune::qt {
 namespace {
 
-// The template is 171 x 155 dialog units at a 9-point font; the progress
-// bar and status line add a strip below it. The status line has room for
-// two lines, which the message for waiting files needs.
-constexpr int kFontPointSize = 9;
+// The template is 171 x 155 dialog units; the progress bar and status line
+// add a strip below it, with room for two lines, which the message for
+// waiting files needs. The units follow the application's font, as the
+// template's follow the dialog font on Windows.
 constexpr int kWindowWidthUnits = 171;
 constexpr int kTemplateHeightUnits = 155;
 constexpr int kWindowHeightUnits = kTemplateHeightUnits + 35;
@@ -51,8 +58,34 @@ constexpr int kIconPixels = 32;
 constexpr auto kDropHint = "* Input a password and please drag files here *";
 constexpr int kDropHintWidthUnits = 158;
 
+constexpr auto kEmptyPasswordQuestion =
+    "The password is empty: anyone can decrypt these files. Encrypt them anyway?";
+
 QString to_qstring(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What a window manager's title bar and borders take, about.
+int frame_allowance(const QFontMetrics& metrics) { return 2 * metrics.height(); }
+
+// The user's font, made smaller only where the window would not otherwise
+// fit the screen's free area: every control stays whole and on the screen.
+QFont font_fitting_screen(QFont font) {
+  constexpr double kSmallestPointSize = 5;
+  constexpr double kStep = 0.9;
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize available = screen != nullptr ? screen->availableGeometry().size() : QSize();
+  // Set, not inherited: the window keeps the size it was laid out for.
+  font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF());
+  while (available.isValid() && font.pointSizeF() > kSmallestPointSize) {
+    const DialogUnits units(font, QString::fromLatin1(kDropHint), kDropHintWidthUnits);
+    const int allowance = frame_allowance(QFontMetrics(font));
+    const QSize window =
+        units.size(kWindowWidthUnits, kWindowHeightUnits) + QSize(allowance, allowance);
+    if (window.width() <= available.width() && window.height() <= available.height()) break;
+    font.setPointSizeF(font.pointSizeF() * kStep);
+  }
+  return font;
 }
 
 // A text longer than the template allowed for it (the font is not the
@@ -102,6 +135,19 @@ void accept_file_drag(QDropEvent* event) {
   event->accept();
 }
 
+// Window managers put the caption between an icon and three buttons; a box
+// only as wide as its short text would cut it ("Decr\u2026ROR").
+void keep_caption_whole(QMessageBox& box) {
+  constexpr int kTitleBarButtons = 4;
+  const QFontMetrics metrics(box.font());
+  const int width =
+      metrics.horizontalAdvance(box.windowTitle()) + kTitleBarButtons * 2 * metrics.height();
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 QString status_text(const QFontMetrics& metrics, int width, const QString& file, int percent,
                     int number, int count) {
   const QString details =
@@ -116,8 +162,7 @@ MainDialog::MainDialog(FileSystem& file_system, DropConverter convert)
     : worker_(file_system, std::move(convert)) {
   setWindowTitle(QStringLiteral("Kestrune"));
   setWindowIcon(application_icon());
-  QFont dialog_font = font();
-  dialog_font.setPointSize(kFontPointSize);
+  const QFont dialog_font = font_fitting_screen(font());
   setFont(dialog_font);
   setAcceptDrops(true);
 
@@ -138,18 +183,22 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
   quit_button->setDefault(true);
   connect(quit_button, &QPushButton::clicked, this, &QDialog::accept);
 
-  password_field_ = new QLineEdit(this);
+  password_field_ = new PasswordField(this);
   password_field_->setObjectName(QStringLiteral("password_field"));
   password_field_->setGeometry(units.rect(6, 21, 158, 14));
-  password_field_->setEchoMode(QLineEdit::Password);
   // A file dropped on the field is a file to convert, not text to insert.
   password_field_->setAcceptDrops(false);
   password_label->setBuddy(password_field_);
-  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
+  connect(password_field_, &PasswordField::files_pasted, this,
+          [this](const std::vector<DroppedItem>& items) { receive_files(items); });
 
   QLabel* hint = add_static_text(this, QString::fromLatin1(kDropHint),
                                  units.rect(6, 49, kDropHintWidthUnits, 8));
   hint->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  // Heard once, as the field's description, rather than also with the
+  // window's own labels, which a reader repeats before each announcement.
+  hint->setBuddy(password_field_);
+  password_field_->setAccessibleDescription(QString::fromLatin1(kDropHint));
 
   build_choice_groups(units, quit_button);
 
@@ -165,6 +214,7 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
 // unlike the Windows template, Tab goes from the password field to the
 // checked hash, the checked cipher and QUIT.
 void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
+  hear_group_names_once();
   set_hash_choice(kDefaultChoices.hash);
   set_cipher_choice(kDefaultChoices.cipher);
   auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
@@ -203,6 +253,10 @@ void MainDialog::build_progress_area(const DialogUnits& units) {
   status_line_->setWordWrap(true);
   status_line_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   status_line_->setObjectName(QStringLiteral("status_line"));
+  // Read with the bar it describes rather than with the window's own
+  // labels, which a reader repeats before each announcement.
+  status_line_->setBuddy(progress_bar_);
+  announcer_ = new Announcer(this);
   show_idle();
 }
 
@@ -211,6 +265,8 @@ void MainDialog::connect_worker() {
   connect(&status_timer_, &QTimer::timeout, this, &MainDialog::show_status);
   connect(&worker_, &ConversionWorker::status_changed, this, &MainDialog::schedule_status);
   connect(&worker_, &ConversionWorker::failure_raised, this, &MainDialog::show_failure);
+  connect(&worker_, &ConversionWorker::batch_started, this, &MainDialog::announce_batch_start);
+  connect(&worker_, &ConversionWorker::batch_finished, this, &MainDialog::announce_batch_end);
 }
 
 MainDialog::~MainDialog() {
@@ -240,18 +296,48 @@ void MainDialog::dropEvent(QDropEvent* event) {
     return;
   }
   accept_file_drag(event);
+  receive_files(std::move(items));
+}
+
+// Files dropped or pasted while others wait for the password join them.
+void MainDialog::receive_files(std::vector<DroppedItem> items) {
   if (waiting_.empty()) {
-    convert(std::move(items));
+    take_drop(std::move(items));
     return;
   }
   waiting_.add_drop(std::move(items));
   show_waiting();
 }
 
-// With the password in the field and the choices checked now, as a drop.
-void MainDialog::convert(std::vector<DroppedItem> items) {
+// Files dropped or pasted, with the password as it is now.
+void MainDialog::take_drop(std::vector<DroppedItem> items) {
+  Drop drop{password_field_->text().toStdU16String(), std::move(items)};
+  const bool encrypts = std::any_of(drop.items.begin(), drop.items.end(),
+                                    [](const auto& item) { return !is_container_name(item.path); });
+  if (drop.password.empty() && encrypts)
+    ask_before_encrypting_without_password(std::move(drop));
+  else
+    enqueue(std::move(drop));
+}
+
+// An empty password's key is the same for everyone. Decrypting with it stays
+// silent: containers made that way exist.
+void MainDialog::ask_before_encrypting_without_password(Drop drop) {
+  auto* question = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                   QString::fromLatin1(kEmptyPasswordQuestion),
+                                   QMessageBox::Yes | QMessageBox::No, this);
+  question->setDefaultButton(QMessageBox::No);
+  question->setWindowModality(Qt::WindowModal);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  connect(question, &QMessageBox::finished, this, [this, question, drop = std::move(drop)] {
+    if (question->clickedButton() == question->button(QMessageBox::Yes)) enqueue(drop);
+  });
+  question->open();
+}
+
+void MainDialog::enqueue(Drop drop) {
   batch_running_ = true;
-  worker_.enqueue({password_field_->text().toStdU16String(), std::move(items)});
+  worker_.enqueue(std::move(drop));
   // The count in the status line grows at once.
   if (converting_) schedule_status();
 }
@@ -259,7 +345,7 @@ void MainDialog::convert(std::vector<DroppedItem> items) {
 void MainDialog::take_command_line_files(LaunchOrder order, std::vector<DroppedItem> items) {
   if (items.empty()) return;
   if (batch_running_ && waiting_.empty()) {
-    convert(std::move(items));
+    take_drop(std::move(items));
     return;
   }
   waiting_.add_launch(order, std::move(items));
@@ -280,7 +366,7 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 
 void MainDialog::convert_waiting_files() {
   if (password_field_->text().isEmpty()) return;
-  convert(waiting_.take());
+  take_drop(waiting_.take());
   status_line_->clear();
   announce(QString());
 }
@@ -316,9 +402,14 @@ void MainDialog::show_file(const WorkerStatus& status) {
         QStringLiteral("%1 \u2014 %2 of %3").arg(status.file).arg(status.number).arg(status.count));
   converting_ = true;
   shown_status_ = status;
-  progress_bar_->setValue(status.percent);
+  // The whole batch: a bar that filled for each file would say 100 percent
+  // long before the end.
+  const int files_done = status.number - 1;
+  progress_bar_->setValue((files_done * 100 + status.percent) / std::max(status.count, 1));
+  // An ampersand is shown as itself, not taken as the bar's shortcut key.
   status_line_->setText(status_text(status_line_->fontMetrics(), status_line_->width(), status.file,
-                                    status.percent, status.number, status.count));
+                                    status.percent, status.number, status.count)
+                            .replace(QLatin1Char('&'), QStringLiteral("&&")));
   update_cursor();
 }
 
@@ -329,8 +420,12 @@ void MainDialog::show_failure(const QString& text, const QString& caption) {
   status_timer_.stop();
   show_status();
   announce(shown_status_.file + QStringLiteral(" \u2014 ") + text);
+  announcer_->announce(QStringLiteral("%1 failed: %2").arg(shown_status_.file, text));
   failure_box_ = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
   failure_box_->setTextFormat(Qt::PlainText);
+  // Which file failed, on a line of its own below the fixed text.
+  failure_box_->setInformativeText(shown_status_.file);
+  keep_caption_whole(*failure_box_);
   failure_box_->setWindowModality(Qt::NonModal);
   failure_box_->setAttribute(Qt::WA_DeleteOnClose);
   connect(failure_box_, &QMessageBox::finished, this, [this] {
@@ -351,6 +446,21 @@ void MainDialog::show_idle() {
   announce(QString());
   update_cursor();
   if (!waiting_.empty()) show_waiting();
+}
+
+void MainDialog::announce_batch_start(int count) {
+  if (closed_) return;
+  announcer_->announce(count == 1 ? QStringLiteral("Converting 1 file")
+                                  : QStringLiteral("Converting %1 files").arg(count));
+}
+
+void MainDialog::announce_batch_end(int count, int failed) {
+  if (closed_) return;
+  if (failed > 0)
+    announcer_->announce(QStringLiteral("%1 of %2 failed").arg(failed).arg(count));
+  else
+    announcer_->announce(count == 1 ? QStringLiteral("1 file converted")
+                                    : QStringLiteral("%1 files converted").arg(count));
 }
 
 // A screen reader hears the status line when a file starts, fails or the

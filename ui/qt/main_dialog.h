@@ -14,13 +14,14 @@
 #include "waiting_files.h"
 
 class QLabel;
-class QLineEdit;
 class QMessageBox;
 class QProgressBar;
 
 namespace kestrune::qt {
 
+class Announcer;
 class DialogUnits;
+class PasswordField;
 
 class MainDialog final : public QDialog {
   Q_OBJECT
@@ -53,6 +54,9 @@ class MainDialog final : public QDialog {
   void build_choice_groups(const DialogUnits& units, QWidget* quit_button);
   void build_progress_area(const DialogUnits& units);
   void connect_worker();
+  void take_drop(std::vector<DroppedItem> items);
+  void ask_before_encrypting_without_password(Drop drop);
+  void enqueue(Drop drop);
 
   void schedule_status();
   void show_status();
@@ -60,14 +64,17 @@ class MainDialog final : public QDialog {
   void show_failure(const QString& text, const QString& caption);
   void show_idle();
   void announce(const QString& status);
+  void announce_batch_start(int count);
+  void announce_batch_end(int count, int failed);
   void update_cursor();
-  void convert(std::vector<DroppedItem> items);
+  void receive_files(std::vector<DroppedItem> items);
   void convert_waiting_files();
   void show_waiting();
 
-  QLineEdit* password_field_ = nullptr;
+  PasswordField* password_field_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QLabel* status_line_ = nullptr;
+  Announcer* announcer_ = nullptr;
   QPointer<QMessageBox> failure_box_;
   // The worker's status is shown at most once a frame, however fast files go.
   QTimer status_timer_;
