@@ -35,6 +35,18 @@ HWND find_hint_line(HWND dialog) {
   return nullptr;
 }
 
+// The count of waiting files reads longer than the template's hint: it may
+// wrap onto a second line, in the free space below the first.
+void make_room_for_a_second_line(HWND dialog, HWND hint_line) {
+  RECT bounds{};
+  GetWindowRect(hint_line, &bounds);
+  RECT line{0, 0, 0, 8};
+  MapDialogRect(dialog, &line);
+  SetWindowPos(hint_line, nullptr, 0, 0, bounds.right - bounds.left,
+               bounds.bottom - bounds.top + line.bottom,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 std::wstring text_of(HWND window) {
   std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
   text.resize(GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
@@ -83,6 +95,7 @@ INT_PTR MainDialog::initialise() {
                    radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
   set_cipher_choice(kDefaultChoices.cipher);
   hint_line_ = find_hint_line(window_);
+  if (hint_line_ != nullptr) make_room_for_a_second_line(window_, hint_line_);
   hint_ = text_of(hint_line_);
   show_waiting_count();
   handover_ =
