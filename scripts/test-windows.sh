@@ -127,10 +127,16 @@ check_installer() {
   select_build "$1"
   local version status=0
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
-  echo "the per-user installer ($arch) under Wine"
+  # An older version to upgrade from: the same programs, labelled 0.0.1,
+  # from what scripts/package.sh staged.
+  local older=$build_dir/kestrune-0.0.1-windows-$arch.msi msi_arch=x64
+  [ "$arch" = i686 ] && msi_arch=x86
+  (cd "$root/build/package-msi/$arch" && wixl -a "$msi_arch" -D Version=0.0.1 -D Arch="$arch" \
+    -D BinDir=. -D DocDir=. -D Icon=kestrune.ico -o "$older" kestrune.wxs)
+  echo "the per-user installer ($arch) under Wine, upgrading 0.0.1"
   WINEARCH=$winearch bash "$root/tests/win32/installer_end_to_end.sh" \
     "$root/build/packages/kestrune-$version-windows-$arch.msi" "$root/build/default/cli/kestrune-cli" \
-    "$build_dir/installer" || status=$?
+    "$build_dir/installer" "$older" || status=$?
   [ "$status" = 77 ] && echo "installer under Wine skipped" && return
   return "$status"
 }

@@ -8,17 +8,20 @@
 # every file waiting. Then the uninstall must leave the prefix's files and
 # HKCU\Software\Classes as they were before the install.
 #
-# Usage: installer_end_to_end.sh MSI KESTRUNE_CLI WORK_DIR
+# With OLDER_MSI, an older version is installed first, and the MSI must
+# replace it: one Kestrune in the uninstall list, of the MSI's version.
+#
+# Usage: installer_end_to_end.sh MSI KESTRUNE_CLI WORK_DIR [OLDER_MSI]
 # KESTRUNE_CLI is the Linux build's; WINEARCH=win32 for the 32-bit
 # installer. Exits 77 (skipped) when a tool is missing, except under CI.
 set -euo pipefail
 
-msi=$1 kestrune_cli=$2 work=$3
+msi=$1 kestrune_cli=$2 work=$3 older_msi=${4:-}
 wine_run_script=$(cd "$(dirname "$0")/../../scripts" && pwd)/wine-run.sh
 password='correct horse'
 
 source "$(dirname "$0")/../x11_session.sh"
-require_tools Xvfb xdotool import cmp timeout "$kestrune_cli"
+require_tools Xvfb xdotool import cmp timeout msiinfo "$kestrune_cli"
 [ -x /usr/lib/wine/wine64 ] || require_tools wine64
 [ -f "$msi" ] || { echo "FAIL: no $msi" >&2; exit 1; }
 
@@ -69,7 +72,7 @@ prefix_files() {
     grep -vx -e './windows/Installer' -e "./users/$user/AppData/Roaming/Microsoft/Installer" | sort)
 }
 user_classes() {
-  { KESTRUNE_WINE_TIMEOUT=120 wine_run reg query 'HKCU\Software\Classes' /s 2>&1 || true; } |
+  { KESTRUNE_WINE_TIMEOUT=120 wine_run reg query 'HKCU\Software\Classes' /s 2>/dev/null || true; } |
     tr -d '\r'
 }
 # The data of a registry value; /ve for the key's default.
@@ -90,9 +93,14 @@ check_install() {
   touch "$profile/AppData/Roaming/Microsoft/Windows/SendTo/Desktop (create shortcut).DeskLink"
   prefix_files >"$work/files-before"
   user_classes >"$work/classes-before"
+  if [ -n "$older_msi" ]; then
+    KESTRUNE_WINE_TIMEOUT=300 wine_run msiexec /i "$(windows_path "$(realpath "$older_msi")")" /qn ||
+      fail "msiexec /i of the older version failed"
+  fi
   KESTRUNE_WINE_TIMEOUT=300 wine_run msiexec /i "$(windows_path "$msi")" /qn ||
     fail "msiexec /i failed"
   wineserver -w || true
+  check_one_version_listed
   local file
   for file in kestrune.exe kestrune-cli.exe README.txt LICENSE.txt; do
     [ -s "$install_dir/$file" ] || fail "$file was not installed in $install_dir"
@@ -112,6 +120,23 @@ check_install() {
   expect_value 'Encrypt with Kestrune' 'HKCU\Software\Classes\*\shell\Kestrune.Encrypt' /ve
   expect_value "$command" 'HKCU\Software\Classes\*\shell\Kestrune.Encrypt\command' /ve
   echo "installed: files, shortcuts and registry values in place"
+}
+
+# Wine lists per-user products with the machine's, under HKLM.
+installed_versions() {
+  { KESTRUNE_WINE_TIMEOUT=60 wine_run reg query \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null || true; } |
+    tr -d '\r' | awk '/^HKEY/ { if (kestrune) print version; kestrune = 0; version = "" }
+      /^ +DisplayName +REG_SZ +Kestrune$/ { kestrune = 1 }
+      /^ +DisplayVersion +REG_SZ/ { version = $3 }
+      END { if (kestrune) print version }'
+}
+check_one_version_listed() {
+  local version
+  version=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
+  [ "$(installed_versions)" = "$version" ] ||
+    fail "installed Kestrune versions: '$(installed_versions | xargs)', not just $version"
+  [ -z "$older_msi" ] || echo "upgraded: $version replaced $(basename "$older_msi")"
 }
 
 # The one Kestrune window, once it has appeared; fails if there are more.
@@ -244,6 +269,7 @@ check_uninstall_leaves_nothing() {
   diff "$work/files-before" "$work/files-after" || fail "the uninstall left files behind"
   diff "$work/classes-before" "$work/classes-after" || fail "the uninstall left classes behind"
   [ -z "$(registry_value 'HKCU\Software\Kestrune' /s)" ] || fail "HKCU\\Software\\Kestrune is left"
+  [ -z "$(installed_versions)" ] || fail "Kestrune is still listed as installed"
   echo "uninstalled: the prefix's files and HKCU\\Software\\Classes are as before"
 }
 
