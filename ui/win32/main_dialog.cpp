@@ -35,16 +35,19 @@ HWND find_hint_line(HWND dialog) {
   return nullptr;
 }
 
-// The count of waiting files reads longer than the template's hint: it may
-// wrap onto a second line, in the free space below the first.
-void make_room_for_a_second_line(HWND dialog, HWND hint_line) {
+// The count of waiting files reads longer than the template's hint. The
+// hint line takes the dialog's whole width, still centred, and a second
+// line in the free space below, should the text wrap.
+void make_room_for_the_waiting_count(HWND dialog, HWND hint_line) {
   RECT bounds{};
   GetWindowRect(hint_line, &bounds);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&bounds), 2);
+  RECT client{};
+  GetClientRect(dialog, &client);
   RECT line{0, 0, 0, 8};
   MapDialogRect(dialog, &line);
-  SetWindowPos(hint_line, nullptr, 0, 0, bounds.right - bounds.left,
-               bounds.bottom - bounds.top + line.bottom,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(hint_line, nullptr, client.left, bounds.top, client.right - client.left,
+               bounds.bottom - bounds.top + line.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 std::wstring text_of(HWND window) {
@@ -95,7 +98,7 @@ INT_PTR MainDialog::initialise() {
                    radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
   set_cipher_choice(kDefaultChoices.cipher);
   hint_line_ = find_hint_line(window_);
-  if (hint_line_ != nullptr) make_room_for_a_second_line(window_, hint_line_);
+  if (hint_line_ != nullptr) make_room_for_the_waiting_count(window_, hint_line_);
   hint_ = text_of(hint_line_);
   show_waiting_count();
   handover_ =
