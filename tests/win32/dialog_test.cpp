@@ -21,6 +21,7 @@
 #include "win32/main_dialog.h"
 #include "win32/one_window.h"
 #include "win32/resource_ids.h"
+#include "win32/user_scope.h"
 
 namespace kestrune::test {
 namespace {
@@ -461,6 +462,9 @@ TEST(HandoverTest, PathsSurviveTheMessageAndACutMessageIsRefused) {
   EXPECT_EQ(win32::decode_handover(std::wstring_view(L"a\0\0b\0", 5)),
             (std::vector<std::filesystem::path>{L"a", L"b"}));
   EXPECT_EQ(win32::decode_handover(std::wstring_view(L"a\0b", 3)), std::nullopt);
+  // The mutex and the window class carry the user; a lookup that silently
+  // failed would let another user's launch reach this dialog.
+  EXPECT_EQ(win32::user_scoped_name(L"base").rfind(L"base.S-1-5-", 0), 0u);
 }
 
 }  // namespace

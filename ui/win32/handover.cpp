@@ -1,9 +1,11 @@
 #include "handover.h"
 
+#include "user_scope.h"
+
 namespace kestrune::win32 {
 namespace {
 
-constexpr wchar_t kHandoverClass[] = L"Kestrune.Handover.9c4e1f27";
+constexpr wchar_t kHandoverClassBase[] = L"Kestrune.Handover.9c4e1f27";
 // Marks a message as Kestrune's list of paths, whatever else might be sent.
 constexpr ULONG_PTR kPathsTag = 0x4B535450;  // "KSTP"
 
@@ -30,23 +32,25 @@ std::optional<std::vector<std::filesystem::path>> decode_handover(std::wstring_v
 }
 
 HandoverWindow::HandoverWindow(HINSTANCE instance, Receiver receiver)
-    : instance_(instance), receiver_(std::move(receiver)) {
+    : instance_(instance),
+      receiver_(std::move(receiver)),
+      class_name_(user_scoped_name(kHandoverClassBase)) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = procedure;
   window_class.hInstance = instance_;
-  window_class.lpszClassName = kHandoverClass;
+  window_class.lpszClassName = class_name_.c_str();
   if (RegisterClassExW(&window_class) == 0) return;
   // Top-level, so FindWindowW sees it; never shown.
-  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kHandoverClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                            nullptr, instance_, this);
-  if (window_ == nullptr) UnregisterClassW(kHandoverClass, instance_);
+  window_ = CreateWindowExW(WS_EX_TOOLWINDOW, class_name_.c_str(), L"", WS_POPUP, 0, 0, 0, 0,
+                            nullptr, nullptr, instance_, this);
+  if (window_ == nullptr) UnregisterClassW(class_name_.c_str(), instance_);
 }
 
 HandoverWindow::~HandoverWindow() {
   if (window_ == nullptr) return;
   DestroyWindow(window_);
-  UnregisterClassW(kHandoverClass, instance_);
+  UnregisterClassW(class_name_.c_str(), instance_);
 }
 
 LRESULT CALLBACK HandoverWindow::procedure(HWND window, UINT message, WPARAM wparam,
@@ -71,7 +75,9 @@ LRESULT HandoverWindow::receive(const COPYDATASTRUCT& data) {
   return paths && receiver_(std::move(*paths)) ? TRUE : FALSE;
 }
 
-HWND find_handover_window() { return FindWindowW(kHandoverClass, nullptr); }
+HWND find_handover_window() {
+  return FindWindowW(user_scoped_name(kHandoverClassBase).c_str(), nullptr);
+}
 
 bool send_to_handover_window(HWND handover, std::span<const std::filesystem::path> paths) {
   std::wstring message = encode_handover(paths);

@@ -1,6 +1,7 @@
 // How a second kestrune.exe in the session gives its files to the dialog
 // that is already running: WM_COPYDATA to a hidden window of a class no
-// other program uses, owned by the dialog's thread.
+// other program (nor another user's Kestrune) uses, owned by the dialog's
+// thread.
 #pragma once
 
 #include <windows.h>
@@ -43,6 +44,7 @@ class HandoverWindow {
 
   HINSTANCE instance_;
   Receiver receiver_;
+  std::wstring class_name_;
   HWND window_ = nullptr;
 };
 

@@ -1,16 +1,19 @@
 #include "one_window.h"
 
 #include "handover.h"
+#include "user_scope.h"
 
 namespace kestrune::win32 {
 namespace {
 
-// "Local\" is the namespace of the session the process runs in.
-constexpr wchar_t kDialogMutexName[] = L"Local\\Kestrune.Dialog.9c4e1f27";
+// "Local\" is the namespace of the session the process runs in; the name
+// carries the user, as another user may run programs in the same session.
+constexpr wchar_t kDialogMutexBase[] = L"Local\\Kestrune.Dialog.9c4e1f27";
 
 }  // namespace
 
-SessionDialogLock::SessionDialogLock() : mutex_(CreateMutexW(nullptr, FALSE, kDialogMutexName)) {}
+SessionDialogLock::SessionDialogLock()
+    : mutex_(CreateMutexW(nullptr, FALSE, user_scoped_name(kDialogMutexBase).c_str())) {}
 
 SessionDialogLock::~SessionDialogLock() {
   if (held_) ReleaseMutex(mutex_);
