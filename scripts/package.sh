@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release packages in build/packages/: kestrune_VERSION_ARCH.deb for
-# this machine, and kestrune-VERSION-windows-i686.zip and
-# kestrune-VERSION-windows-x86_64.zip.
-# Usage: scripts/package.sh [deb] [zips]   (both when none is named)
+# this machine, kestrune-VERSION-windows-i686.zip and
+# kestrune-VERSION-windows-x86_64.zip (portable), and the per-user installers
+# kestrune-VERSION-windows-i686.msi and kestrune-VERSION-windows-x86_64.msi.
+# Usage: scripts/package.sh [deb] [zips] [msis]   (all when none is named)
 #
 # The same commit gives the same .deb, byte for byte, wherever it is checked
 # out: every date is the commit's, build paths are mapped away, and the
@@ -13,7 +14,7 @@ root=$PWD
 out=$root/build/packages
 jobs=2
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(deb zips)
+[ ${#kinds[@]} -gt 0 ] || kinds=(deb zips msis)
 
 bash scripts/install-deps.sh windows package
 
@@ -92,10 +93,12 @@ build_deb() {
 }
 
 # The program, its command-line companion, the README and the licence, with
-# Windows line ends for the texts.
-build_zip() {
+# Windows line ends for the texts, staged in $windows_stage for the zip and
+# the installer alike. Sets $version and $windows_name too.
+windows_stage= windows_name=
+stage_windows_programs() {
   local arch=$1
-  local preset=windows-$arch triple version
+  local preset=windows-$arch triple
   case "$arch" in
     i686) triple=i686-w64-mingw32 ;;
     x86_64) triple=x86_64-w64-mingw32 ;;
@@ -104,18 +107,41 @@ build_zip() {
   cmake --build --preset "$preset" -j "$jobs" --target kestrune kestrune-cli
   version=$(project_version "build/$preset")
 
-  local name=kestrune-$version-windows-$arch
-  local work=$root/build/package-zip
-  local dir=$work/$name
-  rm -rf "$dir" && mkdir -p "$dir"
-  cp "build/$preset/ui/win32/kestrune.exe" "build/$preset/cli/kestrune-cli.exe" "$dir/"
-  "$triple-strip" "$dir"/*.exe
-  sed 's/$/\r/' README.md >"$dir/README.txt"
-  sed 's/$/\r/' LICENSE >"$dir/LICENSE.txt"
-  normalise_tree "$dir"
-  rm -f "$out/$name.zip"
-  (cd "$work" && find "$name" -type f | sort | zip -q -X -D -9 "$out/$name.zip" -@)
-  echo "made $out/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
+  windows_name=kestrune-$version-windows-$arch
+  windows_stage=$root/build/package-zip/$windows_name
+  rm -rf "$windows_stage" && mkdir -p "$windows_stage"
+  cp "build/$preset/ui/win32/kestrune.exe" "build/$preset/cli/kestrune-cli.exe" "$windows_stage/"
+  "$triple-strip" "$windows_stage"/*.exe
+  sed 's/$/\r/' README.md >"$windows_stage/README.txt"
+  sed 's/$/\r/' LICENSE >"$windows_stage/LICENSE.txt"
+  normalise_tree "$windows_stage"
+}
+
+build_zip() {
+  stage_windows_programs "$1"
+  local zip=$out/$windows_name.zip
+  rm -f "$zip"
+  (cd "$(dirname "$windows_stage")" && find "$windows_name" -type f | sort | zip -q -X -D -9 "$zip" -@)
+  echo "made $zip ($(stat -c %s "$zip") bytes)"
+}
+
+# The per-user installer from packaging/kestrune.wxs. wixl finds sources
+# relative to the descriptor, so it is built where the programs are staged.
+build_msi() {
+  local arch=$1 msi_arch
+  case "$arch" in
+    i686) msi_arch=x86 ;;
+    x86_64) msi_arch=x64 ;;
+  esac
+  stage_windows_programs "$arch"
+  local work=$root/build/package-msi/$arch
+  rm -rf "$work" && mkdir -p "$work"
+  cp "$windows_stage"/* packaging/kestrune.wxs ui/resources/kestrune.ico "$work/"
+  local msi=$out/$windows_name.msi
+  rm -f "$msi"
+  (cd "$work" && wixl -a "$msi_arch" -D Version="$version" -D Arch="$arch" -D BinDir=. \
+    -D DocDir=. -D Icon=kestrune.ico -o "$msi" kestrune.wxs)
+  echo "made $msi ($(stat -c %s "$msi") bytes)"
 }
 
 # As the build knows it from project().
@@ -127,6 +153,7 @@ for kind in "${kinds[@]}"; do
   case "$kind" in
     deb) build_deb ;;
     zips) for arch in i686 x86_64; do build_zip "$arch"; done ;;
+    msis) for arch in i686 x86_64; do build_msi "$arch"; done ;;
     *) echo "package: unknown kind '$kind'" >&2; exit 2 ;;
   esac
 done

@@ -4,7 +4,8 @@
 # into a minimal Debian 12 made for the test where both programs run, the
 # hardening of the installed programs, and a second package made from a
 # clone at another path that must be byte-identical. The zips: contents,
-# version resources, and the PE header's security flags.
+# version resources, and the PE header's security flags. The per-user
+# installers: their tables, read back with msiinfo.
 # Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -164,11 +165,74 @@ check_zip() {
   echo "$name.zip: contents, version resources, DYNAMIC_BASE and NX_COMPAT checked ($(stat -c %s "$zip") bytes)"
 }
 
+# One table of an installer, as tab-separated rows without the header.
+msi_table() { msiinfo export "$1" "$2" | tail -n +4 | tr -d '\r'; }
+
+# Per-user (no elevation, no ALLUSERS), the version, manufacturer and
+# licence, the programs as the zip has them, every registry value in HKCU,
+# the two shortcuts, and an upgrade that removes the older version.
+check_msi() {
+  local arch=$1 template=$2
+  local name=kestrune-$version-windows-$arch
+  local msi=$packages/$name.msi
+  [ -f "$msi" ] || fail "no $msi"
+  local summary
+  summary=$(msiinfo suminfo "$msi")
+  grep -qx "Template: $template;1033" <<<"$summary" || fail "$msi: not for $template"
+  # Word count 10: compressed (2), elevation not required (8).
+  grep -qx 'Source: 10 (a)' <<<"$summary" || fail "$msi: asks for elevation"
+  grep -qx 'Author: The Kestrune developers' <<<"$summary" || fail "$msi: no manufacturer"
+  local properties
+  properties=$(msi_table "$msi" Property)
+  for row in "ProductVersion	$version" 'Manufacturer	The Kestrune developers' 'ProductName	Kestrune' \
+    'UpgradeCode	{6a7789bd-7153-47cf-b9d5-d1dc4e5a611a}'; do
+    grep -qxF "$row" <<<"$properties" || fail "$msi: no property $row"
+  done
+  grep -q '^ALLUSERS' <<<"$properties" && fail "$msi: installs for all users"
+  grep -qx 'INSTALLDIR	UserProgramsFolder	Kestrune' <(msi_table "$msi" Directory) &&
+    grep -qx 'UserProgramsFolder	LocalAppDataFolder	Programs' <(msi_table "$msi" Directory) ||
+    fail "$msi: not installed under the user's local programs folder"
+  diff <(msi_table "$msi" File | cut -f3 | sort) \
+    <(printf '%s\n' LICENSE.txt README.txt kestrune-cli.exe kestrune.exe) ||
+    fail "$msi installs other files"
+  local extracted=$work/msi-$arch
+  mkdir -p "$extracted"
+  (cd "$extracted" && msiextract "$msi" >/dev/null)
+  for file in kestrune.exe kestrune-cli.exe LICENSE.txt; do
+    cmp "$(find "$extracted" -name "$file")" "$work/zip-$arch/$name/$file" ||
+      fail "$msi: $file is not the zip's"
+  done
+  local registry
+  registry=$(msi_table "$msi" Registry | cut -f2-5)
+  cut -f1 <<<"$registry" | grep -vx 1 && fail "$msi writes outside HKCU"
+  local command='"[INSTALLDIR]kestrune.exe" "%1"'
+  for row in 'Software\Classes\.enc		Kestrune.EncryptedFile' \
+    'Software\Classes\.enc\OpenWithProgids	Kestrune.EncryptedFile	' \
+    'Software\Classes\Kestrune.EncryptedFile		Kestrune encrypted file' \
+    'Software\Classes\Kestrune.EncryptedFile\DefaultIcon		"[INSTALLDIR]kestrune.exe",0' \
+    'Software\Classes\Kestrune.EncryptedFile\shell\open		Decrypt with Kestrune' \
+    "Software\\Classes\\Kestrune.EncryptedFile\\shell\\open\\command		$command" \
+    'Software\Classes\*\shell\Kestrune.Encrypt		Encrypt with Kestrune' \
+    "Software\\Classes\\*\\shell\\Kestrune.Encrypt\\command		$command"; do
+    grep -qxF "1	$row" <<<"$registry" || fail "$msi: no registry value $row"
+  done
+  for folder in ProgramMenuFolder SendToFolder; do
+    msi_table "$msi" Shortcut | cut -f2,3,5 |
+      grep -qxF "$folder	Kestrune	[INSTALLDIR]kestrune.exe" || fail "$msi: no shortcut in $folder"
+  done
+  msi_table "$msi" Upgrade | grep -q 'WIX_UPGRADE_DETECTED' &&
+    msi_table "$msi" InstallExecuteSequence | grep -q '^RemoveExistingProducts' ||
+    fail "$msi: an upgrade would not replace the older version"
+  echo "$name.msi: per-user, HKCU only, files as in the zip, shortcuts, upgrade ($(stat -c %s "$msi") bytes)"
+}
+
 check_deb_contents
 check_lintian
 check_metadata
 check_zip i686 i686-w64-mingw32
 check_zip x86_64 x86_64-w64-mingw32
+check_msi i686 Intel
+check_msi x86_64 x64
 start_display
 check_fresh_install
 check_reproducible

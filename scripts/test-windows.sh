@@ -5,7 +5,9 @@
 # through CryptoAPI, the Windows back ends, the dialog on an Xvfb display,
 # containers exchanged with the Linux CLI, and kestrune.exe itself opening,
 # photographed, and closing. The x86_64 one also has files dragged onto it
-# from an X11 program. Fails on the first failure.
+# from an X11 program. Then each per-user installer is installed, used the
+# ways Explorer starts Kestrune, and removed, in a prefix of its own.
+# Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -119,6 +121,26 @@ check_drag_from_x11() {
   return "$status"
 }
 
+# The installer of the selected build, from install to uninstall, on a
+# display and in a prefix of the test's own.
+check_installer() {
+  select_build "$1"
+  local version status=0
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+  # An older version to upgrade from: the same programs, labelled 0.0.1,
+  # from what scripts/package.sh staged.
+  local older=$build_dir/kestrune-0.0.1-windows-$arch.msi msi_arch=x64
+  [ "$arch" = i686 ] && msi_arch=x86
+  (cd "$root/build/package-msi/$arch" && wixl -a "$msi_arch" -D Version=0.0.1 -D Arch="$arch" \
+    -D BinDir=. -D DocDir=. -D Icon=kestrune.ico -o "$older" kestrune.wxs)
+  echo "the per-user installer ($arch) under Wine, upgrading 0.0.1"
+  WINEARCH=$winearch bash "$root/tests/win32/installer_end_to_end.sh" \
+    "$root/build/packages/kestrune-$version-windows-$arch.msi" "$root/build/default/cli/kestrune-cli" \
+    "$build_dir/installer" "$older" || status=$?
+  [ "$status" = 77 ] && echo "installer under Wine skipped" && return
+  return "$status"
+}
+
 # One build, from a fresh prefix to its last test; the prefix's programs end
 # with it.
 test_build() {
@@ -147,4 +169,8 @@ test_build i686
 stop_wine_session
 test_build x86_64
 check_drag_from_x11
+stop_wine_session
+bash scripts/package.sh msis
+check_installer i686
+check_installer x86_64
 echo "Windows builds and tests (i686 and x86_64): all passed"

@@ -5,11 +5,12 @@
 # else (the default) a 64-bit prefix with wine64.
 # Each build tree has its own prefix, so runs never share Wine's state; the
 # crash debugger is disabled so a crash ends the run instead of hanging it.
+# KESTRUNE_WINE_MORE_OVERRIDES adds DLL overrides of the caller's own.
 set -euo pipefail
 export WINEPREFIX="$1"
 shift
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d${KESTRUNE_WINE_MORE_OVERRIDES:+;$KESTRUNE_WINE_MORE_OVERRIDES}"
 if [ "${WINEARCH:-}" = win32 ]; then
   wine=/usr/lib/wine/wine
   [ -x "$wine" ] || wine=$(command -v wine)

@@ -16,8 +16,12 @@
 #include "decrypt.h"
 #include "services.h"
 #include "test_support.h"
+#include "win32/command_line_paths.h"
+#include "win32/handover.h"
 #include "win32/main_dialog.h"
+#include "win32/one_window.h"
 #include "win32/resource_ids.h"
+#include "win32/user_scope.h"
 
 namespace kestrune::test {
 namespace {
@@ -143,6 +147,9 @@ class DialogDriver {
   }
 
   bool dialog_is_open() const { return IsWindow(dialog_) && IsWindowVisible(dialog_); }
+  bool hint_reads(const std::wstring& text) const {
+    return wait_until([&] { return shows_text(dialog_, text); }, 5s);
+  }
 
   // Closes whatever a failed step left open, so a failure cannot hang the run.
   void clean_up() {
@@ -168,7 +175,8 @@ class MainDialogTest : public ::testing::Test {
 
   // Runs the dialog here while `script` drives it from another thread;
   // returns what ended the dialog. Checks the quit message it leaves behind.
-  INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script) {
+  INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script,
+                     std::vector<std::filesystem::path> waiting = {}) {
     DialogDriver driver(GetCurrentThreadId());
     std::thread user([&] {
       if (driver.wait_for_dialog())
@@ -177,7 +185,7 @@ class MainDialogTest : public ::testing::Test {
         ADD_FAILURE() << "the dialog did not appear";
       driver.clean_up();
     });
-    win32::MainDialog dialog(GetModuleHandleW(nullptr));
+    win32::MainDialog dialog(GetModuleHandleW(nullptr), std::move(waiting));
     const INT_PTR result = dialog.run();
     user.join();
     MSG quit{};
@@ -206,6 +214,8 @@ class MainDialogTest : public ::testing::Test {
 
   ScratchFolder folder;
 };
+
+constexpr wchar_t kHint[] = L"* Input a password and please drag files here *";
 
 TEST_F(MainDialogTest, OpensWithTheDefaultsAndFocusOnThePasswordAndQuitEndsIt) {
   const INT_PTR result = run_dialog([](DialogDriver& driver) {
@@ -319,6 +329,142 @@ TEST_F(MainDialogTest, LongPathWithoutPasswordConvertsAndTheCloseBoxEndsIt) {
             pattern_bytes(500));
   std::filesystem::remove(long_form(plain));
   RemoveDirectoryW((LR"(\\?\)" + inner.native()).c_str());
+}
+
+// Files given at the start wait for the password; a drop joins them; Enter
+// converts them all with the password and choices of that moment, and the
+// hint comes back. Enter with nothing waiting ends the dialog as before.
+TEST_F(MainDialogTest, FilesGivenAtTheStartWaitAndEnterConvertsThemWithTheDropThatJoined) {
+  const auto first = folder / "first.txt";
+  const auto second = folder / "second.bin";
+  const auto dropped = folder / "dropped.txt";
+  write_file(first, pattern_bytes(100));
+  write_file(second, random_bytes(5000, 3));
+  write_file(dropped, pattern_bytes(7));
+  const INT_PTR result = run_dialog(
+      [&](DialogDriver& driver) {
+        EXPECT_TRUE(driver.hint_reads(L"2 files waiting: type the password, then press Enter"));
+        driver.type(L"later");
+        driver.drop({dropped});
+        EXPECT_TRUE(driver.hint_reads(L"3 files waiting: type the password, then press Enter"));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(std::filesystem::exists(dropped));
+        // Enter, not a click of QUIT: the focus stays on the radio button.
+        driver.click(IDC_SHA1);
+        driver.press_key(VK_RETURN);
+        ASSERT_TRUE(converted(first, folder / "first.txt.enc"));
+        ASSERT_TRUE(converted(second, folder / "second.bin.enc"));
+        ASSERT_TRUE(converted(dropped, folder / "dropped.txt.enc"));
+        EXPECT_TRUE(driver.hint_reads(kHint));
+        EXPECT_TRUE(driver.dialog_is_open());
+        driver.press_key(VK_RETURN);
+      },
+      {first, second});
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(decrypt_here(folder / "second.bin.enc", u"later", HashAlgorithm::sha1,
+                         CipherAlgorithm::aes256),
+            random_bytes(5000, 3));
+  EXPECT_EQ(decrypt_here(folder / "dropped.txt.enc", u"later", HashAlgorithm::sha1,
+                         CipherAlgorithm::aes256),
+            pattern_bytes(7));
+}
+
+// QUIT, Escape and the close box leave what waits untouched.
+TEST_F(MainDialogTest, QuitEscapeAndTheCloseBoxConvertNothingThatWaits) {
+  const auto waiting = folder / "waiting.txt";
+  write_file(waiting, pattern_bytes(10));
+  const std::function<void(DialogDriver&)> endings[] = {
+      [](DialogDriver& driver) { driver.click(IDOK); },
+      [](DialogDriver& driver) { driver.press_key(VK_ESCAPE); },
+      [](DialogDriver& driver) { driver.close_box(); },
+  };
+  for (const auto& ending : endings) {
+    run_dialog(
+        [&](DialogDriver& driver) {
+          EXPECT_TRUE(driver.hint_reads(L"1 file waiting: type the password, then press Enter"));
+          driver.type(L"pw");
+          ending(driver);
+          EXPECT_TRUE(wait_until([&] { return !IsWindow(driver.dialog()); }));
+        },
+        {waiting});
+    EXPECT_EQ(read_file(waiting), pattern_bytes(10));
+    EXPECT_FALSE(std::filesystem::exists(folder / "waiting.txt.enc"));
+  }
+}
+
+// A second launch while the dialog runs: its files join those waiting and
+// it is told so; a message that is not a whole list is refused; once the
+// dialog has closed, nothing answers and the next launch takes the claim.
+TEST_F(MainDialogTest, ALaterLaunchHandsItsFilesToTheRunningDialog) {
+  const auto mine = folder / "mine.txt";
+  const auto handed = folder / "handed.txt";
+  write_file(mine, pattern_bytes(30));
+  write_file(handed, pattern_bytes(40));
+  win32::SessionDialogLock first_launch;
+  ASSERT_TRUE(first_launch.take(0ms));
+  const INT_PTR result = run_dialog(
+      [&](DialogDriver& driver) {
+        std::thread later_launch([&] {
+          win32::SessionDialogLock lock;
+          const std::vector<std::filesystem::path> paths{handed};
+          EXPECT_TRUE(win32::hand_over_to_running_dialog(lock, paths, 10s));
+        });
+        later_launch.join();
+        EXPECT_TRUE(driver.hint_reads(L"2 files waiting: type the password, then press Enter"));
+        const std::wstring cut = L"C:\\cut";
+        COPYDATASTRUCT data{0x4B535450, static_cast<DWORD>(cut.size() * sizeof(wchar_t)),
+                            const_cast<wchar_t*>(cut.data())};
+        EXPECT_EQ(SendMessageW(win32::find_handover_window(), WM_COPYDATA, 0,
+                               reinterpret_cast<LPARAM>(&data)),
+                  FALSE);
+        driver.type(L"pw");
+        driver.press_key(VK_RETURN);
+        ASSERT_TRUE(converted(mine, folder / "mine.txt.enc"));
+        ASSERT_TRUE(converted(handed, folder / "handed.txt.enc"));
+        driver.press_key(VK_ESCAPE);
+      },
+      {mine});
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(win32::find_handover_window(), nullptr);
+  std::thread after_close([] {
+    win32::SessionDialogLock lock;
+    const std::vector<std::filesystem::path> none;
+    EXPECT_FALSE(win32::hand_over_to_running_dialog(lock, none, 300ms));
+    EXPECT_FALSE(lock.take(0ms)) << "the first launch still holds the claim";
+  });
+  after_close.join();
+}
+
+TEST(CommandLinePathsTest, ArgumentsAfterTheProgramAreTakenWholeAsThePlatformSplitsThem) {
+  const std::wstring long_path = L"C:\\" + std::wstring(300, L'd') + L"\\file name.txt";
+  const struct {
+    std::wstring line;
+    std::vector<std::filesystem::path> paths;
+  } cases[] = {
+      {L"", {}},
+      {L"kestrune.exe", {}},
+      {L"\"C:\\Program Files\\Kestrune\\kestrune.exe\" \"C:\\a b\\x.enc\"", {L"C:\\a b\\x.enc"}},
+      {L"kestrune.exe one \"\" two.txt", {L"one", L"two.txt"}},
+      {L"kestrune.exe \"" + long_path + L"\"", {long_path}},
+  };
+  for (const auto& each : cases)
+    EXPECT_EQ(win32::command_line_paths(each.line.c_str()), each.paths)
+        << std::string(each.line.begin(), each.line.end());
+  EXPECT_EQ(
+      win32::absolute_paths({L"x.txt", L"D:\\y"}),
+      (std::vector<std::filesystem::path>{std::filesystem::current_path() / L"x.txt", L"D:\\y"}));
+}
+
+TEST(HandoverTest, PathsSurviveTheMessageAndACutMessageIsRefused) {
+  const std::vector<std::filesystem::path> paths{L"C:\\a b\\ä.txt", L"\\\\server\\share\\x.enc"};
+  EXPECT_EQ(win32::decode_handover(win32::encode_handover(paths)), paths);
+  EXPECT_EQ(win32::decode_handover(L""), std::vector<std::filesystem::path>{});
+  EXPECT_EQ(win32::decode_handover(std::wstring_view(L"a\0\0b\0", 5)),
+            (std::vector<std::filesystem::path>{L"a", L"b"}));
+  EXPECT_EQ(win32::decode_handover(std::wstring_view(L"a\0b", 3)), std::nullopt);
+  // The mutex and the window class carry the user; a lookup that silently
+  // failed would let another user's launch reach this dialog.
+  EXPECT_EQ(win32::user_scoped_name(L"base").rfind(L"base.S-1-5-", 0), 0u);
 }
 
 }  // namespace

@@ -2,15 +2,9 @@
 
 #include <windows.h>
 
-#include <string>
+#include "wide_text.h"
 
 namespace kestrune::win32 {
-namespace {
-
-// The core's texts are plain ASCII, so widening each unit is exact.
-std::wstring widen(std::string_view text) { return std::wstring(text.begin(), text.end()); }
-
-}  // namespace
 
 // The fixed texts only, as they always were; the cause is for the command line.
 void MessageBoxFrontEnd::show_failure(const Outcome& failed) {
