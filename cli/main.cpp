@@ -268,6 +268,8 @@ int convert_paths(const Options& options, std::u16string_view password) {
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
     env.keep_inputs = options.keep;
+    env.choices.set_hash(options.hash);
+    env.choices.set_cipher(options.cipher);
     while (next < paths.size() && !front_end.cancel_requested()) {
       const std::filesystem::path& path = paths[next];
       front_end.start_file(path);
@@ -320,8 +322,6 @@ int main(int argc, char** argv) {
   }
   if (!password) return usage_error("the password is not valid UTF-8");
 
-  kestrune::set_hash_choice(options.hash);
-  kestrune::set_cipher_choice(options.cipher);
   kestrune::catch_stop_signals();
   const int status = convert_paths(options, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;

@@ -105,9 +105,8 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   if (writes_output)
     if (auto error = output.create(plan.output_name_for(plan.input)))
       return Outcome::failed(texts.open_output, error);
-  KeyContextGuard key_context;
-  const Choices choices = current_choices();
-  RecordKey* key = open_key_context(password, choices, env.crypto_service);
+  const Choices choices = env.choices.current();
+  const std::unique_ptr<RecordKey> key = derive_file_key(password, choices, env.crypto_service);
   if (key == nullptr) return Outcome::failed(texts.start);
   const RecordCoding coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};

@@ -28,14 +28,17 @@ std::int64_t system_clock_seconds();
 
 // What conversions run against: the two seams (the native ones come from
 // services.h), the front end, the clock, whether inputs stay once their
-// outputs are in place, and the block memory (allocated once here, so a
-// front end makes one and keeps it).
+// outputs are in place, the choices each file starts with, and the block
+// memory (allocated once here, so a front end makes one and keeps it). An
+// environment serves one conversion at a time; conversions in separate
+// environments share nothing and may run at once.
 struct ConversionEnv {
   FileSystem& file_system;
   CryptoService& crypto_service;
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
   bool keep_inputs = false;
+  SelectedChoices choices{};
   std::array<Block, kPipelineDepth> blocks{};
 };
 

@@ -3,16 +3,6 @@
 #include <memory>
 
 namespace kestrune {
-namespace {
-
-struct KeyContext {
-  std::unique_ptr<RecordKey> key;
-};
-
-KeyContext g_key_context;
-
-}  // namespace
-
 std::u16string_view limit_password(std::u16string_view password) {
   return password.substr(0, kMaxPasswordLength);
 }
@@ -28,14 +18,10 @@ SecureBytes password_key_material(std::u16string_view password) {
   return material;
 }
 
-RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service) {
-  close_key_context();
+std::unique_ptr<RecordKey> derive_file_key(std::u16string_view password, Choices choices,
+                                           CryptoService& service) {
   const SecureBytes material = password_key_material(password);
-  g_key_context.key =
-      service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
-  return g_key_context.key.get();
+  return service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
 }
-
-void close_key_context() { g_key_context.key.reset(); }
 
 }  // namespace kestrune

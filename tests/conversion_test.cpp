@@ -57,11 +57,6 @@ class BrokenCryptoService final : public CryptoService {
 
 class Conversion : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-
   void drop(std::initializer_list<std::filesystem::path> paths,
             std::u16string_view password = u"pw") {
     const std::vector<std::filesystem::path> list(paths);
@@ -76,7 +71,7 @@ class Conversion : public ::testing::Test {
 
 TEST_F(Conversion, RoundTripsEverySizeAndCipherAndRemovesInputs) {
   for (CipherAlgorithm cipher : kAllCiphers) {
-    set_cipher_choice(cipher);
+    env.choices.set_cipher(cipher);
     for (std::size_t size : {0u, 1u, 1023u, 1024u, 2048u, 70000u, 3u * 1048576u + 17u}) {
       SCOPED_TRACE(std::string(label(cipher)) + " size " + std::to_string(size));
       const Bytes plain = random_bytes(size, static_cast<std::uint32_t>(size));
@@ -101,7 +96,7 @@ TEST_F(Conversion, HundredBytesMakeOneRecordOf114Bytes) {
   EXPECT_EQ(container[0], 0x70);
   EXPECT_EQ(container[1], 0x80);
 
-  set_cipher_choice(CipherAlgorithm::des);
+  env.choices.set_cipher(CipherAlgorithm::des);
   write_file(folder / "des.txt", pattern_bytes(100));
   drop({folder / "des.txt"});
   container = read_file(folder / "des.txt.enc");
@@ -205,7 +200,7 @@ TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
     BrokenCryptoService useless_keys(true, exhausted, concurrent);
     ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
     for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::des}) {
-      set_cipher_choice(cipher);
+      without_coding.choices.set_cipher(cipher);
       write_file(folder / "long", random_bytes(5 * Block::kSize / 2, 9));
       front_end.failures.clear();
       const std::vector<std::filesystem::path> drop_list{folder / "long"};
@@ -218,7 +213,7 @@ TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
 }
 
 TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
-  set_cipher_choice(CipherAlgorithm::des);
+  env.choices.set_cipher(CipherAlgorithm::des);
   write_file(folder / "small", random_bytes(3500, 3));
   drop({folder / "small"});
   const Bytes container = read_file(folder / "small.enc");

@@ -343,26 +343,26 @@ TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
     const HashAlgorithm hash = kAllHashes[(trial / 5) % 5];
     SCOPED_TRACE(std::string(label(hash)) + "/" + std::string(label(cipher)) + " size " +
                  std::to_string(size) + " second " + std::to_string(seconds));
-    set_hash_choice(hash);
-    set_cipher_choice(cipher);
     const Bytes plain = random_bytes(size, static_cast<std::uint32_t>(trial));
     Bytes containers[2];
     CryptoService* services[2] = {&openssl_crypto_service(), multi_buffer};
     for (int side = 0; side < 2; ++side) {
       ConversionEnv env{*file_system, *services[side], front_end, fixed_clock(seconds)};
+      env.choices.set_hash(hash);
+      env.choices.set_cipher(cipher);
       write_file(folder / "f", plain);
       encrypt_file(env, folder / "f", u"same password");
       containers[side] = read_file(folder / "f.enc");
       // The other back end opens it.
       ConversionEnv other{*file_system, *services[1 - side], front_end, fixed_clock(0)};
+      other.choices.set_hash(hash);
+      other.choices.set_cipher(cipher);
       decrypt_file(other, folder / "f.enc", u"same password");
       EXPECT_EQ(read_file(folder / "f"), plain);
     }
     EXPECT_TRUE(containers[0] == containers[1]);
   }
   EXPECT_TRUE(front_end.failures.empty());
-  set_hash_choice(kDefaultChoices.hash);
-  set_cipher_choice(kDefaultChoices.cipher);
 }
 
 }  // namespace

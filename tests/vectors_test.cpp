@@ -2,6 +2,8 @@
 // every key and every container must come out byte for byte.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "algorithms.h"
 #include "decrypt.h"
 #include "encrypt.h"
@@ -55,13 +57,7 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
 }
 
 class ContainerVectors
-    : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
- protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-};
+    : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {};
 
 // Encrypts the vector's plain text at the vector's second and compares the
 // whole container, then decrypts it back.
@@ -74,8 +70,8 @@ void check_container_vector(const VectorRow& row) {
   const Bytes plain = pattern_bytes(std::stoul(row.at("plain_size")));
   const auto plain_path = folder / "plain.bin";
   write_file(plain_path, plain);
-  set_hash_choice(hash_of(row));
-  set_cipher_choice(cipher_of(row));
+  env.choices.set_hash(hash_of(row));
+  env.choices.set_cipher(cipher_of(row));
   const SecretU16String password = password_of(row);
 
   encrypt_file(env, plain_path, password);
@@ -94,19 +90,41 @@ void check_container_vector(const VectorRow& row) {
   EXPECT_EQ(folder.entries(), std::vector<std::string>{"plain.bin"});
 }
 
-TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
-  const auto [hash, cipher] = GetParam();
+const std::vector<VectorRow>& container_vector_rows() {
   static const auto rows = read_vector_file("container_vectors.tsv");
-  ASSERT_EQ(rows.size(), 1500u);
+  return rows;
+}
+
+// Checks every vector of one hash and cipher; how many there were.
+int check_container_vectors(HashAlgorithm hash, CipherAlgorithm cipher) {
   int checked = 0;
-  for (const VectorRow& row : rows) {
+  for (const VectorRow& row : container_vector_rows()) {
     if (hash_of(row) != hash || cipher_of(row) != cipher) continue;
     SCOPED_TRACE(row.at("id") + " size " + row.at("plain_size") + " password " +
                  row.at("password"));
     check_container_vector(row);
     ++checked;
   }
-  EXPECT_EQ(checked, 60);
+  return checked;
+}
+
+TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
+  ASSERT_EQ(container_vector_rows().size(), 1500u);
+  const auto [hash, cipher] = GetParam();
+  EXPECT_EQ(check_container_vectors(hash, cipher), 60);
+}
+
+// Each conversion keeps its own choices and key: two running at once on
+// different choices still make the vectors' containers.
+TEST(ContainerVectorsAtOnce, TwoThreadsWithDifferentChoicesMatchTheVectors) {
+  ASSERT_EQ(container_vector_rows().size(), 1500u);
+  int checked[2] = {};
+  std::thread other([&] { checked[1] = check_container_vectors(HashAlgorithm::md5,
+                                                               CipherAlgorithm::des); });
+  checked[0] = check_container_vectors(HashAlgorithm::sha512, CipherAlgorithm::aes128);
+  other.join();
+  EXPECT_EQ(checked[0], 60);
+  EXPECT_EQ(checked[1], 60);
 }
 
 std::vector<std::pair<HashAlgorithm, CipherAlgorithm>> all_combinations() {

@@ -161,23 +161,19 @@ class DialogDriver {
 
 class MainDialogTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-
   // Runs the dialog here while `script` drives it from another thread;
   // returns what ended the dialog. Checks the quit message it leaves behind.
-  INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script) {
+  // The script sees the dialog's choices.
+  INT_PTR run_dialog(const std::function<void(DialogDriver&, const SelectedChoices&)>& script) {
     DialogDriver driver(GetCurrentThreadId());
+    win32::MainDialog dialog(GetModuleHandleW(nullptr));
     std::thread user([&] {
       if (driver.wait_for_dialog())
-        script(driver);
+        script(driver, dialog.choices());
       else
         ADD_FAILURE() << "the dialog did not appear";
       driver.clean_up();
     });
-    win32::MainDialog dialog(GetModuleHandleW(nullptr));
     const INT_PTR result = dialog.run();
     user.join();
     MSG quit{};
@@ -194,11 +190,11 @@ class MainDialogTest : public ::testing::Test {
   // Decrypts `container` here with the given choices; its plain bytes.
   Bytes decrypt_here(const std::filesystem::path& container, std::u16string_view password,
                      HashAlgorithm hash, CipherAlgorithm cipher) {
-    set_hash_choice(hash);
-    set_cipher_choice(cipher);
     RecordingFrontEnd front_end;
     auto file_system = make_native_file_system();
     ConversionEnv env{*file_system, native_crypto_service(), front_end};
+    env.choices.set_hash(hash);
+    env.choices.set_cipher(cipher);
     decrypt_file(env, container, password);
     EXPECT_TRUE(front_end.failures.empty());
     return read_file(container.parent_path() / container.stem());
@@ -208,11 +204,11 @@ class MainDialogTest : public ::testing::Test {
 };
 
 TEST_F(MainDialogTest, OpensWithTheDefaultsAndFocusOnThePasswordAndQuitEndsIt) {
-  const INT_PTR result = run_dialog([](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([](DialogDriver& driver, const SelectedChoices& choices) {
     EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_SHA256), BST_CHECKED);
     EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_AES256), BST_CHECKED);
-    EXPECT_EQ(hash_choice(), HashAlgorithm::sha256);
-    EXPECT_EQ(cipher_choice(), CipherAlgorithm::aes256);
+    EXPECT_EQ(choices.hash(), HashAlgorithm::sha256);
+    EXPECT_EQ(choices.cipher(), CipherAlgorithm::aes256);
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(driver.dialog(), nullptr), &info);
@@ -227,12 +223,12 @@ TEST_F(MainDialogTest, DropsEncryptAndDecryptWithTheClickedChoicesAndEnterEndsIt
   const auto data = folder / "data.bin";
   write_file(report, pattern_bytes(100));
   write_file(data, random_bytes(70000, 7));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices& choices) {
     driver.type(L"secret");
     driver.click(IDC_SHA1);
     driver.click(IDC_DES);
-    EXPECT_EQ(hash_choice(), HashAlgorithm::sha1);
-    EXPECT_EQ(cipher_choice(), CipherAlgorithm::des);
+    EXPECT_EQ(choices.hash(), HashAlgorithm::sha1);
+    EXPECT_EQ(choices.cipher(), CipherAlgorithm::des);
     driver.drop({report, data});
     ASSERT_TRUE(converted(report, folder / "report.txt.enc"));
     ASSERT_TRUE(converted(data, folder / "data.bin.enc"));
@@ -254,7 +250,7 @@ TEST_F(MainDialogTest, FailureIsShownAndTheRestOfTheDropFollowsTheNewChoiceAndEs
   const auto later = folder / "later.txt";
   write_file(damaged, {0x10, 0x80, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   write_file(later, pattern_bytes(3000));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({damaged, later});
     HWND box = driver.wait_for_message(L"Decrypt ERROR");
     ASSERT_NE(box, nullptr);
@@ -278,7 +274,7 @@ TEST_F(MainDialogTest, DropAndQuitDuringAFailureMessageAreDeferredInOrder) {
   const auto missing = folder / "missing.txt";
   const auto waiting = folder / "waiting.txt";
   write_file(waiting, pattern_bytes(10));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({missing});
     HWND box = driver.wait_for_message(L"File open ERROR");
     ASSERT_NE(box, nullptr);
@@ -309,7 +305,7 @@ TEST_F(MainDialogTest, LongPathWithoutPasswordConvertsAndTheCloseBoxEndsIt) {
     return std::filesystem::path(LR"(\\?\)" + path.native());
   };
   write_file(long_form(plain), pattern_bytes(500));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({plain});
     EXPECT_TRUE(converted(long_form(plain), long_form(container)));
     driver.close_box();

@@ -61,10 +61,6 @@ Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& pa
 
 class Win32FileSystemTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
   ScratchFolder folder;
   std::unique_ptr<FileSystem> file_system = make_native_file_system();
   RecordingFrontEnd front_end;

@@ -1,7 +1,7 @@
 // Converts dropped files on a thread of its own, so the dialog keeps
 // repainting and answering while a file converts. Drops are converted one
 // after another in the order they arrived, each with the password read when
-// it was dropped; conversions never overlap, as the key context is shared.
+// it was dropped; one file at a time, as they share one environment.
 #pragma once
 
 #include <QObject>
@@ -62,6 +62,9 @@ class ConversionWorker final : public QObject, private FrontEnd {
 
   // Queues `drop` behind those not yet converted. Any thread.
   void enqueue(Drop drop);
+
+  // The choices each file starts with; the dialog changes them. Any thread.
+  SelectedChoices& choices() { return env_.choices; }
 
   // The latest status; the next change is signalled again. Any thread.
   WorkerStatus take_status();

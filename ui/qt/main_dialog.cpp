@@ -162,8 +162,6 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
 // unlike the Windows template, Tab goes from the password field to the
 // checked hash, the checked cipher and QUIT.
 void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
-  set_hash_choice(kDefaultChoices.hash);
-  set_cipher_choice(kDefaultChoices.cipher);
   auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
   hash_box->setGeometry(units.rect(6, 72, 48, 76));
   auto* cipher_box = new QGroupBox(QStringLiteral("Algorithm"), this);
@@ -173,9 +171,9 @@ void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_but
   QButtonGroup* ciphers = add_radio_group(cipher_box, kAllCiphers, kCipherRadioWidths,
                                           kCipherRadioLeft, kDefaultChoices.cipher, units);
   connect(hashes, &QButtonGroup::idClicked, this,
-          [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
+          [this](int id) { worker_.choices().set_hash(static_cast<HashAlgorithm>(id)); });
   connect(ciphers, &QButtonGroup::idClicked, this,
-          [](int id) { set_cipher_choice(static_cast<CipherAlgorithm>(id)); });
+          [this](int id) { worker_.choices().set_cipher(static_cast<CipherAlgorithm>(id)); });
 
   QWidget* previous = password_field_;
   for (QButtonGroup* group : {hashes, ciphers}) {

@@ -33,6 +33,9 @@ class MainDialog final : public QDialog {
   // converting is abandoned safely and the rest of the queue forgotten.
   void done(int result) override;
 
+  // What the next file to start is converted with.
+  const SelectedChoices& choices() { return worker_.choices(); }
+
   // The worker's part of done(), without touching the window: for an exit
   // that bypasses the event loop. Idempotent.
   void stop_conversions();

@@ -54,10 +54,8 @@ INT_PTR MainDialog::initialise() {
   DragAcceptFiles(window_, TRUE);
   CheckRadioButton(window_, IDC_SHA1, IDC_MD5,
                    radio_id(kAllHashes, kDefaultChoices.hash, IDC_SHA1));
-  set_hash_choice(kDefaultChoices.hash);
   CheckRadioButton(window_, IDC_DES, IDC_AES256,
                    radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
-  set_cipher_choice(kDefaultChoices.cipher);
   return TRUE;
 }
 
@@ -70,14 +68,14 @@ INT_PTR MainDialog::command(int id) {
       end(id);
     return TRUE;
   }
-  if (id >= IDC_SHA1 && id <= IDC_MD5) set_hash_choice(kAllHashes[id - IDC_SHA1]);
-  if (id >= IDC_DES && id <= IDC_AES256) set_cipher_choice(kAllCiphers[id - IDC_DES]);
+  if (id >= IDC_SHA1 && id <= IDC_MD5) env_.choices.set_hash(kAllHashes[id - IDC_SHA1]);
+  if (id >= IDC_DES && id <= IDC_AES256) env_.choices.set_cipher(kAllCiphers[id - IDC_DES]);
   return FALSE;
 }
 
 // A failure message's own message loop serves the dialog, so a drop can
-// arrive while an earlier one is still converting; conversions share the
-// one key context and must not overlap, so it waits its turn.
+// arrive while an earlier one is still converting; drops share the one
+// environment and its blocks, so it waits its turn.
 void MainDialog::drop_files(HDROP drop) {
   if (converting_) {
     deferred_.push_back({drop, 0});

@@ -25,6 +25,9 @@ class MainDialog {
   // identifier that ended it (IDOK or IDCANCEL), or -1 if it could not open.
   INT_PTR run();
 
+  // What the next file to start is converted with.
+  const SelectedChoices& choices() const { return env_.choices; }
+
  private:
   // A drop or a QUIT that arrived while a failure message of an earlier
   // drop was shown; taken in order once that drop has finished.
