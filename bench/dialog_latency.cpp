@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "dispatch.h"
+#include "kestrune.h"
 #include "qt/main_dialog.h"
 #include "services.h"
 

@@ -12,8 +12,7 @@
 #include "algorithms.h"
 #include "command_line.h"
 #include "container.h"
-#include "decrypt.h"
-#include "dispatch.h"
+#include "kestrune.h"
 #include "messages.h"
 #include "password_prompt.h"
 #include "progress_line.h"
@@ -86,7 +85,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     std::cerr << kestrune::printable_path(current_path_) << ": " << failed.failure.caption << ": "
               << failed.failure.text;
     end_line(failed.cause);
-    ++failures_;
   }
   void input_kept(std::string_view reason, std::error_code cause) override {
     if (quiet_) return;
@@ -112,7 +110,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   // What the file under way has coded so far, and for how long.
   std::uint64_t bytes_done() const { return bytes_done_; }
   double seconds() const { return progress_line_.seconds_since_start(); }
-  int failures() const { return failures_; }
 
  private:
   // The system's word for what went wrong, when it gave one.
@@ -125,7 +122,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   kestrune::ProgressLine progress_line_;
   std::filesystem::path current_path_;
   std::uint64_t bytes_done_ = 0;
-  int failures_ = 0;
 };
 
 int usage_error(const std::string& message) {
@@ -265,6 +261,7 @@ int convert_paths(const Options& options, std::u16string_view password) {
   const auto file_system = kestrune::make_native_file_system();
   CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
+  int failures = 0;
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
     env.keep_inputs = options.keep;
@@ -273,13 +270,12 @@ int convert_paths(const Options& options, std::u16string_view password) {
     while (next < paths.size() && !front_end.cancel_requested()) {
       const std::filesystem::path& path = paths[next];
       front_end.start_file(path);
-      const int failures_before = front_end.failures();
-      if (options.test)
-        kestrune::verify_container(env, path, password);
-      else
-        kestrune::dispatch_dropped_files(env, password, {&path, 1});
+      const kestrune::Outcome outcome = options.test
+                                            ? kestrune::verify_container(env, path, password)
+                                            : kestrune::convert_by_name(env, path, password);
       ++next;  // done with, whatever the -v line below costs
-      if (options.verbose && front_end.failures() == failures_before && !kestrune::stop_signal())
+      if (outcome.kind == kestrune::Outcome::Kind::failed) ++failures;
+      if (options.verbose && outcome.ok() && !kestrune::stop_signal())
         std::cerr << verbose_line(path, options.test, front_end) << '\n';
     }
   } catch (const std::bad_alloc&) {
@@ -291,9 +287,10 @@ int convert_paths(const Options& options, std::u16string_view password) {
                                           ? kestrune::kCantStartDecryption
                                           : kestrune::kCantStartEncryption;
       front_end.show_failure(kestrune::Outcome::exhausted(start));
+      ++failures;
     }
   }
-  return front_end.failures() == 0 ? kExitConverted : kExitFailed;
+  return failures == 0 ? kExitConverted : kExitFailed;
 }
 
 }  // namespace

@@ -151,10 +151,18 @@ Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
 
 std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
+void ConversionBlocksDeleter::operator()(ConversionBlocks* blocks) const { delete blocks; }
+
+ConversionBlocksPtr allocate_conversion_blocks() {
+  return ConversionBlocksPtr(new ConversionBlocks);
+}
+
+Outcome convert_file(ConversionEnv& env, const ConversionPlan& plan,
+                     std::u16string_view password) {
   BusyGuard busy(env.front_end);
   const Outcome outcome = run_conversion(env, plan, password);
   if (outcome.kind == Outcome::Kind::failed) env.front_end.show_failure(outcome);
+  return outcome;
 }
 
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
@@ -182,7 +190,7 @@ Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const Recor
     env.front_end.progress(streams.input_path, done, streams.input_size);
     return !env.front_end.cancel_requested();
   };
-  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size, coding));
+  return run_pipeline(env.blocks->blocks, stages, overlap_for(streams.input_size, coding));
 }
 
 }  // namespace kestrune

@@ -1,4 +1,4 @@
-#include "decrypt.h"
+#include "conversion.h"
 
 #include <array>
 #include <cstring>
@@ -112,16 +112,16 @@ Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
 
 }  // namespace
 
-void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
-                  std::u16string_view password) {
+Outcome decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
+                     std::u16string_view password) {
   const ConversionPlan plan{path, plain_name_for, kDecryptionTexts, decrypt_records};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
-void verify_container(ConversionEnv& env, const std::filesystem::path& path,
-                      std::u16string_view password) {
+Outcome verify_container(ConversionEnv& env, const std::filesystem::path& path,
+                         std::u16string_view password) {
   const ConversionPlan plan{path, nullptr, kDecryptionTexts, decrypt_records};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
 }  // namespace kestrune

@@ -1,4 +1,4 @@
-#include "encrypt.h"
+#include "conversion.h"
 
 #include <algorithm>
 #include <cstring>
@@ -130,15 +130,15 @@ Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
 
 }  // namespace
 
-void encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
-                  std::u16string_view password) {
+Outcome encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
+                     std::u16string_view password) {
   // The time is taken once per file: the same second gives the same chunks.
   const auto seed = static_cast<std::uint32_t>(env.clock());
   const ConversionPlan plan{path, container_name_for, kEncryptionTexts,
                             [seed](ConversionEnv& e, RecordStreams& s, const RecordCoding& c) {
                               return encrypt_records(e, s, c, seed);
                             }};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
 }  // namespace kestrune

@@ -1,5 +1,7 @@
 #include "services.h"
 
+#include "crypto/crypto_service.h"
+
 #ifdef _WIN32
 #include "crypto/crypto_service_cryptoapi.h"
 #include "files/file_system_win32.h"
@@ -29,6 +31,14 @@ CryptoService* multi_buffer_crypto_service() {
   return ipsec_mb_crypto_service();
 #else
   return nullptr;
+#endif
+}
+
+void load_crypto_libraries() {
+  native_crypto_service();
+  multi_buffer_crypto_service();
+#ifndef _WIN32
+  openssl_crypto_service();  // the multi-buffer back end digests through it
 #endif
 }
 

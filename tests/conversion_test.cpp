@@ -8,10 +8,10 @@
 
 #include <utility>
 
+#include "block_pipeline.h"
 #include "container.h"
-#include "decrypt.h"
-#include "dispatch.h"
-#include "encrypt.h"
+#include "crypto/crypto_service.h"
+#include "kestrune.h"
 #include "forwarding_file_system.h"
 #include "messages.h"
 #include "services.h"

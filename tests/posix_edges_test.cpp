@@ -11,9 +11,7 @@
 
 #include <set>
 
-#include "decrypt.h"
-#include "dispatch.h"
-#include "encrypt.h"
+#include "kestrune.h"
 #include "forwarding_file_system.h"
 #include "messages.h"
 #include "services.h"

@@ -6,8 +6,7 @@
 
 #include <iostream>
 
-#include "decrypt.h"
-#include "encrypt.h"
+#include "kestrune.h"
 #include "services.h"
 #include "simulated_disk.h"
 

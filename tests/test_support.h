@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
+#include "kestrune.h"
 #include "front_end.h"
 
 namespace kestrune::test {

@@ -5,8 +5,7 @@
 #include <thread>
 
 #include "algorithms.h"
-#include "decrypt.h"
-#include "encrypt.h"
+#include "kestrune.h"
 #include "key_context.h"
 #include "key_derivation.h"
 #include "services.h"

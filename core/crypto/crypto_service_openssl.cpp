@@ -184,6 +184,10 @@ class OpenSslRecordKey final : public RecordKey {
 
 class OpenSslCryptoService final : public CryptoService {
  public:
+  // Loads the library with the service, so that whoever holds the service
+  // has the library's exit-time clean-up registered by then.
+  OpenSslCryptoService() { library(); }
+
   SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
     const EVP_MD* md = library().digest(hash);
     return md != nullptr ? digest_with(md, data) : SecureBytes{};

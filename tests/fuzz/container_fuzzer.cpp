@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "decrypt.h"
+#include "kestrune.h"
 #include "services.h"
 #include "simulated_disk.h"
 #include "test_support.h"

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "algorithms.h"
-#include "decrypt.h"
+#include "kestrune.h"
 #include "services.h"
 #include "test_support.h"
 #include "win32/main_dialog.h"

@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "algorithms.h"
-#include "decrypt.h"
-#include "encrypt.h"
+#include "kestrune.h"
 #include "forwarding_file_system.h"
 #include "services.h"
 #include "test_support.h"

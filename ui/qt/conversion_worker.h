@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "conversion.h"
+#include "kestrune.h"
 #include "files/file_system.h"
 #include "front_end.h"
 

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "conversion_worker.h"
-#include "dispatch.h"
+#include "kestrune.h"
 #include "files/file_system.h"
 
 class QLabel;

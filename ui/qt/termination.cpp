@@ -39,12 +39,10 @@ void stop_conversions_at_exit(int, void*) {
   if (MainDialog* dialog = dialog_to_stop_at_exit().exchange(nullptr)) dialog->stop_conversions();
 }
 
-// Exit handlers run last registered first. The crypto back ends register
-// theirs (OpenSSL's cleanup, their cached algorithms) when first used, so
-// they are brought up before ours is registered.
+// Registered after the crypto libraries have registered theirs, so it runs
+// before them.
 void register_exit_hook() {
-  native_crypto_service().digest(HashAlgorithm::sha256, {});
-  multi_buffer_crypto_service();
+  load_crypto_libraries();
   on_exit(&stop_conversions_at_exit, nullptr);
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "algorithms.h"
-#include "dispatch.h"
+#include "kestrune.h"
 #include "drop.h"
 #include "resource_ids.h"
 #include "services.h"

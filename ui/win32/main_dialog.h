@@ -9,7 +9,7 @@
 #include <deque>
 #include <memory>
 
-#include "conversion.h"
+#include "kestrune.h"
 #include "message_box_front_end.h"
 
 namespace kestrune::win32 {
