@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,24 @@ std::string verbose_line(const std::filesystem::path& path, bool tested,
                                       front_end.bytes_done(), front_end.seconds());
 }
 
+// Says why each of `paths` cannot start when memory has run out; how many.
+// Naming them needs memory too: when even that fails, one line says so
+// without any.
+int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd& front_end) {
+  try {
+    for (const std::filesystem::path& path : paths) {
+      front_end.start_file(path);
+      const kestrune::Failure start = kestrune::is_container_name(path)
+                                          ? kestrune::kCantStartDecryption
+                                          : kestrune::kCantStartEncryption;
+      front_end.show_failure(kestrune::Outcome::exhausted(start));
+    }
+  } catch (const std::bad_alloc&) {
+    std::fputs("kestrune-cli: out of memory\n", stderr);
+  }
+  return static_cast<int>(paths.size());
+}
+
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const Options& options, std::u16string_view password) {
   const std::vector<std::filesystem::path>& paths = options.paths;
@@ -281,14 +300,8 @@ int convert_paths(const Options& options, std::u16string_view password) {
   } catch (const std::bad_alloc&) {
     // Conversions catch their own; this is the memory they all share, so
     // no path from here on can start.
-    for (; next < paths.size(); ++next) {
-      front_end.start_file(paths[next]);
-      const kestrune::Failure start = kestrune::is_container_name(paths[next])
-                                          ? kestrune::kCantStartDecryption
-                                          : kestrune::kCantStartEncryption;
-      front_end.show_failure(kestrune::Outcome::exhausted(start));
-      ++failures;
-    }
+    failures += report_unstartable({paths.begin() + static_cast<std::ptrdiff_t>(next), paths.end()},
+                                   front_end);
   }
   return failures == 0 ? kExitConverted : kExitFailed;
 }
