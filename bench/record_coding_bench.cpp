@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "algorithms.h"
-#include "container.h"
-#include "crypto/crypto_service_openssl.h"
-#include "padding.h"
-#include "services.h"
+#include "core/algorithms.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/padding.h"
+#include "core/services.h"
 
 namespace kestrune {
 namespace {

@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "algorithms.h"
-#include "command_line.h"
-#include "container.h"
-#include "kestrune.h"
-#include "messages.h"
-#include "password_prompt.h"
-#include "progress_line.h"
-#include "secure_wipe.h"
-#include "services.h"
-#include "stop_signals.h"
-#include "utf8.h"
+#include "cli/command_line.h"
+#include "cli/password_prompt.h"
+#include "cli/progress_line.h"
+#include "cli/stop_signals.h"
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/container_names.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/secure_wipe.h"
+#include "core/services.h"
 
 namespace {
 

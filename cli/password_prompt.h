@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "secure_wipe.h"
+#include "core/secure_wipe.h"
 
 namespace kestrune {
 

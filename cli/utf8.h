@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "secure_wipe.h"
+#include "core/secure_wipe.h"
 
 namespace kestrune {
 

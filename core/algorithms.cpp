@@ -1,4 +1,4 @@
-#include "algorithms.h"
+#include "core/algorithms.h"
 
 namespace kestrune {
 namespace {

@@ -1,4 +1,4 @@
-#include "block_pipeline.h"
+#include "core/block_pipeline.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -13,9 +13,9 @@
 #include <memory>
 #include <span>
 
-#include "container.h"
-#include "crypto/crypto_service.h"
-#include "outcome.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 

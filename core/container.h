@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <span>
 
-#include "algorithms.h"
-#include "container_names.h"
-#include "padding.h"
+#include "core/algorithms.h"
+#include "core/container_names.h"
+#include "core/padding.h"
 
 namespace kestrune {
 

@@ -1,10 +1,10 @@
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <ctime>
 #include <new>
 #include <thread>
 
-#include "key_context.h"
+#include "core/key_context.h"
 
 namespace kestrune {
 namespace {

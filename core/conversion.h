@@ -13,10 +13,10 @@
 #include <span>
 #include <string_view>
 
-#include "block_pipeline.h"
-#include "crypto/crypto_service.h"
-#include "kestrune.h"
-#include "messages.h"
+#include "core/block_pipeline.h"
+#include "core/crypto/crypto_service.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
 
 namespace kestrune {
 

@@ -1,9 +1,9 @@
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <array>
 #include <cstring>
 
-#include "container.h"
+#include "core/container.h"
 
 namespace kestrune {
 namespace {

@@ -1,5 +1,5 @@
-#include "container_names.h"
-#include "kestrune.h"
+#include "core/container_names.h"
+#include "core/kestrune.h"
 
 namespace kestrune {
 

@@ -1,10 +1,10 @@
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "container.h"
-#include "padding.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {

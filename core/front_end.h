@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "outcome.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 

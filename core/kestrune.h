@@ -11,10 +11,10 @@
 #include <span>
 #include <string_view>
 
-#include "algorithms.h"
-#include "files/file_system.h"
-#include "front_end.h"
-#include "outcome.h"
+#include "core/algorithms.h"
+#include "core/files/file_system.h"
+#include "core/front_end.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 

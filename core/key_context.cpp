@@ -1,4 +1,4 @@
-#include "key_context.h"
+#include "core/key_context.h"
 
 #include <memory>
 

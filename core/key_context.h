@@ -7,8 +7,8 @@
 #include <memory>
 #include <string_view>
 
-#include "crypto/crypto_service.h"
-#include "secure_wipe.h"
+#include "core/crypto/crypto_service.h"
+#include "core/secure_wipe.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "secure_wipe.h"
+#include "core/secure_wipe.h"
 
 #include <array>
 #include <cstring>

@@ -1,16 +1,16 @@
-#include "services.h"
+#include "core/services.h"
 
-#include "crypto/crypto_service.h"
+#include "core/crypto/crypto_service.h"
 
 #ifdef _WIN32
-#include "crypto/crypto_service_cryptoapi.h"
-#include "files/file_system_win32.h"
+#include "core/crypto/crypto_service_cryptoapi.h"
+#include "core/files/file_system_win32.h"
 #else
-#include "crypto/crypto_service_openssl.h"
-#include "files/file_system_posix.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/files/file_system_posix.h"
 #endif
 #ifdef KESTRUNE_HAVE_IPSEC_MB
-#include "crypto/crypto_service_ipsec_mb.h"
+#include "core/crypto/crypto_service_ipsec_mb.h"
 #endif
 
 namespace kestrune {

@@ -8,14 +8,14 @@
 
 #include <utility>
 
-#include "block_pipeline.h"
-#include "container.h"
-#include "crypto/crypto_service.h"
-#include "kestrune.h"
-#include "forwarding_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/block_pipeline.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {

@@ -7,11 +7,11 @@
 
 #include <iostream>
 
-#include "kestrune.h"
-#include "faulty_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/faulty_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "faulty_file_system.h"
+#include "tests/faulty_file_system.h"
 
 namespace kestrune::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "files/file_system.h"
+#include "core/files/file_system.h"
 
 namespace kestrune::test {
 

@@ -2,9 +2,9 @@
 // with every container already made.
 #include <gtest/gtest.h>
 
-#include "container.h"
-#include "padding.h"
-#include "utf8.h"
+#include "cli/utf8.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune::test {
 namespace {

@@ -2,7 +2,7 @@
 // the calls they change.
 #pragma once
 
-#include "files/file_system.h"
+#include "core/files/file_system.h"
 
 namespace kestrune::test {
 

@@ -11,11 +11,11 @@
 
 #include <set>
 
-#include "kestrune.h"
-#include "forwarding_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {

@@ -11,16 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "algorithms.h"
-#include "container.h"
-#include "crypto/crypto_service_openssl.h"
-#include "kestrune.h"
-#include "key_context.h"
-#include "padding.h"
-#include "services.h"
-#include "test_support.h"
-#include "utf8.h"
-#include "vector_file.h"
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/kestrune.h"
+#include "core/key_context.h"
+#include "core/padding.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "tests/vector_file.h"
 
 namespace kestrune::test {
 namespace {

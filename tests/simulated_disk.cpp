@@ -1,4 +1,4 @@
-#include "simulated_disk.h"
+#include "tests/simulated_disk.h"
 
 #include <algorithm>
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "files/file_system.h"
-#include "test_support.h"
+#include "core/files/file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "kestrune.h"
-#include "front_end.h"
+#include "core/front_end.h"
+#include "core/kestrune.h"
 
 namespace kestrune::test {
 

@@ -4,14 +4,14 @@
 
 #include <thread>
 
-#include "algorithms.h"
-#include "kestrune.h"
-#include "key_context.h"
-#include "key_derivation.h"
-#include "services.h"
-#include "test_support.h"
-#include "utf8.h"
-#include "vector_file.h"
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/key_context.h"
+#include "core/key_derivation.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "tests/vector_file.h"
 
 namespace kestrune::test {
 namespace {

@@ -1,7 +1,7 @@
-#include "crypto/crypto_service.h"
+#include "core/crypto/crypto_service.h"
 
-#include "container.h"
-#include "padding.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {

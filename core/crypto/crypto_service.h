@@ -9,8 +9,8 @@
 #include <memory>
 #include <span>
 
-#include "algorithms.h"
-#include "secure_wipe.h"
+#include "core/algorithms.h"
+#include "core/secure_wipe.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "crypto/crypto_service_cryptoapi.h"
+#include "core/crypto/crypto_service_cryptoapi.h"
 
 // clang-format off
 #include <windows.h>
@@ -8,8 +8,8 @@
 #include <array>
 #include <cstring>
 
-#include "container.h"
-#include "padding.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {

@@ -1,12 +1,12 @@
-#include "crypto/crypto_service_ipsec_mb.h"
+#include "core/crypto/crypto_service_ipsec_mb.h"
 
 #include <intel-ipsec-mb.h>
 
 #include <array>
 
-#include "crypto/crypto_service_openssl.h"
-#include "key_derivation.h"
-#include "padding.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/key_derivation.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {

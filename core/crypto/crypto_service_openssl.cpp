@@ -1,4 +1,4 @@
-#include "crypto/crypto_service_openssl.h"
+#include "core/crypto/crypto_service_openssl.h"
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -8,8 +8,8 @@
 #include <iterator>
 #include <mutex>
 
-#include "key_derivation.h"
-#include "padding.h"
+#include "core/key_derivation.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "files/file_system_posix.h"
+#include "core/files/file_system_posix.h"
 
 namespace kestrune {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "files/file_system_win32.h"
+#include "core/files/file_system_win32.h"
 
 namespace kestrune {
 namespace {

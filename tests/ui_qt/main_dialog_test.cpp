@@ -22,14 +22,14 @@
 #include <string>
 #include <thread>
 
-#include "algorithms.h"
-#include "dialog_driver.h"
-#include "messages.h"
-#include "qt/dropped_uri.h"
-#include "qt/main_dialog.h"
-#include "qt/termination.h"
-#include "scripted_core.h"
-#include "services.h"
+#include "core/algorithms.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/ui_qt/dialog_driver.h"
+#include "tests/ui_qt/scripted_core.h"
+#include "ui/qt/dropped_uri.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/termination.h"
 
 namespace kestrune::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "scripted_core.h"
+#include "tests/ui_qt/scripted_core.h"
 
 #include <chrono>
 

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "crypto/crypto_service_cryptoapi.h"
-#include "key_context.h"
-#include "padding.h"
-#include "test_support.h"
+#include "core/crypto/crypto_service_cryptoapi.h"
+#include "core/key_context.h"
+#include "core/padding.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {

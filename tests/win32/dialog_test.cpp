@@ -12,12 +12,12 @@
 #include <string>
 #include <thread>
 
-#include "algorithms.h"
-#include "kestrune.h"
-#include "services.h"
-#include "test_support.h"
-#include "win32/main_dialog.h"
-#include "win32/resource_ids.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "ui/win32/main_dialog.h"
+#include "ui/win32/resource_ids.h"
 
 namespace kestrune::test {
 namespace {

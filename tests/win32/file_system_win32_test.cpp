@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "algorithms.h"
-#include "kestrune.h"
-#include "forwarding_file_system.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "kestrune.h"
-#include "files/file_system.h"
-#include "front_end.h"
+#include "core/files/file_system.h"
+#include "core/front_end.h"
+#include "core/kestrune.h"
 
 namespace kestrune::qt {
 

@@ -1,11 +1,11 @@
 // Kestrune's dialog for Linux desktops: the application is its one window.
 #include <QApplication>
 
-#include "application_icon.h"
-#include "qt/main_dialog.h"
-#include "secure_wipe.h"
-#include "services.h"
-#include "termination.h"
+#include "core/secure_wipe.h"
+#include "core/services.h"
+#include "ui/qt/application_icon.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/termination.h"
 
 int main(int argc, char** argv) {
   kestrune::keep_process_out_of_dumps();

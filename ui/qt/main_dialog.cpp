@@ -1,4 +1,4 @@
-#include "qt/main_dialog.h"
+#include "ui/qt/main_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -14,10 +14,10 @@
 #include <QRadioButton>
 #include <algorithm>
 
-#include "algorithms.h"
-#include "application_icon.h"
-#include "dialog_units.h"
-#include "dropped_uri.h"
+#include "core/algorithms.h"
+#include "ui/qt/application_icon.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/dropped_uri.h"
 
 namespace kestrune::qt {
 namespace {

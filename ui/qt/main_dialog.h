@@ -8,9 +8,9 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "conversion_worker.h"
-#include "kestrune.h"
-#include "files/file_system.h"
+#include "core/files/file_system.h"
+#include "core/kestrune.h"
+#include "ui/qt/conversion_worker.h"
 
 class QLabel;
 class QLineEdit;

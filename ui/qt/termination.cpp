@@ -1,4 +1,4 @@
-#include "termination.h"
+#include "ui/qt/termination.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "qt/main_dialog.h"
-#include "services.h"
+#include "core/services.h"
+#include "ui/qt/main_dialog.h"
 
 namespace kestrune::qt {
 namespace {

@@ -1,12 +1,12 @@
-#include "win32/main_dialog.h"
+#include "ui/win32/main_dialog.h"
 
 #include <algorithm>
 
-#include "algorithms.h"
-#include "kestrune.h"
-#include "drop.h"
-#include "resource_ids.h"
-#include "services.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "ui/win32/drop.h"
+#include "ui/win32/resource_ids.h"
 
 namespace kestrune::win32 {
 namespace {

@@ -9,8 +9,8 @@
 #include <deque>
 #include <memory>
 
-#include "kestrune.h"
-#include "message_box_front_end.h"
+#include "core/kestrune.h"
+#include "ui/win32/message_box_front_end.h"
 
 namespace kestrune::win32 {
 

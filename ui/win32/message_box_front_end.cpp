@@ -1,4 +1,4 @@
-#include "message_box_front_end.h"
+#include "ui/win32/message_box_front_end.h"
 
 #include <windows.h>
 

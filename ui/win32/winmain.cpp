@@ -1,8 +1,8 @@
 // kestrune.exe: the main dialog is the whole application.
 #include <windows.h>
 
-#include "secure_wipe.h"
-#include "win32/main_dialog.h"
+#include "core/secure_wipe.h"
+#include "ui/win32/main_dialog.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   kestrune::keep_process_out_of_dumps();
