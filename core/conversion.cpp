@@ -28,13 +28,12 @@ class TemporaryOutput {
   TemporaryOutput(const TemporaryOutput&) = delete;
   TemporaryOutput& operator=(const TemporaryOutput&) = delete;
   ~TemporaryOutput() {
-    if (file_ == nullptr && path_.empty()) return;
-    file_.reset();
-    if (!renamed_) file_system_.remove(path_);
+    if (file_ != nullptr && !renamed_) file_->discard();
   }
 
   std::error_code create(const std::filesystem::path& target) {
-    return file_system_.create_temporary(target, file_, path_);
+    std::filesystem::path temporary;
+    return file_system_.create_temporary(target, file_, temporary);
   }
 
   WritableFile& file() { return *file_; }
@@ -59,7 +58,6 @@ class TemporaryOutput {
  private:
   FileSystem& file_system_;
   std::unique_ptr<WritableFile> file_;
-  std::filesystem::path path_;
   bool renamed_ = false;
 };
 

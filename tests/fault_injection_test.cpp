@@ -57,7 +57,9 @@ std::vector<std::errc> errors_of(Call call) {
     case Call::close: return {E::io_error, E::no_space_on_device};
     case Call::rename_into_place:
       return {E::cross_device_link, E::permission_denied, E::read_only_file_system, E::io_error};
-    case Call::remove: return {E::permission_denied, E::read_only_file_system, E::io_error};
+    case Call::remove_input:
+      return {E::permission_denied, E::read_only_file_system, E::io_error};
+    case Call::discard: return {E::io_error};
     case Call::sync_folder: return {E::io_error};
     case Call::check_name: return {E::file_exists, E::no_such_file_or_directory, E::io_error};
     case Call::take_permissions:
@@ -126,7 +128,7 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
 
   // After the output is in place, the input is kept, with a notice and no
   // failure, when its removal (or the look at it before) fails.
-  const bool input_kept_with_notice = call == Call::remove;
+  const bool input_kept_with_notice = call == Call::remove_input;
   EXPECT_EQ(front_end.kept.size(), input_kept_with_notice ? 1u : 0u);
   // The output is complete only where the rename has happened: the steps
   // after it are the second name check, the close and the folder sync.

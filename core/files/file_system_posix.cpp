@@ -158,6 +158,10 @@ class PosixWritableFile final : public WritableFile {
     return {};
   }
   std::error_code close() override { return placed_.file.close(); }
+  std::error_code discard() override {
+    return ::unlinkat(placed_.folder.get(), placed_.name.c_str(), 0) == 0 ? std::error_code{}
+                                                                          : last_error();
+  }
   // The folder held open since the temporary was created: opening it again
   // by its path would cost a lookup per file and could reach another folder.
   std::error_code sync_folder() override {
@@ -269,10 +273,6 @@ class PosixFileSystem final : public FileSystem {
     temporary = target.parent_path() / placed.name;
     file = std::make_unique<PosixWritableFile>(std::move(placed));
     return {};
-  }
-
-  std::error_code remove(const std::filesystem::path& path) override {
-    return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
   }
 
   // Not following links: a link put in the input's place is another file.

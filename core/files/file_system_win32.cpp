@@ -150,6 +150,14 @@ class Win32WritableFile final : public WritableFile {
     return sync();
   }
   std::error_code close() override { return file_.close(); }
+  // Through the handle, which nobody else can open: no name is looked up.
+  std::error_code discard() override {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition))
+      return last_error();
+    return file_.close();
+  }
   // Nothing to do: the rename was flushed through the file's handle, and
   // Windows offers no way to flush a folder without administrator rights.
   std::error_code sync_folder() override { return {}; }
@@ -257,10 +265,6 @@ class Win32FileSystem final : public FileSystem {
       if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
     }
     return std::make_error_code(std::errc::file_exists);
-  }
-
-  std::error_code remove(const std::filesystem::path& path) override {
-    return DeleteFileW(native_name(path).c_str()) ? std::error_code{} : last_error();
   }
 
   // One handle, opened for deletion, both tells which file the name leads

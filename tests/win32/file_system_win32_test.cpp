@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/algorithms.h"
+#include "core/conversion.h"
 #include "core/kestrune.h"
 #include "core/services.h"
 #include "tests/forwarding_file_system.h"
