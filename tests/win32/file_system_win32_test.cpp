@@ -250,7 +250,14 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;
   EXPECT_EQ(read_through_seam(*file_system, plain), content);
   EXPECT_FALSE(exists_long(container));
-  EXPECT_FALSE(file_system->remove(plain));
+  std::unique_ptr<ReadableFile> reader;
+  FileStatus status;
+  ASSERT_FALSE(file_system->open_for_reading(plain, reader, status));
+  reader.reset();
+  bool another_file = true;
+  EXPECT_FALSE(file_system->remove_input(plain, status, another_file));
+  EXPECT_FALSE(another_file);
+  EXPECT_FALSE(exists_long(plain));
 }
 
 }  // namespace
