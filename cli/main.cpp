@@ -19,7 +19,7 @@
 #include "core/container_names.h"
 #include "core/kestrune.h"
 #include "core/messages.h"
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 #include "core/services.h"
 
 namespace {

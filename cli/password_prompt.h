@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

@@ -9,7 +9,7 @@ set(kestrune_public_core_headers
   core/kestrune.h
   core/messages.h
   core/outcome.h
-  core/secure_wipe.h
+  core/secret_memory.h
   core/services.h
 )
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/crypto/crypto_service.h"
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

@@ -9,7 +9,7 @@
 #include <span>
 
 #include "core/algorithms.h"
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

@@ -10,7 +10,7 @@
 #include <span>
 
 #include "core/algorithms.h"
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

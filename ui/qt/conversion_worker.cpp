@@ -5,7 +5,7 @@
 
 #include "core/container_names.h"
 #include "core/messages.h"
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 #include "core/services.h"
 
 namespace kestrune::qt {

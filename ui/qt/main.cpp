@@ -1,7 +1,7 @@
 // Kestrune's dialog for Linux desktops: the application is its one window.
 #include <QApplication>
 
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 #include "core/services.h"
 #include "ui/qt/application_icon.h"
 #include "ui/qt/main_dialog.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune::win32 {
 

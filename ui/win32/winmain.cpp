@@ -1,7 +1,7 @@
 // kestrune.exe: the main dialog is the whole application.
 #include <windows.h>
 
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 #include "ui/win32/main_dialog.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {

@@ -1,4 +1,4 @@
-#include "core/secure_wipe.h"
+#include "core/secret_memory.h"
 
 #include <array>
 #include <cstring>
