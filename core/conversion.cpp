@@ -104,8 +104,9 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
     if (auto error = output.create(plan.output_name_for(plan.input)))
       return Outcome::failed(texts.open_output, error);
   const Choices choices = env.choices.current();
-  const std::unique_ptr<RecordKey> key = derive_file_key(password, choices, env.crypto_service);
-  if (key == nullptr) return Outcome::failed(texts.start);
+  std::unique_ptr<RecordKey> key;
+  if (auto error = derive_file_key(password, choices, env.crypto_service, key))
+    return Outcome::failed(texts.start, error);
   const RecordCoding coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};
   stage = texts.data;

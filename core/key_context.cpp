@@ -18,10 +18,11 @@ SecureBytes password_key_material(std::u16string_view password) {
   return material;
 }
 
-std::unique_ptr<RecordKey> derive_file_key(std::u16string_view password, Choices choices,
-                                           CryptoService& service) {
+std::error_code derive_file_key(std::u16string_view password, Choices choices,
+                                CryptoService& service, std::unique_ptr<RecordKey>& key) {
   const SecureBytes material = password_key_material(password);
-  return service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
+  return service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()},
+                            key);
 }
 
 }  // namespace kestrune

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string_view>
+#include <system_error>
 
 #include "core/crypto/crypto_service.h"
 #include "core/secret_memory.h"
@@ -23,9 +24,9 @@ std::u16string_view limit_password(std::u16string_view password);
 // depend on this half-length quirk.
 SecureBytes password_key_material(std::u16string_view password);
 
-// Derives the key for `choices` through `service`; null when it cannot be
-// made, with nothing held then.
-std::unique_ptr<RecordKey> derive_file_key(std::u16string_view password, Choices choices,
-                                           CryptoService& service);
+// Derives `key` for `choices` through `service`; on failure the service's
+// cause, with nothing held.
+std::error_code derive_file_key(std::u16string_view password, Choices choices,
+                                CryptoService& service, std::unique_ptr<RecordKey>& key);
 
 }  // namespace kestrune

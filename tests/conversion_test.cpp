@@ -31,9 +31,11 @@ class BrokenCryptoService final : public CryptoService {
  public:
   explicit BrokenCryptoService(bool keys_work, bool exhausted = false, bool concurrent = false)
       : keys_work_(keys_work), exhausted_(exhausted), concurrent_(concurrent) {}
-  SecureBytes digest(HashAlgorithm, std::span<const std::uint8_t>) override { return {}; }
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t>) override {
+  std::error_code digest(HashAlgorithm, std::span<const std::uint8_t>, SecureBytes&) override {
+    return CryptoError::library_failed;
+  }
+  std::error_code derive_key(HashAlgorithm, CipherAlgorithm cipher, std::span<const std::uint8_t>,
+                             std::unique_ptr<RecordKey>& key) override {
     struct UselessKey final : RecordKey {
       UselessKey(std::size_t block, bool exhausted, bool concurrent)
           : RecordKey(block), exhausted(exhausted), concurrent(concurrent) {}
@@ -45,8 +47,9 @@ class BrokenCryptoService final : public CryptoService {
       bool concurrent;
     };
     if (exhausted_ && !keys_work_) throw std::bad_alloc();
-    return keys_work_ ? std::make_unique<UselessKey>(block_size(cipher), exhausted_, concurrent_)
-                      : nullptr;
+    if (!keys_work_) return CryptoError::algorithm_unavailable;
+    key = std::make_unique<UselessKey>(block_size(cipher), exhausted_, concurrent_);
+    return {};
   }
 
  private:
@@ -180,12 +183,20 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
     ConversionEnv without_keys{*file_system, no_keys, front_end, fixed_clock(1)};
     ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
     front_end.failures.clear();
+    front_end.causes.clear();
     dispatch_dropped_files(without_keys, u"pw", drop_list);
     dispatch_dropped_files(without_coding, u"pw", drop_list);
     EXPECT_EQ(front_end.failures,
               (std::vector{shown(kCantStartEncryption), shown(kCantStartDecryption),
                            shown(kCantEncryptData), shown(kCantDecryptData)}));
     EXPECT_EQ(front_end.allocation_failures, exhausted ? 4 : 0);
+    // A key that cannot be made says why, as a file that cannot be opened does.
+    const std::error_code why_no_key =
+        exhausted ? std::make_error_code(std::errc::not_enough_memory)
+                  : make_error_code(CryptoError::algorithm_unavailable);
+    ASSERT_EQ(front_end.causes.size(), 4u);
+    EXPECT_EQ(front_end.causes[0], why_no_key);
+    EXPECT_EQ(front_end.causes[1], why_no_key);
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"c.enc", "p.txt"}));
   }
 }

@@ -67,4 +67,18 @@ Bytes from_hex(const std::string& hex) {
   return bytes;
 }
 
+std::unique_ptr<RecordKey> key_from(CryptoService& service, HashAlgorithm hash,
+                                    CipherAlgorithm cipher, std::span<const std::uint8_t> material) {
+  std::unique_ptr<RecordKey> key;
+  service.derive_key(hash, cipher, material, key);
+  return key;
+}
+
+SecureBytes digest_from(CryptoService& service, HashAlgorithm hash,
+                        std::span<const std::uint8_t> data) {
+  SecureBytes digest;
+  service.digest(hash, data, digest);
+  return digest;
+}
+
 }  // namespace kestrune::test

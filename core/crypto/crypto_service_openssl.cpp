@@ -188,25 +188,30 @@ class OpenSslCryptoService final : public CryptoService {
   // has the library's exit-time clean-up registered by then.
   OpenSslCryptoService() { library(); }
 
-  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
+  std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                         SecureBytes& digest) override {
     const EVP_MD* md = library().digest(hash);
-    return md != nullptr ? digest_with(md, data) : SecureBytes{};
+    if (md == nullptr) return CryptoError::algorithm_unavailable;
+    digest = digest_with(md, data);
+    return digest.size() != 0 ? std::error_code{} : CryptoError::library_failed;
   }
 
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t> key_material) override {
+  std::error_code derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                             std::span<const std::uint8_t> key_material,
+                             std::unique_ptr<RecordKey>& record_key) override {
     const EVP_MD* md = library().digest(hash);
     const EVP_CIPHER* evp_cipher = library().cipher(cipher);
-    if (md == nullptr || evp_cipher == nullptr) return nullptr;
+    if (md == nullptr || evp_cipher == nullptr) return CryptoError::algorithm_unavailable;
     const SecureBytes digest = digest_with(md, key_material);
-    if (digest.size() == 0) return nullptr;
+    if (digest.size() == 0) return CryptoError::library_failed;
     const SecureBytes key = derive_key_bytes(
         hash, cipher, {digest.data(), digest.size()},
         [&md](std::span<const std::uint8_t> data) { return digest_with(md, data); });
     if (key.size() != key_length(cipher) ||
         static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher)) != key.size())
-      return nullptr;
-    return OpenSslRecordKey::make(evp_cipher, key, block_size(cipher));
+      return CryptoError::library_failed;
+    record_key = OpenSslRecordKey::make(evp_cipher, key, block_size(cipher));
+    return record_key != nullptr ? std::error_code{} : CryptoError::library_failed;
   }
 };
 
