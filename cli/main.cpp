@@ -266,7 +266,7 @@ int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd
       const kestrune::Failure start = kestrune::is_container_name(path)
                                           ? kestrune::kCantStartDecryption
                                           : kestrune::kCantStartEncryption;
-      front_end.show_failure(kestrune::Outcome::exhausted(start));
+      front_end.show_failure(kestrune::Outcome::out_of_memory(start));
     }
   } catch (const std::bad_alloc&) {
     std::fputs("kestrune-cli: out of memory\n", stderr);

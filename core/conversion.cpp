@@ -107,7 +107,7 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   std::unique_ptr<RecordKey> key;
   if (auto error = derive_file_key(password, choices, env.crypto_service, key))
     return Outcome::failed(texts.start, error);
-  const RecordCoding coding{*key, choices, block_size(choices.cipher)};
+  const RecordCipher coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};
   stage = texts.data;
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
@@ -131,18 +131,18 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   try {
     return convert_steps(env, plan, password, stage);
   } catch (const std::bad_alloc&) {
-    return Outcome::exhausted(stage);
+    return Outcome::out_of_memory(stage);
   }
 }
 
 // Threads pay off only past one block. A fast cipher is coded by the reader
 // and, where its key can code on two threads at once, by the writer too. A
 // slow cipher is coded on threads of its own, two where its key allows.
-Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
+Overlap overlap_for(std::uint64_t input_size, const RecordCipher& coding) {
   if (input_size <= Block::kSize) return {};
-  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0, coding.key.codes_concurrently()};
+  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0, coding.key.works_on_two_threads()};
   const bool second_coder =
-      coding.key.codes_concurrently() && std::thread::hardware_concurrency() > 1;
+      coding.key.works_on_two_threads() && std::thread::hardware_concurrency() > 1;
   return {true, second_coder ? 2u : 1u};
 }
 
@@ -183,7 +183,7 @@ Outcome write_block(WritableFile* output, const Block& block, Failure failure) {
   return Outcome::done();
 }
 
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCipher& coding,
                    PipelineStages stages) {
   stages.progress = [&env, &streams](std::uint64_t done) {
     env.front_end.progress(streams.input_path, done, streams.input_size);

@@ -46,7 +46,7 @@ struct DirectionTexts {
 
 // What one file's records are coded with, fixed when its conversion starts:
 // the open key, the choices it was made for and the cipher's block size.
-struct RecordCoding {
+struct RecordCipher {
   RecordKey& key;
   Choices choices;
   std::size_t cipher_block;
@@ -60,7 +60,7 @@ struct ConversionPlan {
   std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
   // Codes every record of the open streams.
-  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCoding&)> code_records;
+  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCipher&)> code_records;
 };
 
 // Runs `plan` with the wait cursor shown, shows its failure, if any, and
@@ -77,7 +77,7 @@ Outcome write_block(WritableFile* output, const Block& block, Failure failure);
 
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCipher& coding,
                    PipelineStages stages);
 
 }  // namespace kestrune

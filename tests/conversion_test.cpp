@@ -41,7 +41,7 @@ class BrokenCryptoService final : public CryptoService {
           : RecordKey(block), exhausted(exhausted), concurrent(concurrent) {}
       bool do_encrypt(RecordBatch) override { return refuse(); }
       bool do_decrypt(RecordBatch) override { return refuse(); }
-      bool codes_concurrently() const override { return concurrent; }
+      bool works_on_two_threads() const override { return concurrent; }
       bool refuse() const { return exhausted ? throw std::bad_alloc() : false; }
       bool exhausted;
       bool concurrent;

@@ -200,7 +200,7 @@ TEST(RecordBackends, ThreadsSharingAKeyGetTheirOwnBytes) {
       SCOPED_TRACE(label(cipher));
       const auto shared_key = key_from(*service, HashAlgorithm::sha512, cipher, material);
       ASSERT_TRUE(shared_key);
-      ASSERT_TRUE(shared_key->codes_concurrently());
+      ASSERT_TRUE(shared_key->works_on_two_threads());
       const auto code_many_times = [&](std::uint32_t seed, bool& all_identical) {
         const auto reference =
             key_from(openssl_crypto_service(), HashAlgorithm::sha512, cipher, material);

@@ -55,7 +55,7 @@ class RecordKey {
   bool decrypt(RecordBatch batch);
 
   // True when two threads may code separate batches with this key at once.
-  virtual bool codes_concurrently() const { return false; }
+  virtual bool works_on_two_threads() const { return false; }
 
   std::size_t cipher_block_size() const { return block_size_; }
 

@@ -61,7 +61,7 @@ class IpsecMbRecordKey final : public RecordKey {
   }
 
   // Each thread codes with a job manager of its own.
-  bool codes_concurrently() const override { return true; }
+  bool works_on_two_threads() const override { return true; }
 
  private:
   IpsecMbRecordKey(CipherAlgorithm cipher, std::size_t key_length)

@@ -107,7 +107,7 @@ CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, in
 
 // One thread's means of coding: a context holds the state of the message
 // under way, so no two threads may share one.
-struct Coders {
+struct CipherContexts {
   CipherContext encryptor;
   CipherContext decryptor;
   std::mutex in_use;
@@ -122,7 +122,7 @@ class OpenSslRecordKey final : public RecordKey {
   static std::unique_ptr<OpenSslRecordKey> make(const EVP_CIPHER* cipher, const SecureBytes& key,
                                                 std::size_t block_size) {
     std::unique_ptr<OpenSslRecordKey> record_key(new OpenSslRecordKey(block_size));
-    for (Coders& coders : record_key->coders_) {
+    for (CipherContexts& coders : record_key->coders_) {
       coders.encryptor = keyed_context(cipher, key, 1);
       coders.decryptor = keyed_context(cipher, key, 0);
       if (!coders.encryptor || !coders.decryptor) return nullptr;
@@ -130,13 +130,13 @@ class OpenSslRecordKey final : public RecordKey {
     return record_key;
   }
 
-  bool codes_concurrently() const override { return true; }
+  bool works_on_two_threads() const override { return true; }
 
  private:
   explicit OpenSslRecordKey(std::size_t block_size) : RecordKey(block_size) {}
 
   bool do_encrypt(RecordBatch batch) override {
-    return with_coders([&batch, this](Coders& coders) {
+    return with_coders([&batch, this](CipherContexts& coders) {
       for (RecordSlot& slot : batch.records) {
         std::uint8_t* record = batch.block.data() + slot.offset;
         const std::size_t body_length =
@@ -149,7 +149,7 @@ class OpenSslRecordKey final : public RecordKey {
   }
 
   bool do_decrypt(RecordBatch batch) override {
-    return with_coders([&batch, this](Coders& coders) {
+    return with_coders([&batch, this](CipherContexts& coders) {
       for (RecordSlot& slot : batch.records) {
         std::uint8_t* record = batch.block.data() + slot.offset;
         if (!code_in_place(coders.decryptor.get(), record, slot.length)) return false;
@@ -164,7 +164,7 @@ class OpenSslRecordKey final : public RecordKey {
   // Codes with the first pair no other thread holds; a third thread waits.
   template <typename Code>
   bool with_coders(Code code) {
-    for (Coders& coders : coders_) {
+    for (CipherContexts& coders : coders_) {
       std::unique_lock lock(coders.in_use, std::try_to_lock);
       if (lock.owns_lock()) return code(coders);
     }
@@ -179,7 +179,7 @@ class OpenSslRecordKey final : public RecordKey {
            static_cast<std::size_t>(written) == length;
   }
 
-  std::array<Coders, 2> coders_;
+  std::array<CipherContexts, 2> coders_;
 };
 
 class OpenSslCryptoService final : public CryptoService {
