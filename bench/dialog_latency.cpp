@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "dispatch.h"
-#include "qt/main_dialog.h"
-#include "services.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "ui/qt/main_dialog.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "algorithms.h"
-#include "container.h"
-#include "crypto/crypto_service_openssl.h"
-#include "padding.h"
-#include "services.h"
+#include "core/algorithms.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/padding.h"
+#include "core/services.h"
 
 namespace kestrune {
 namespace {
@@ -70,7 +70,8 @@ void code_records(benchmark::State& state, CryptoService* service, CipherAlgorit
                   Direction direction) {
   if (service == nullptr) return state.SkipWithError("back end not available on this machine");
   const std::vector<std::uint8_t> material{'b', 'e', 'n', 'c', 'h'};
-  const auto key = service->derive_key(HashAlgorithm::sha256, cipher, material);
+  std::unique_ptr<kestrune::RecordKey> key;
+  service->derive_key(HashAlgorithm::sha256, cipher, material, key);
   if (!key) return state.SkipWithError("no key");
   const BlockOfRecords plain = plain_block(block_size(cipher));
   if (direction == Direction::encrypt)

@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
-#include "utf8.h"
+#include "cli/utf8.h"
 
 namespace kestrune {
 

@@ -6,21 +6,21 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "algorithms.h"
-#include "command_line.h"
-#include "container.h"
-#include "decrypt.h"
-#include "dispatch.h"
-#include "messages.h"
-#include "password_prompt.h"
-#include "progress_line.h"
-#include "secure_wipe.h"
-#include "services.h"
-#include "stop_signals.h"
-#include "utf8.h"
+#include "cli/command_line.h"
+#include "cli/password_prompt.h"
+#include "cli/progress_line.h"
+#include "cli/stop_signals.h"
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/container_names.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/secret_memory.h"
+#include "core/services.h"
 
 namespace {
 
@@ -86,7 +86,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     std::cerr << kestrune::printable_path(current_path_) << ": " << failed.failure.caption << ": "
               << failed.failure.text;
     end_line(failed.cause);
-    ++failures_;
   }
   void input_kept(std::string_view reason, std::error_code cause) override {
     if (quiet_) return;
@@ -112,7 +111,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   // What the file under way has coded so far, and for how long.
   std::uint64_t bytes_done() const { return bytes_done_; }
   double seconds() const { return progress_line_.seconds_since_start(); }
-  int failures() const { return failures_; }
 
  private:
   // The system's word for what went wrong, when it gave one.
@@ -125,7 +123,6 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   kestrune::ProgressLine progress_line_;
   std::filesystem::path current_path_;
   std::uint64_t bytes_done_ = 0;
-  int failures_ = 0;
 };
 
 int usage_error(const std::string& message) {
@@ -259,39 +256,54 @@ std::string verbose_line(const std::filesystem::path& path, bool tested,
                                       front_end.bytes_done(), front_end.seconds());
 }
 
+// Says why each of `paths` cannot start when memory has run out; how many.
+// Naming them needs memory too: when even that fails, one line says so
+// without any.
+int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd& front_end) {
+  try {
+    for (const std::filesystem::path& path : paths) {
+      front_end.start_file(path);
+      const kestrune::Failure start = kestrune::is_container_name(path)
+                                          ? kestrune::kCantStartDecryption
+                                          : kestrune::kCantStartEncryption;
+      front_end.show_failure(kestrune::Outcome::out_of_memory(start));
+    }
+  } catch (const std::bad_alloc&) {
+    std::fputs("kestrune-cli: out of memory\n", stderr);
+  }
+  return static_cast<int>(paths.size());
+}
+
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const Options& options, std::u16string_view password) {
   const std::vector<std::filesystem::path>& paths = options.paths;
   const auto file_system = kestrune::make_native_file_system();
   CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
+  int failures = 0;
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
     env.keep_inputs = options.keep;
+    env.choices.set_hash(options.hash);
+    env.choices.set_cipher(options.cipher);
     while (next < paths.size() && !front_end.cancel_requested()) {
       const std::filesystem::path& path = paths[next];
       front_end.start_file(path);
-      const int failures_before = front_end.failures();
-      if (options.test)
-        kestrune::verify_container(env, path, password);
-      else
-        kestrune::dispatch_dropped_files(env, password, {&path, 1});
+      const kestrune::Outcome outcome = options.test
+                                            ? kestrune::verify_container(env, path, password)
+                                            : kestrune::convert_by_name(env, path, password);
       ++next;  // done with, whatever the -v line below costs
-      if (options.verbose && front_end.failures() == failures_before && !kestrune::stop_signal())
+      if (outcome.kind == kestrune::Outcome::Kind::failed) ++failures;
+      if (options.verbose && outcome.ok() && !kestrune::stop_signal())
         std::cerr << verbose_line(path, options.test, front_end) << '\n';
     }
   } catch (const std::bad_alloc&) {
     // Conversions catch their own; this is the memory they all share, so
     // no path from here on can start.
-    for (; next < paths.size(); ++next) {
-      front_end.start_file(paths[next]);
-      const kestrune::Failure start = kestrune::is_container_name(paths[next])
-                                          ? kestrune::kCantStartDecryption
-                                          : kestrune::kCantStartEncryption;
-      front_end.show_failure(kestrune::Outcome::exhausted(start));
-    }
+    failures += report_unstartable({paths.begin() + static_cast<std::ptrdiff_t>(next), paths.end()},
+                                   front_end);
   }
-  return front_end.failures() == 0 ? kExitConverted : kExitFailed;
+  return failures == 0 ? kExitConverted : kExitFailed;
 }
 
 }  // namespace
@@ -320,8 +332,6 @@ int main(int argc, char** argv) {
   }
   if (!password) return usage_error("the password is not valid UTF-8");
 
-  kestrune::set_hash_choice(options.hash);
-  kestrune::set_cipher_choice(options.cipher);
   kestrune::catch_stop_signals();
   const int status = convert_paths(options, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 
@@ -23,8 +23,9 @@ struct PasswordLine {
 };
 
 // Reads one line, without its ending, through `read_byte(fd, byte)`: 1 for
-// a byte, 0 at the end of the input, less on an error. Shared by the
-// platforms' readers below.
+// a byte, 0 at the end of the input, less on an error. Both platforms read
+// standard input with it, and POSIX its terminal too; the Windows console
+// is read in UTF-16 units of its own instead.
 PasswordLine read_password_line(int (*read_byte)(int fd, char& byte), int fd);
 
 // Asks for a line on the controlling terminal with echo turned off. A

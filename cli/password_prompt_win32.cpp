@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "password_prompt.h"
+#include "cli/password_prompt.h"
 
 namespace kestrune {
 namespace {

@@ -1,13 +1,7 @@
-#include "progress_line.h"
+#include "cli/progress_line.h"
 
 #include <array>
 #include <cmath>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace kestrune {
 namespace {
@@ -51,17 +45,6 @@ std::string format_rate(std::uint64_t bytes, double seconds) {
 }
 
 }  // namespace
-
-bool stderr_redraws_in_place() {
-#ifdef _WIN32
-  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  return GetConsoleMode(error, &mode) &&
-         SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#else
-  return isatty(STDERR_FILENO) == 1;
-#endif
-}
 
 std::string format_size(std::uint64_t bytes) {
   static constexpr std::array<const char*, 6> kUnits{"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <csignal>
 
-#include "stop_signals.h"
+#include "cli/stop_signals.h"
 
 namespace kestrune {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

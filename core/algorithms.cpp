@@ -1,4 +1,4 @@
-#include "algorithms.h"
+#include "core/algorithms.h"
 
 namespace kestrune {
 namespace {
@@ -40,9 +40,6 @@ const CipherInfo& info(CipherAlgorithm cipher) {
   return kCiphers[4];  // unreachable for a valid enumerator
 }
 
-std::atomic<HashAlgorithm> g_hash_choice{kDefaultChoices.hash};
-std::atomic<CipherAlgorithm> g_cipher_choice{kDefaultChoices.cipher};
-
 }  // namespace
 
 std::string_view label(HashAlgorithm hash) { return info(hash).label; }
@@ -72,11 +69,5 @@ bool is_sha2(HashAlgorithm hash) {
 bool is_slow_cipher(CipherAlgorithm cipher) {
   return cipher == CipherAlgorithm::des || cipher == CipherAlgorithm::triple_des;
 }
-
-void set_hash_choice(HashAlgorithm hash) { g_hash_choice.store(hash); }
-void set_cipher_choice(CipherAlgorithm cipher) { g_cipher_choice.store(cipher); }
-HashAlgorithm hash_choice() { return g_hash_choice.load(); }
-CipherAlgorithm cipher_choice() { return g_cipher_choice.load(); }
-Choices current_choices() { return {hash_choice(), cipher_choice()}; }
 
 }  // namespace kestrune

@@ -60,12 +60,20 @@ struct Choices {
 // What the dialogs and the command line start with.
 inline constexpr Choices kDefaultChoices{HashAlgorithm::sha256, CipherAlgorithm::aes256};
 
-// Process-wide choices. Front ends set them from any thread; a conversion
-// reads them once, when it starts, so a change never lands mid-file.
-void set_hash_choice(HashAlgorithm hash);
-void set_cipher_choice(CipherAlgorithm cipher);
-HashAlgorithm hash_choice();
-CipherAlgorithm cipher_choice();
-Choices current_choices();
+// The choices a front end offers while files convert. It changes them from
+// any thread; each conversion reads them once, when its file starts, so a
+// change applies to the next file and never lands mid-file.
+class SelectedChoices {
+ public:
+  void set_hash(HashAlgorithm hash) { hash_.store(hash); }
+  void set_cipher(CipherAlgorithm cipher) { cipher_.store(cipher); }
+  HashAlgorithm hash() const { return hash_.load(); }
+  CipherAlgorithm cipher() const { return cipher_.load(); }
+  Choices current() const { return {hash(), cipher()}; }
+
+ private:
+  std::atomic<HashAlgorithm> hash_{kDefaultChoices.hash};
+  std::atomic<CipherAlgorithm> cipher_{kDefaultChoices.cipher};
+};
 
 }  // namespace kestrune

@@ -1,4 +1,4 @@
-#include "block_pipeline.h"
+#include "core/block_pipeline.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -27,7 +27,7 @@ Outcome run_in_turn(Block& block, const PipelineStages& stages) {
   try {
     return run_blocks_in_turn(block, stages);
   } catch (const std::bad_alloc&) {
-    return Outcome::exhausted(stages.exhausted);
+    return Outcome::out_of_memory(stages.out_of_memory);
   }
 }
 
@@ -157,12 +157,12 @@ void write_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages&
 // A stage loop as a thread runs it: nothing may escape a thread, so running
 // out of memory stops the ring as a failure of that stage.
 template <auto loop, typename... Rest>
-void stop_when_exhausted(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
+void stop_when_out_of_memory(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
                          Rest... rest) {
   try {
     loop(blocks, ring, stages, rest...);
   } catch (const std::bad_alloc&) {
-    ring.stop(Outcome::exhausted(stages.exhausted));
+    ring.stop(Outcome::out_of_memory(stages.out_of_memory));
   }
 }
 
@@ -201,15 +201,15 @@ Outcome run_pipeline(std::span<Block> blocks, const PipelineStages& stages, Over
   bool started = true;
   {
     StageThreads threads;
-    // Coders and the writer wait for blocks that are read, so they can start
+    // CipherContexts and the writer wait for blocks that are read, so they can start
     // first; when one cannot start, nothing has been read yet.
-    started = threads.start(stop_when_exhausted<write_all_blocks, bool>, blocks, std::ref(ring),
+    started = threads.start(stop_when_out_of_memory<write_all_blocks, bool>, blocks, std::ref(ring),
                             std::cref(stages), overlap.coders == 0 && overlap.writer_codes);
     for (std::size_t coder = 0; started && coder < overlap.coders; ++coder)
-      started = threads.start(stop_when_exhausted<code_own_blocks, std::size_t, std::size_t>,
+      started = threads.start(stop_when_out_of_memory<code_own_blocks, std::size_t, std::size_t>,
                               blocks, std::ref(ring), std::cref(stages), coder, overlap.coders);
     if (started)
-      stop_when_exhausted<read_all_blocks>(blocks, ring, stages, overlap);
+      stop_when_out_of_memory<read_all_blocks>(blocks, ring, stages, overlap);
     else
       ring.stop(Outcome::done());
   }

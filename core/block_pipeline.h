@@ -13,9 +13,9 @@
 #include <memory>
 #include <span>
 
-#include "container.h"
-#include "crypto/crypto_service.h"
-#include "outcome.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 
@@ -30,7 +30,7 @@ struct Block {
   std::unique_ptr<RecordSlot[]> slot_storage =
       std::make_unique_for_overwrite<RecordSlot[]>(kMaxRecords);
   std::span<std::uint8_t> bytes{byte_storage.get(), kSize};
-  std::span<RecordSlot> slots{slot_storage.get(), kMaxRecords};
+  std::span<RecordSlot> record_slots{slot_storage.get(), kMaxRecords};
   std::size_t records = 0;
   std::uint64_t input_bytes = 0;  // how much of the input this block holds
   std::size_t output_bytes = 0;   // what to write, from the block's start
@@ -47,7 +47,7 @@ struct PipelineStages {
   // Told the input bytes coded so far; false asks to stop.
   std::function<bool(std::uint64_t done)> progress;
   // What running out of memory in any stage ends the file with.
-  Failure exhausted;
+  Failure out_of_memory;
 };
 
 // Which threads a file's conversion uses besides the calling one.

@@ -1,4 +1,4 @@
-#include "container.h"
+#include "core/container.h"
 
 #include <algorithm>
 

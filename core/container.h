@@ -7,11 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <span>
 
-#include "algorithms.h"
-#include "padding.h"
+#include "core/algorithms.h"
+#include "core/container_names.h"
+#include "core/padding.h"
 
 namespace kestrune {
 
@@ -25,13 +25,6 @@ inline constexpr std::size_t kMaxWrittenBody = padded_length(kMaxChunkRequest, k
 inline constexpr std::size_t kMaxRecordSize = kLengthCodeSize + kRecordBufferSize;
 // The smallest record: a body of one block of the smaller block size.
 inline constexpr std::size_t kMinRecordSize = kLengthCodeSize + kMinBlockSize;
-
-// A path names a container when it ends in ".enc" exactly (case-sensitive).
-bool is_container_name(const std::filesystem::path& path);
-// "report.txt" -> "report.txt.enc"
-std::filesystem::path container_name_for(const std::filesystem::path& plain);
-// "report.txt.enc" -> "report.txt"; the path must be a container name.
-std::filesystem::path plain_name_for(const std::filesystem::path& container);
 
 std::uint16_t encode_length_code(std::uint32_t body_length);
 std::uint32_t decode_length_code(std::uint16_t code);

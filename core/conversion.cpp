@@ -1,10 +1,10 @@
-#include "conversion.h"
+#include "core/conversion.h"
 
 #include <ctime>
 #include <new>
 #include <thread>
 
-#include "key_context.h"
+#include "core/key_context.h"
 
 namespace kestrune {
 namespace {
@@ -28,13 +28,12 @@ class TemporaryOutput {
   TemporaryOutput(const TemporaryOutput&) = delete;
   TemporaryOutput& operator=(const TemporaryOutput&) = delete;
   ~TemporaryOutput() {
-    if (file_ == nullptr && path_.empty()) return;
-    file_.reset();
-    if (!renamed_) file_system_.remove(path_);
+    if (file_ != nullptr && !renamed_) file_->discard();
   }
 
   std::error_code create(const std::filesystem::path& target) {
-    return file_system_.create_temporary(target, file_, path_);
+    std::filesystem::path temporary;
+    return file_system_.create_temporary(target, file_, temporary);
   }
 
   WritableFile& file() { return *file_; }
@@ -59,7 +58,6 @@ class TemporaryOutput {
  private:
   FileSystem& file_system_;
   std::unique_ptr<WritableFile> file_;
-  std::filesystem::path path_;
   bool renamed_ = false;
 };
 
@@ -105,11 +103,11 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   if (writes_output)
     if (auto error = output.create(plan.output_name_for(plan.input)))
       return Outcome::failed(texts.open_output, error);
-  KeyContextGuard key_context;
-  const Choices choices = current_choices();
-  RecordKey* key = open_key_context(password, choices, env.crypto_service);
-  if (key == nullptr) return Outcome::failed(texts.start);
-  const RecordCoding coding{*key, choices, block_size(choices.cipher)};
+  const Choices choices = env.choices.current();
+  std::unique_ptr<RecordKey> key;
+  if (auto error = derive_file_key(password, choices, env.crypto_service, key))
+    return Outcome::failed(texts.start, error);
+  const RecordCipher coding{*key, choices, block_size(choices.cipher)};
   RecordStreams streams{*input, writes_output ? &output.file() : nullptr, plan.input, status.size};
   stage = texts.data;
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
@@ -133,18 +131,18 @@ Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
   try {
     return convert_steps(env, plan, password, stage);
   } catch (const std::bad_alloc&) {
-    return Outcome::exhausted(stage);
+    return Outcome::out_of_memory(stage);
   }
 }
 
 // Threads pay off only past one block. A fast cipher is coded by the reader
 // and, where its key can code on two threads at once, by the writer too. A
 // slow cipher is coded on threads of its own, two where its key allows.
-Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
+Overlap overlap_for(std::uint64_t input_size, const RecordCipher& coding) {
   if (input_size <= Block::kSize) return {};
-  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0, coding.key.codes_concurrently()};
+  if (!is_slow_cipher(coding.choices.cipher)) return {true, 0, coding.key.works_on_two_threads()};
   const bool second_coder =
-      coding.key.codes_concurrently() && std::thread::hardware_concurrency() > 1;
+      coding.key.works_on_two_threads() && std::thread::hardware_concurrency() > 1;
   return {true, second_coder ? 2u : 1u};
 }
 
@@ -152,10 +150,18 @@ Overlap overlap_for(std::uint64_t input_size, const RecordCoding& coding) {
 
 std::int64_t system_clock_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
+void ConversionBlocksDeleter::operator()(ConversionBlocks* blocks) const { delete blocks; }
+
+ConversionBlocksPtr allocate_conversion_blocks() {
+  return ConversionBlocksPtr(new ConversionBlocks);
+}
+
+Outcome convert_file(ConversionEnv& env, const ConversionPlan& plan,
+                     std::u16string_view password) {
   BusyGuard busy(env.front_end);
   const Outcome outcome = run_conversion(env, plan, password);
   if (outcome.kind == Outcome::Kind::failed) env.front_end.show_failure(outcome);
+  return outcome;
 }
 
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
@@ -177,13 +183,13 @@ Outcome write_block(WritableFile* output, const Block& block, Failure failure) {
   return Outcome::done();
 }
 
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCipher& coding,
                    PipelineStages stages) {
   stages.progress = [&env, &streams](std::uint64_t done) {
     env.front_end.progress(streams.input_path, done, streams.input_size);
     return !env.front_end.cancel_requested();
   };
-  return run_pipeline(env.blocks, stages, overlap_for(streams.input_size, coding));
+  return run_pipeline(env.blocks->blocks, stages, overlap_for(streams.input_size, coding));
 }
 
 }  // namespace kestrune

@@ -1,6 +1,7 @@
-// The frame every conversion shares: open the input, create a temporary
-// output beside the final name, open the key context, code the records block
-// by block, then flush, rename into place and only then remove the input.
+// Internal to the core: the frame every conversion shares. Open the input,
+// create a temporary output beside the final name, derive the key, code the
+// records block by block, then flush, rename into place and only then
+// remove the input.
 // Every failure path releases everything before its message is shown, so
 // nothing is half-done while the user reads it.
 #pragma once
@@ -11,31 +12,16 @@
 #include <functional>
 #include <span>
 #include <string_view>
-#include <vector>
 
-#include "algorithms.h"
-#include "block_pipeline.h"
-#include "crypto/crypto_service.h"
-#include "files/file_system.h"
-#include "front_end.h"
-#include "messages.h"
+#include "core/block_pipeline.h"
+#include "core/crypto/crypto_service.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
 
 namespace kestrune {
 
-// Seconds since the epoch; injectable so tests can pin the chunk layout.
-using Clock = std::function<std::int64_t()>;
-std::int64_t system_clock_seconds();
-
-// What conversions run against: the two seams (the native ones come from
-// services.h), the front end, the clock, whether inputs stay once their
-// outputs are in place, and the block memory (allocated once here, so a
-// front end makes one and keeps it).
-struct ConversionEnv {
-  FileSystem& file_system;
-  CryptoService& crypto_service;
-  FrontEnd& front_end;
-  Clock clock = system_clock_seconds;
-  bool keep_inputs = false;
+// The blocks an environment's conversions pass through the pipeline.
+struct ConversionBlocks {
   std::array<Block, kPipelineDepth> blocks{};
 };
 
@@ -60,7 +46,7 @@ struct DirectionTexts {
 
 // What one file's records are coded with, fixed when its conversion starts:
 // the open key, the choices it was made for and the cipher's block size.
-struct RecordCoding {
+struct RecordCipher {
   RecordKey& key;
   Choices choices;
   std::size_t cipher_block;
@@ -74,11 +60,12 @@ struct ConversionPlan {
   std::filesystem::path (*output_name_for)(const std::filesystem::path& input);
   const DirectionTexts& texts;
   // Codes every record of the open streams.
-  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCoding&)> code_records;
+  std::function<Outcome(ConversionEnv&, RecordStreams&, const RecordCipher&)> code_records;
 };
 
-// Runs `plan` with the wait cursor shown and reports its failure, if any.
-void convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password);
+// Runs `plan` with the wait cursor shown, shows its failure, if any, and
+// returns how it ended.
+Outcome convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password);
 
 // Reads until `buffer` is full or the file ends; `bytes_read` says how far.
 std::error_code read_fully(ReadableFile& file, std::span<std::uint8_t> buffer,
@@ -90,7 +77,7 @@ Outcome write_block(WritableFile* output, const Block& block, Failure failure);
 
 // Runs a direction's stages over the whole file, overlapping I/O with the
 // coding when the file spans several blocks, and reporting progress.
-Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCoding& coding,
+Outcome run_stages(ConversionEnv& env, const RecordStreams& streams, const RecordCipher& coding,
                    PipelineStages stages);
 
 }  // namespace kestrune

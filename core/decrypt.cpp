@@ -1,9 +1,9 @@
-#include "decrypt.h"
+#include "core/conversion.h"
 
 #include <array>
 #include <cstring>
 
-#include "container.h"
+#include "core/container.h"
 
 namespace kestrune {
 namespace {
@@ -29,7 +29,7 @@ ParsedBlock parse_records(Block& block, std::size_t held, std::size_t cipher_blo
     }
     const std::size_t record_end = parsed.consumed + kLengthCodeSize + body_length;
     if (record_end > held) break;
-    block.slots[parsed.records++] = {static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize),
+    block.record_slots[parsed.records++] = {static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize),
                                      body_length};
     parsed.consumed = record_end;
   }
@@ -42,7 +42,7 @@ ParsedBlock parse_records(Block& block, std::size_t held, std::size_t cipher_blo
 std::size_t gather_plain(Block& block) {
   std::size_t end = 0;
   for (std::size_t i = 0; i < block.records; ++i) {
-    const RecordSlot& slot = block.slots[i];
+    const RecordSlot& slot = block.record_slots[i];
     std::memmove(block.bytes.data() + end, block.bytes.data() + slot.offset, slot.length);
     end += slot.length;
   }
@@ -53,7 +53,7 @@ std::size_t gather_plain(Block& block) {
 // unfinished record over to the next block.
 class DecryptionStages {
  public:
-  DecryptionStages(RecordStreams& streams, const RecordCoding& coding)
+  DecryptionStages(RecordStreams& streams, const RecordCipher& coding)
       : streams_(streams), key_(coding.key), cipher_block_(coding.cipher_block) {}
 
   Outcome read(Block& block) {
@@ -80,7 +80,7 @@ class DecryptionStages {
   Outcome code(Block& block) const {
     block.output_bytes = 0;
     if (block.records == 0) return Outcome::done();
-    if (!key_.decrypt({block.bytes, block.slots.first(block.records)}))
+    if (!key_.decrypt({block.bytes, block.record_slots.first(block.records)}))
       return Outcome::failed(kCantDecryptData);
     block.output_bytes = gather_plain(block);
     return Outcome::done();
@@ -100,7 +100,7 @@ class DecryptionStages {
   std::uint64_t read_so_far_ = 0;
 };
 
-Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCoding& coding) {
+Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCipher& coding) {
   DecryptionStages stages(streams, coding);
   return run_stages(env, streams, coding,
                     {[&](Block& block) { return stages.read(block); },
@@ -112,16 +112,16 @@ Outcome decrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
 
 }  // namespace
 
-void decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
-                  std::u16string_view password) {
+Outcome decrypt_file(ConversionEnv& env, const std::filesystem::path& path,
+                     std::u16string_view password) {
   const ConversionPlan plan{path, plain_name_for, kDecryptionTexts, decrypt_records};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
-void verify_container(ConversionEnv& env, const std::filesystem::path& path,
-                      std::u16string_view password) {
+Outcome verify_container(ConversionEnv& env, const std::filesystem::path& path,
+                         std::u16string_view password) {
   const ConversionPlan plan{path, nullptr, kDecryptionTexts, decrypt_records};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
 }  // namespace kestrune

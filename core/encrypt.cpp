@@ -1,10 +1,10 @@
-#include "encrypt.h"
+#include "core/conversion.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "container.h"
-#include "padding.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {
@@ -25,10 +25,10 @@ std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::si
   std::size_t used = 0;
   std::size_t count = 0;
   std::uint64_t wanted = 0;
-  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.slots.size() &&
+  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.record_slots.size() &&
          wanted <= remaining) {
     const std::uint32_t request = generator.next_request();
-    block.slots[count++].length = request;
+    block.record_slots[count++].length = request;
     used += kLengthCodeSize + padded_length(request, cipher_block);
     wanted += request;
   }
@@ -44,7 +44,7 @@ std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plai
   std::size_t plain_offset = 0;
   std::size_t record_offset = 0;
   for (; records < requests && plain_offset < plain_bytes; ++records) {
-    RecordSlot& slot = block.slots[records];
+    RecordSlot& slot = block.record_slots[records];
     slot.length =
         static_cast<std::uint32_t>(std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
     slot.offset = static_cast<std::uint32_t>(record_offset + kLengthCodeSize);
@@ -52,9 +52,9 @@ std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plai
     record_offset += kLengthCodeSize + padded_length(slot.length, cipher_block);
   }
   for (std::size_t i = records; i-- > 0;) {
-    plain_offset -= block.slots[i].length;
-    std::memmove(block.bytes.data() + block.slots[i].offset, block.bytes.data() + plain_offset,
-                 block.slots[i].length);
+    plain_offset -= block.record_slots[i].length;
+    std::memmove(block.bytes.data() + block.record_slots[i].offset, block.bytes.data() + plain_offset,
+                 block.record_slots[i].length);
   }
   return records;
 }
@@ -63,7 +63,7 @@ std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plai
 std::size_t write_length_codes(Block& block) {
   std::size_t end = 0;
   for (std::size_t i = 0; i < block.records; ++i) {
-    const RecordSlot& slot = block.slots[i];
+    const RecordSlot& slot = block.record_slots[i];
     store_length_code(block.bytes.subspan(slot.offset - kLengthCodeSize), slot.length);
     end = slot.offset + slot.length;
   }
@@ -74,7 +74,7 @@ std::size_t write_length_codes(Block& block) {
 // the coder and the writer only see finished blocks.
 class EncryptionStages {
  public:
-  EncryptionStages(RecordStreams& streams, const RecordCoding& coding, std::uint32_t seed)
+  EncryptionStages(RecordStreams& streams, const RecordCipher& coding, std::uint32_t seed)
       : streams_(streams), key_(coding.key), generator_(seed), cipher_block_(coding.cipher_block) {}
 
   Outcome read(Block& block) {
@@ -82,7 +82,7 @@ class EncryptionStages {
         streams_.input_size - std::min(read_so_far_, streams_.input_size);
     const std::size_t requests = plan_requests(generator_, block, cipher_block_, remaining);
     std::size_t wanted = 0;
-    for (std::size_t i = 0; i < requests; ++i) wanted += block.slots[i].length;
+    for (std::size_t i = 0; i < requests; ++i) wanted += block.record_slots[i].length;
     std::size_t plain_bytes = 0;
     if (auto error = read_fully(streams_.input, {block.bytes.data(), wanted}, plain_bytes))
       return Outcome::failed(kCantReadSource, error);
@@ -99,7 +99,7 @@ class EncryptionStages {
   Outcome code(Block& block) const {
     block.output_bytes = 0;
     if (block.records == 0) return Outcome::done();
-    if (!key_.encrypt({block.bytes, block.slots.first(block.records)}))
+    if (!key_.encrypt({block.bytes, block.record_slots.first(block.records)}))
       return Outcome::failed(kCantEncryptData);
     block.output_bytes = write_length_codes(block);
     return Outcome::done();
@@ -117,7 +117,7 @@ class EncryptionStages {
   std::uint64_t read_so_far_ = 0;
 };
 
-Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCoding& coding,
+Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCipher& coding,
                         std::uint32_t seed) {
   EncryptionStages stages(streams, coding, seed);
   return run_stages(env, streams, coding,
@@ -130,15 +130,15 @@ Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const Record
 
 }  // namespace
 
-void encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
-                  std::u16string_view password) {
+Outcome encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
+                     std::u16string_view password) {
   // The time is taken once per file: the same second gives the same chunks.
   const auto seed = static_cast<std::uint32_t>(env.clock());
   const ConversionPlan plan{path, container_name_for, kEncryptionTexts,
-                            [seed](ConversionEnv& e, RecordStreams& s, const RecordCoding& c) {
+                            [seed](ConversionEnv& e, RecordStreams& s, const RecordCipher& c) {
                               return encrypt_records(e, s, c, seed);
                             }};
-  convert_file(env, plan, password);
+  return convert_file(env, plan, password);
 }
 
 }  // namespace kestrune

@@ -1,6 +1,6 @@
 // What the core needs of a front end (dialog, command line, tests): a way to
-// show a failure, the busy indicator and progress. The core reports every
-// failure here and returns nothing to its caller.
+// show a failure, the busy indicator and progress. The core shows every
+// failure here, once, and also returns it to its caller.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "outcome.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 

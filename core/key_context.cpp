@@ -1,18 +1,8 @@
-#include "key_context.h"
+#include "core/key_context.h"
 
 #include <memory>
 
 namespace kestrune {
-namespace {
-
-struct KeyContext {
-  std::unique_ptr<RecordKey> key;
-};
-
-KeyContext g_key_context;
-
-}  // namespace
-
 std::u16string_view limit_password(std::u16string_view password) {
   return password.substr(0, kMaxPasswordLength);
 }
@@ -28,14 +18,11 @@ SecureBytes password_key_material(std::u16string_view password) {
   return material;
 }
 
-RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service) {
-  close_key_context();
+std::error_code derive_file_key(std::u16string_view password, Choices choices,
+                                CryptoService& service, std::unique_ptr<RecordKey>& key) {
   const SecureBytes material = password_key_material(password);
-  g_key_context.key =
-      service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
-  return g_key_context.key.get();
+  return service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()},
+                            key);
 }
-
-void close_key_context() { g_key_context.key.reset(); }
 
 }  // namespace kestrune

@@ -1,14 +1,15 @@
-// The process-wide key context: one derived key, made from the password and
-// the choices when a file's conversion starts and released when it ends.
-// Conversions never overlap, so one context serves them all; only
-// run_conversion opens it, and hands the key to the stages.
+// The key a file is converted with: derived from the password and the
+// choices when the file's conversion starts, owned by that conversion and
+// released when it ends, so conversions on other threads never share one.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string_view>
+#include <system_error>
 
-#include "crypto/crypto_service.h"
-#include "secure_wipe.h"
+#include "core/crypto/crypto_service.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 
@@ -23,20 +24,9 @@ std::u16string_view limit_password(std::u16string_view password);
 // depend on this half-length quirk.
 SecureBytes password_key_material(std::u16string_view password);
 
-// Derives the key for `choices` through `service`. The key, valid until the
-// context closes; null when it cannot be made, the context then closed.
-RecordKey* open_key_context(std::u16string_view password, Choices choices, CryptoService& service);
-
-// Releases the key. Safe to call when the context is closed.
-void close_key_context();
-
-// Closes the context when it goes out of scope, on every path.
-class KeyContextGuard {
- public:
-  KeyContextGuard() = default;
-  KeyContextGuard(const KeyContextGuard&) = delete;
-  KeyContextGuard& operator=(const KeyContextGuard&) = delete;
-  ~KeyContextGuard() { close_key_context(); }
-};
+// Derives `key` for `choices` through `service`; on failure the service's
+// cause, with nothing held.
+std::error_code derive_file_key(std::u16string_view password, Choices choices,
+                                CryptoService& service, std::unique_ptr<RecordKey>& key);
 
 }  // namespace kestrune

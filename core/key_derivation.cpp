@@ -1,4 +1,4 @@
-#include "key_derivation.h"
+#include "core/key_derivation.h"
 
 #include <algorithm>
 #include <array>

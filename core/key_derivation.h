@@ -8,8 +8,8 @@
 #include <functional>
 #include <span>
 
-#include "algorithms.h"
-#include "secure_wipe.h"
+#include "core/algorithms.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "outcome.h"
+#include "core/outcome.h"
 
 namespace kestrune {
 

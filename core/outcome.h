@@ -26,7 +26,7 @@ struct Outcome {
     return {Kind::failed, failure, cause};
   }
   static Outcome cancelled() { return {Kind::cancelled, {}, {}}; }
-  static Outcome exhausted(Failure failure) {
+  static Outcome out_of_memory(Failure failure) {
     return failed(failure, std::make_error_code(std::errc::not_enough_memory));
   }
   bool ok() const { return kind == Kind::done; }

@@ -1,4 +1,4 @@
-#include "padding.h"
+#include "core/padding.h"
 
 #include <algorithm>
 

@@ -8,14 +8,14 @@
 
 #include <utility>
 
-#include "container.h"
-#include "decrypt.h"
-#include "dispatch.h"
-#include "encrypt.h"
-#include "forwarding_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/block_pipeline.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {
@@ -31,22 +31,25 @@ class BrokenCryptoService final : public CryptoService {
  public:
   explicit BrokenCryptoService(bool keys_work, bool exhausted = false, bool concurrent = false)
       : keys_work_(keys_work), exhausted_(exhausted), concurrent_(concurrent) {}
-  SecureBytes digest(HashAlgorithm, std::span<const std::uint8_t>) override { return {}; }
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t>) override {
+  std::error_code digest(HashAlgorithm, std::span<const std::uint8_t>, SecureBytes&) override {
+    return CryptoError::library_failed;
+  }
+  std::error_code derive_key(HashAlgorithm, CipherAlgorithm cipher, std::span<const std::uint8_t>,
+                             std::unique_ptr<RecordKey>& key) override {
     struct UselessKey final : RecordKey {
       UselessKey(std::size_t block, bool exhausted, bool concurrent)
           : RecordKey(block), exhausted(exhausted), concurrent(concurrent) {}
       bool do_encrypt(RecordBatch) override { return refuse(); }
       bool do_decrypt(RecordBatch) override { return refuse(); }
-      bool codes_concurrently() const override { return concurrent; }
+      bool works_on_two_threads() const override { return concurrent; }
       bool refuse() const { return exhausted ? throw std::bad_alloc() : false; }
       bool exhausted;
       bool concurrent;
     };
     if (exhausted_ && !keys_work_) throw std::bad_alloc();
-    return keys_work_ ? std::make_unique<UselessKey>(block_size(cipher), exhausted_, concurrent_)
-                      : nullptr;
+    if (!keys_work_) return CryptoError::algorithm_unavailable;
+    key = std::make_unique<UselessKey>(block_size(cipher), exhausted_, concurrent_);
+    return {};
   }
 
  private:
@@ -57,11 +60,6 @@ class BrokenCryptoService final : public CryptoService {
 
 class Conversion : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-
   void drop(std::initializer_list<std::filesystem::path> paths,
             std::u16string_view password = u"pw") {
     const std::vector<std::filesystem::path> list(paths);
@@ -76,7 +74,7 @@ class Conversion : public ::testing::Test {
 
 TEST_F(Conversion, RoundTripsEverySizeAndCipherAndRemovesInputs) {
   for (CipherAlgorithm cipher : kAllCiphers) {
-    set_cipher_choice(cipher);
+    env.choices.set_cipher(cipher);
     for (std::size_t size : {0u, 1u, 1023u, 1024u, 2048u, 70000u, 3u * 1048576u + 17u}) {
       SCOPED_TRACE(std::string(label(cipher)) + " size " + std::to_string(size));
       const Bytes plain = random_bytes(size, static_cast<std::uint32_t>(size));
@@ -101,7 +99,7 @@ TEST_F(Conversion, HundredBytesMakeOneRecordOf114Bytes) {
   EXPECT_EQ(container[0], 0x70);
   EXPECT_EQ(container[1], 0x80);
 
-  set_cipher_choice(CipherAlgorithm::des);
+  env.choices.set_cipher(CipherAlgorithm::des);
   write_file(folder / "des.txt", pattern_bytes(100));
   drop({folder / "des.txt"});
   container = read_file(folder / "des.txt.enc");
@@ -185,12 +183,20 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
     ConversionEnv without_keys{*file_system, no_keys, front_end, fixed_clock(1)};
     ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
     front_end.failures.clear();
+    front_end.causes.clear();
     dispatch_dropped_files(without_keys, u"pw", drop_list);
     dispatch_dropped_files(without_coding, u"pw", drop_list);
     EXPECT_EQ(front_end.failures,
               (std::vector{shown(kCantStartEncryption), shown(kCantStartDecryption),
                            shown(kCantEncryptData), shown(kCantDecryptData)}));
     EXPECT_EQ(front_end.allocation_failures, exhausted ? 4 : 0);
+    // A key that cannot be made says why, as a file that cannot be opened does.
+    const std::error_code why_no_key =
+        exhausted ? std::make_error_code(std::errc::not_enough_memory)
+                  : make_error_code(CryptoError::algorithm_unavailable);
+    ASSERT_EQ(front_end.causes.size(), 4u);
+    EXPECT_EQ(front_end.causes[0], why_no_key);
+    EXPECT_EQ(front_end.causes[1], why_no_key);
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"c.enc", "p.txt"}));
   }
 }
@@ -205,7 +211,7 @@ TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
     BrokenCryptoService useless_keys(true, exhausted, concurrent);
     ConversionEnv without_coding{*file_system, useless_keys, front_end, fixed_clock(1)};
     for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::des}) {
-      set_cipher_choice(cipher);
+      without_coding.choices.set_cipher(cipher);
       write_file(folder / "long", random_bytes(5 * Block::kSize / 2, 9));
       front_end.failures.clear();
       const std::vector<std::filesystem::path> drop_list{folder / "long"};
@@ -218,7 +224,7 @@ TEST_F(Conversion, CodingFailureInALongFileStopsEveryThread) {
 }
 
 TEST_F(Conversion, ContainerCutAnywhereButARecordEndIsRefusedAndKept) {
-  set_cipher_choice(CipherAlgorithm::des);
+  env.choices.set_cipher(CipherAlgorithm::des);
   write_file(folder / "small", random_bytes(3500, 3));
   drop({folder / "small"});
   const Bytes container = read_file(folder / "small.enc");

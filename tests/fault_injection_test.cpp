@@ -7,12 +7,11 @@
 
 #include <iostream>
 
-#include "decrypt.h"
-#include "encrypt.h"
-#include "faulty_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/faulty_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {
@@ -23,7 +22,7 @@ struct Direction {
   const char* name;
   std::string input;
   std::string output;
-  void (*convert)(ConversionEnv&, const std::filesystem::path&, std::u16string_view);
+  Outcome (*convert)(ConversionEnv&, const std::filesystem::path&, std::u16string_view);
   Failure open_input, open_output, read, write;
 };
 
@@ -58,7 +57,9 @@ std::vector<std::errc> errors_of(Call call) {
     case Call::close: return {E::io_error, E::no_space_on_device};
     case Call::rename_into_place:
       return {E::cross_device_link, E::permission_denied, E::read_only_file_system, E::io_error};
-    case Call::remove: return {E::permission_denied, E::read_only_file_system, E::io_error};
+    case Call::remove_input:
+      return {E::permission_denied, E::read_only_file_system, E::io_error};
+    case Call::discard: return {E::io_error};
     case Call::sync_folder: return {E::io_error};
     case Call::check_name: return {E::file_exists, E::no_such_file_or_directory, E::io_error};
     case Call::take_permissions:
@@ -77,9 +78,9 @@ struct Scenario {
   Bytes expected_output;
 };
 
-void convert(Scenario& scenario, FileSystem& file_system, RecordingFrontEnd& front_end) {
+Outcome convert(Scenario& scenario, FileSystem& file_system, RecordingFrontEnd& front_end) {
   ConversionEnv env{file_system, native_crypto_service(), front_end, fixed_clock(1234)};
-  scenario.direction.convert(env, scenario.folder / scenario.direction.input, u"pw");
+  return scenario.direction.convert(env, scenario.folder / scenario.direction.input, u"pw");
 }
 
 // Lays out the input and a file under the output's name; knows what a
@@ -110,9 +111,11 @@ std::size_t calls_in_normal_run(const Direction& direction, std::size_t size, Ca
   return counting.count(call);
 }
 
-// Checks what the user saw and what is on disk; true when nothing was lost.
+// Checks what the user saw, what the caller got back and what is on disk;
+// true when nothing was lost.
 bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
-                     const RecordingFrontEnd& front_end, std::error_code injected) {
+                     const RecordingFrontEnd& front_end, const Outcome& returned,
+                     std::error_code injected) {
   const Direction& direction = scenario.direction;
   const auto input_path = scenario.folder / direction.input;
   const auto output_path = scenario.folder / direction.output;
@@ -125,7 +128,7 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
 
   // After the output is in place, the input is kept, with a notice and no
   // failure, when its removal (or the look at it before) fails.
-  const bool input_kept_with_notice = call == Call::remove;
+  const bool input_kept_with_notice = call == Call::remove_input;
   EXPECT_EQ(front_end.kept.size(), input_kept_with_notice ? 1u : 0u);
   // The output is complete only where the rename has happened: the steps
   // after it are the second name check, the close and the folder sync.
@@ -142,6 +145,11 @@ bool check_aftermath(const Scenario& scenario, Call call, std::size_t ordinal,
   EXPECT_EQ(front_end.failures, wanted);
   EXPECT_EQ(front_end.causes,
             input_kept_with_notice ? std::vector<std::error_code>{} : std::vector{injected});
+  EXPECT_EQ(returned.ok(), input_kept_with_notice);
+  if (!input_kept_with_notice) {
+    EXPECT_EQ(returned.failure.text, expected.text);
+    EXPECT_EQ(returned.cause, injected);
+  }
   return input_kept && no_temporary && output_right;
 }
 
@@ -165,10 +173,11 @@ void fault_every_call(const Direction& direction, std::size_t size, Call call, T
         FaultyFileSystem faults(*real);
         faults.fail(call, ordinal, error, after_some_data);
         RecordingFrontEnd front_end;
-        convert(scenario, faults, front_end);
+        const Outcome returned = convert(scenario, faults, front_end);
         EXPECT_TRUE(faults.fault_fired());
         ++tally.faulted;
-        if (check_aftermath(scenario, call, ordinal, front_end, faults.fault_error())) ++tally.held;
+        if (check_aftermath(scenario, call, ordinal, front_end, returned, faults.fault_error()))
+          ++tally.held;
       }
     }
   }

@@ -1,4 +1,4 @@
-#include "faulty_file_system.h"
+#include "tests/faulty_file_system.h"
 
 namespace kestrune::test {
 namespace {
@@ -60,6 +60,9 @@ class FaultyWritableFile final : public WritableFile {
     }
     return real_->close();
   }
+  std::error_code discard() override {
+    return faults_.should_fail(Call::discard) ? faults_.fault_error() : real_->discard();
+  }
   std::error_code sync_folder() override {
     return faults_.should_fail(Call::sync_folder) ? faults_.fault_error() : real_->sync_folder();
   }
@@ -72,18 +75,20 @@ class FaultyWritableFile final : public WritableFile {
 }  // namespace
 
 std::string_view name_of(Call call) {
-  static constexpr std::string_view kNames[kCallKinds] = {"open_for_reading",
+  static constexpr std::string_view kNames[] = {"open_for_reading",
                                                           "read",
                                                           "create_temporary",
                                                           "write",
                                                           "sync",
                                                           "close",
                                                           "rename",
-                                                          "remove",
+                                                          "discard",
+                                                          "remove_input",
                                                           "sync_folder",
                                                           "check_name",
                                                           "take_permissions",
                                                           "input_status"};
+  static_assert(std::size(kNames) == kCallKinds, "a name for every call kind");
   return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -114,14 +119,9 @@ std::error_code FaultyFileSystem::create_temporary(const std::filesystem::path& 
   return {};
 }
 
-std::error_code FaultyFileSystem::remove(const std::filesystem::path& path) {
-  if (should_fail(Call::remove)) return fault_error_;
-  return real_.remove(path);
-}
-
 std::error_code FaultyFileSystem::remove_input(const std::filesystem::path& path,
                                                const FileStatus& converted, bool& another_file) {
-  if (should_fail(Call::remove)) return fault_error_;
+  if (should_fail(Call::remove_input)) return fault_error_;
   return real_.remove_input(path, converted, another_file);
 }
 

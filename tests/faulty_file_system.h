@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "files/file_system.h"
+#include "core/files/file_system.h"
 
 namespace kestrune::test {
 
@@ -20,13 +20,14 @@ enum class Call {
   sync,
   close,
   rename_into_place,
-  remove,
+  discard,
+  remove_input,
   sync_folder,
   check_name,
   take_permissions,
-  input_status,
+  input_status,  // the last
 };
-inline constexpr std::size_t kCallKinds = 12;
+inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::input_status) + 1;
 std::string_view name_of(Call call);
 
 class FaultyFileSystem final : public FileSystem {
@@ -56,7 +57,6 @@ class FaultyFileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;
-  std::error_code remove(const std::filesystem::path& path) override;
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override;
 

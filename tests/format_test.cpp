@@ -2,9 +2,10 @@
 // with every container already made.
 #include <gtest/gtest.h>
 
-#include "container.h"
-#include "padding.h"
-#include "utf8.h"
+#include "cli/utf8.h"
+#include "core/container.h"
+#include "core/files/temporary_name.h"
+#include "core/padding.h"
 
 namespace kestrune::test {
 namespace {
@@ -18,6 +19,40 @@ TEST(ContainerNames, SuffixIsExactAndCaseSensitive) {
   EXPECT_EQ(container_name_for("/d/report.txt"), "/d/report.txt.enc");
   EXPECT_EQ(container_name_for("/d/report.ENC"), "/d/report.ENC.enc");
   EXPECT_EQ(plain_name_for("/d/report.txt.enc"), "/d/report.txt");
+}
+
+// A temporary's name fits wherever its target's does (eCryptfs takes 143
+// bytes, most others 255), keeps its pattern and never splits a character.
+TEST(TemporaryNames, FitTheFolderAndKeepTheirPattern) {
+  const TemporaryTagBytes tag{0, 1, 2, 3, 4, 5, 6, 35};
+  struct Case {
+    std::string target;
+    std::size_t name_max;
+    std::string expected_stem;
+  };
+  const std::string e_acute = "\xC3\xA9";
+  const Case cases[] = {
+      {"x", 255, "x"},
+      {std::string(120, 'a'), 143, std::string(120, 'a')},
+      {std::string(121, 'a'), 143, std::string(120, 'a')},
+      {std::string(143, 'a'), 143, std::string(120, 'a')},
+      {std::string(119, 'a') + e_acute, 143, std::string(119, 'a')},
+      {std::string(255, 'a'), 255, std::string(160, 'a')},
+      {std::string(159, 'a') + e_acute, 255, std::string(159, 'a')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.target.size()) + " bytes in " + std::to_string(c.name_max));
+    const std::string name =
+        hidden_temporary_name<char>(c.target, tag, temporary_stem_limit(c.name_max));
+    EXPECT_EQ(name, "." + c.expected_stem + ".kestrune-0123456z.tmp");
+    EXPECT_LE(name.size(), c.name_max);
+  }
+  std::wstring split_pair(159, L'w');
+  split_pair.push_back(wchar_t(0xD83D));
+  split_pair.push_back(wchar_t(0xDE00));
+  const std::wstring name = hidden_temporary_name<wchar_t>(split_pair, tag, 160);
+  EXPECT_EQ(name.size(), 159 + kTemporaryNameOverhead);
+  EXPECT_TRUE(name.ends_with(L"w.kestrune-0123456z.tmp"));
 }
 
 TEST(LengthCodes, BothFormsRoundTripAtTheirEdges) {

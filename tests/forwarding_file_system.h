@@ -2,7 +2,7 @@
 // the calls they change.
 #pragma once
 
-#include "files/file_system.h"
+#include "core/files/file_system.h"
 
 namespace kestrune::test {
 
@@ -20,7 +20,6 @@ class ForwardingFileSystem : public FileSystem {
                                    std::filesystem::path& temporary) override {
     return real_.create_temporary(target, file, temporary);
   }
-  std::error_code remove(const std::filesystem::path& path) override { return real_.remove(path); }
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override {
     return real_.remove_input(path, converted, another_file);

@@ -11,13 +11,11 @@
 
 #include <set>
 
-#include "decrypt.h"
-#include "dispatch.h"
-#include "encrypt.h"
-#include "forwarding_file_system.h"
-#include "messages.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {
@@ -230,6 +228,7 @@ class NameSwappingFileSystem final : public ForwardingFileSystem {
         return after_rename ? swap(real->rename_into_place()) : real->rename_into_place();
       }
       std::error_code close() override { return real->close(); }
+      std::error_code discard() override { return real->discard(); }
       std::error_code sync_folder() override { return real->sync_folder(); }
     };
     auto swapping = std::make_unique<Swapping>();
@@ -271,6 +270,40 @@ TEST_F(PosixEdges, NameSwappedForALinkInASharedFolderIsNeitherFollowedNorKept) {
   EXPECT_FALSE(
       std::filesystem::exists(std::filesystem::symlink_status(folder / "shared" / "a.enc")));
   EXPECT_TRUE(std::filesystem::is_symlink(folder / "shared" / "b.enc"));
+}
+
+// Moves the folder of the file converting once its first block is coded,
+// then stops the file.
+class FolderMovingFrontEnd final : public FrontEnd {
+ public:
+  FolderMovingFrontEnd(std::filesystem::path from, std::filesystem::path to)
+      : from_(std::move(from)), to_(std::move(to)) {}
+  void show_failure(const Outcome&) override {}
+  void set_busy(bool) override {}
+  void progress(const std::filesystem::path&, std::uint64_t, std::uint64_t) override {
+    if (!moved_) std::filesystem::rename(from_, to_);
+    moved_ = true;
+  }
+  bool cancel_requested() override { return moved_; }
+
+ private:
+  std::filesystem::path from_;
+  std::filesystem::path to_;
+  bool moved_ = false;
+};
+
+TEST_F(PosixEdges, FolderMovedMidFileKeepsNoTemporary) {
+  std::filesystem::create_directory(folder / "before");
+  const Bytes big = random_bytes(3u << 20, 4);
+  write_file(folder / "before" / "big", big);
+  FolderMovingFrontEnd mover(folder / "before", folder / "after");
+  ConversionEnv moving{*file_system, native_crypto_service(), mover, fixed_clock(5)};
+  EXPECT_EQ(encrypt_file(moving, folder / "before" / "big", u"pw").kind, Outcome::Kind::cancelled);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder / "after"))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"big"});
+  EXPECT_EQ(read_file(folder / "after" / "big"), big);
 }
 
 TEST_F(PosixEdges, TemporaryNamesAreDrawnAfreshEachTime) {

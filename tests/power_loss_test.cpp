@@ -6,10 +6,9 @@
 
 #include <iostream>
 
-#include "decrypt.h"
-#include "encrypt.h"
-#include "services.h"
-#include "simulated_disk.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/simulated_disk.h"
 
 namespace kestrune::test {
 namespace {

@@ -11,17 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "algorithms.h"
-#include "container.h"
-#include "crypto/crypto_service_openssl.h"
-#include "decrypt.h"
-#include "encrypt.h"
-#include "key_context.h"
-#include "padding.h"
-#include "services.h"
-#include "test_support.h"
-#include "utf8.h"
-#include "vector_file.h"
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/container.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/kestrune.h"
+#include "core/key_context.h"
+#include "core/padding.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "tests/vector_file.h"
 
 namespace kestrune::test {
 namespace {
@@ -97,8 +96,8 @@ struct KeyPair {
 
 KeyPair derive_keys(HashAlgorithm hash, CipherAlgorithm cipher,
                     std::span<const std::uint8_t> key_material) {
-  KeyPair keys{openssl_crypto_service().derive_key(hash, cipher, key_material),
-               multi_buffer_crypto_service()->derive_key(hash, cipher, key_material)};
+  KeyPair keys{key_from(openssl_crypto_service(), hash, cipher, key_material),
+               key_from(*multi_buffer_crypto_service(), hash, cipher, key_material)};
   EXPECT_TRUE(keys.openssl && keys.multi_buffer);
   return keys;
 }
@@ -199,12 +198,12 @@ TEST(RecordBackends, ThreadsSharingAKeyGetTheirOwnBytes) {
   for (CryptoService* service : services) {
     for (const CipherAlgorithm cipher : {CipherAlgorithm::aes256, CipherAlgorithm::triple_des}) {
       SCOPED_TRACE(label(cipher));
-      const auto shared_key = service->derive_key(HashAlgorithm::sha512, cipher, material);
+      const auto shared_key = key_from(*service, HashAlgorithm::sha512, cipher, material);
       ASSERT_TRUE(shared_key);
-      ASSERT_TRUE(shared_key->codes_concurrently());
+      ASSERT_TRUE(shared_key->works_on_two_threads());
       const auto code_many_times = [&](std::uint32_t seed, bool& all_identical) {
         const auto reference =
-            openssl_crypto_service().derive_key(HashAlgorithm::sha512, cipher, material);
+            key_from(openssl_crypto_service(), HashAlgorithm::sha512, cipher, material);
         std::mt19937 random(seed);
         for (int round = 0; round < 20; ++round) {
           const Batch plain = random_plain_batch(random, 200, block_size(cipher));
@@ -245,7 +244,7 @@ std::unique_ptr<RecordKey> key_for(CryptoService& service, const VectorRow& row,
   const auto hash = hash_from_label(row.at("hash"));
   if (!password || !hash) return nullptr;
   const SecureBytes material = password_key_material(*password);
-  return service.derive_key(*hash, cipher, {material.data(), material.size()});
+  return key_from(service, *hash, cipher, {material.data(), material.size()});
 }
 
 class EveryBackEnd : public testing::TestWithParam<bool> {
@@ -273,7 +272,7 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
     ASSERT_TRUE(key->encrypt(container.view()));
     write_length_codes(container);
     const SecureBytes digest =
-        openssl_crypto_service().digest(HashAlgorithm::sha256, container.block);
+        digest_from(openssl_crypto_service(), HashAlgorithm::sha256, container.block);
     ASSERT_EQ(to_hex(digest.data(), digest.size()), row.at("container_sha256"));
 
     ASSERT_TRUE(key->decrypt(container.view()));
@@ -288,7 +287,7 @@ TEST_P(EveryBackEnd, RemakesStoredContainers) {
 TEST_P(EveryBackEnd, RefusesMisshapenBatchesBeforeCodingAny) {
   if (service() == nullptr) GTEST_SKIP() << "no multi-buffer back end";
   const auto key =
-      service()->derive_key(HashAlgorithm::sha256, CipherAlgorithm::aes128, bytes_of("pw"));
+      key_from(*service(), HashAlgorithm::sha256, CipherAlgorithm::aes128, bytes_of("pw"));
   ASSERT_TRUE(key);
   std::mt19937 random(5);
   Batch plain = random_plain_batch(random, 5, 16);
@@ -343,26 +342,26 @@ TEST(BackEndsOnFiles, RandomSizesAndSecondsGiveTheSameContainers) {
     const HashAlgorithm hash = kAllHashes[(trial / 5) % 5];
     SCOPED_TRACE(std::string(label(hash)) + "/" + std::string(label(cipher)) + " size " +
                  std::to_string(size) + " second " + std::to_string(seconds));
-    set_hash_choice(hash);
-    set_cipher_choice(cipher);
     const Bytes plain = random_bytes(size, static_cast<std::uint32_t>(trial));
     Bytes containers[2];
     CryptoService* services[2] = {&openssl_crypto_service(), multi_buffer};
     for (int side = 0; side < 2; ++side) {
       ConversionEnv env{*file_system, *services[side], front_end, fixed_clock(seconds)};
+      env.choices.set_hash(hash);
+      env.choices.set_cipher(cipher);
       write_file(folder / "f", plain);
       encrypt_file(env, folder / "f", u"same password");
       containers[side] = read_file(folder / "f.enc");
       // The other back end opens it.
       ConversionEnv other{*file_system, *services[1 - side], front_end, fixed_clock(0)};
+      other.choices.set_hash(hash);
+      other.choices.set_cipher(cipher);
       decrypt_file(other, folder / "f.enc", u"same password");
       EXPECT_EQ(read_file(folder / "f"), plain);
     }
     EXPECT_TRUE(containers[0] == containers[1]);
   }
   EXPECT_TRUE(front_end.failures.empty());
-  set_hash_choice(kDefaultChoices.hash);
-  set_cipher_choice(kDefaultChoices.cipher);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "simulated_disk.h"
+#include "tests/simulated_disk.h"
 
 #include <algorithm>
 
@@ -69,6 +69,14 @@ class SimulatedWriter final : public WritableFile {
   std::error_code close() override {
     std::lock_guard lock(disk_.mutex);
     return disk_.has_power() ? std::error_code{} : power_failure();
+  }
+  std::error_code discard() override {
+    std::lock_guard lock(disk_.mutex);
+    if (!disk_.has_power()) return power_failure();
+    if (!disk_.name_leads_to(name_, inode_.get()))
+      return std::make_error_code(std::errc::no_such_file_or_directory);
+    disk_.remove_name(name_);
+    return {};
   }
   std::error_code sync_folder() override {
     std::lock_guard lock(disk_.mutex);
@@ -197,13 +205,9 @@ void SimulatedDisk::rename(const std::string& from, const std::string& to) {
   pending_.push_back({to, from, inode});
 }
 
-std::error_code SimulatedDisk::remove(const std::filesystem::path& path) {
-  std::lock_guard lock(mutex);
-  if (!has_power()) return power_failure();
-  if (names_.erase(name_of(path)) == 0)
-    return std::make_error_code(std::errc::no_such_file_or_directory);
-  pending_.push_back({name_of(path), "", nullptr});
-  return {};
+void SimulatedDisk::remove_name(const std::string& name) {
+  names_.erase(name);
+  pending_.push_back({name, "", nullptr});
 }
 
 void SimulatedDisk::make_names_durable() {

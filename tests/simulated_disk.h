@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "files/file_system.h"
-#include "test_support.h"
+#include "core/files/file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 
@@ -48,6 +48,7 @@ class SimulatedDisk final : public FileSystem {
   // For the files the disk hands out, which hold `mutex` while they ask.
   bool name_leads_to(const std::string& name, const Inode* inode) const;
   void rename(const std::string& from, const std::string& to);
+  void remove_name(const std::string& name);
   // A folder sync: every name change so far becomes durable.
   void make_names_durable();
 
@@ -57,7 +58,6 @@ class SimulatedDisk final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override;
-  std::error_code remove(const std::filesystem::path& path) override;
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override;
 

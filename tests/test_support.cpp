@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <algorithm>
 #include <fstream>
@@ -65,6 +65,20 @@ Bytes from_hex(const std::string& hex) {
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
     bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return bytes;
+}
+
+std::unique_ptr<RecordKey> key_from(CryptoService& service, HashAlgorithm hash,
+                                    CipherAlgorithm cipher, std::span<const std::uint8_t> material) {
+  std::unique_ptr<RecordKey> key;
+  service.derive_key(hash, cipher, material, key);
+  return key;
+}
+
+SecureBytes digest_from(CryptoService& service, HashAlgorithm hash,
+                        std::span<const std::uint8_t> data) {
+  SecureBytes digest;
+  service.digest(hash, data, digest);
+  return digest;
 }
 
 }  // namespace kestrune::test

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
-#include "front_end.h"
+#include "core/crypto/crypto_service.h"
+#include "core/front_end.h"
+#include "core/kestrune.h"
 
 namespace kestrune::test {
 
@@ -78,5 +79,11 @@ Bytes from_hex(const std::string& hex);
 inline Clock fixed_clock(std::int64_t seconds) {
   return [seconds] { return seconds; };
 }
+
+// What a service derives or digests; null or empty when it fails.
+std::unique_ptr<RecordKey> key_from(CryptoService& service, HashAlgorithm hash,
+                                    CipherAlgorithm cipher, std::span<const std::uint8_t> material);
+SecureBytes digest_from(CryptoService& service, HashAlgorithm hash,
+                        std::span<const std::uint8_t> data);
 
 }  // namespace kestrune::test

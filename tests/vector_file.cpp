@@ -1,4 +1,4 @@
-#include "vector_file.h"
+#include "tests/vector_file.h"
 
 #include <fstream>
 #include <sstream>

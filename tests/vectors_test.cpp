@@ -2,15 +2,16 @@
 // every key and every container must come out byte for byte.
 #include <gtest/gtest.h>
 
-#include "algorithms.h"
-#include "decrypt.h"
-#include "encrypt.h"
-#include "key_context.h"
-#include "key_derivation.h"
-#include "services.h"
-#include "test_support.h"
-#include "utf8.h"
-#include "vector_file.h"
+#include <thread>
+
+#include "cli/utf8.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/key_context.h"
+#include "core/key_derivation.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "tests/vector_file.h"
 
 namespace kestrune::test {
 namespace {
@@ -26,7 +27,7 @@ CipherAlgorithm cipher_of(const VectorRow& row) {
 }
 
 std::string digest_hex(HashAlgorithm hash, const Bytes& data) {
-  const SecureBytes digest = native_crypto_service().digest(hash, data);
+  const SecureBytes digest = digest_from(native_crypto_service(), hash, data);
   return to_hex(digest.data(), digest.size());
 }
 
@@ -48,20 +49,14 @@ TEST(KeyDerivationVectors, HashedBytesDigestsAndKeysMatch) {
     EXPECT_EQ(uses_expanded_derivation(hash, cipher), row.at("derivation") == "expanded");
     const Bytes digest = from_hex(row.at("digest_hex"));
     const SecureBytes key = derive_key_bytes(hash, cipher, digest, [hash](auto data) {
-      return native_crypto_service().digest(hash, data);
+      return digest_from(native_crypto_service(), hash, data);
     });
     EXPECT_EQ(to_hex(key.data(), key.size()), row.at("key_hex"));
   }
 }
 
 class ContainerVectors
-    : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {
- protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-};
+    : public ::testing::TestWithParam<std::pair<HashAlgorithm, CipherAlgorithm>> {};
 
 // Encrypts the vector's plain text at the vector's second and compares the
 // whole container, then decrypts it back.
@@ -74,8 +69,8 @@ void check_container_vector(const VectorRow& row) {
   const Bytes plain = pattern_bytes(std::stoul(row.at("plain_size")));
   const auto plain_path = folder / "plain.bin";
   write_file(plain_path, plain);
-  set_hash_choice(hash_of(row));
-  set_cipher_choice(cipher_of(row));
+  env.choices.set_hash(hash_of(row));
+  env.choices.set_cipher(cipher_of(row));
   const SecretU16String password = password_of(row);
 
   encrypt_file(env, plain_path, password);
@@ -94,19 +89,41 @@ void check_container_vector(const VectorRow& row) {
   EXPECT_EQ(folder.entries(), std::vector<std::string>{"plain.bin"});
 }
 
-TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
-  const auto [hash, cipher] = GetParam();
+const std::vector<VectorRow>& container_vector_rows() {
   static const auto rows = read_vector_file("container_vectors.tsv");
-  ASSERT_EQ(rows.size(), 1500u);
+  return rows;
+}
+
+// Checks every vector of one hash and cipher; how many there were.
+int check_container_vectors(HashAlgorithm hash, CipherAlgorithm cipher) {
   int checked = 0;
-  for (const VectorRow& row : rows) {
+  for (const VectorRow& row : container_vector_rows()) {
     if (hash_of(row) != hash || cipher_of(row) != cipher) continue;
     SCOPED_TRACE(row.at("id") + " size " + row.at("plain_size") + " password " +
                  row.at("password"));
     check_container_vector(row);
     ++checked;
   }
-  EXPECT_EQ(checked, 60);
+  return checked;
+}
+
+TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
+  ASSERT_EQ(container_vector_rows().size(), 1500u);
+  const auto [hash, cipher] = GetParam();
+  EXPECT_EQ(check_container_vectors(hash, cipher), 60);
+}
+
+// Each conversion keeps its own choices and key: two running at once on
+// different choices still make the vectors' containers.
+TEST(ContainerVectorsAtOnce, TwoThreadsWithDifferentChoicesMatchTheVectors) {
+  ASSERT_EQ(container_vector_rows().size(), 1500u);
+  int checked[2] = {};
+  std::thread other([&] { checked[1] = check_container_vectors(HashAlgorithm::md5,
+                                                               CipherAlgorithm::des); });
+  checked[0] = check_container_vectors(HashAlgorithm::sha512, CipherAlgorithm::aes128);
+  other.join();
+  EXPECT_EQ(checked[0], 60);
+  EXPECT_EQ(checked[1], 60);
 }
 
 std::vector<std::pair<HashAlgorithm, CipherAlgorithm>> all_combinations() {

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <system_error>
+#include <type_traits>
 
-#include "algorithms.h"
-#include "secure_wipe.h"
+#include "core/algorithms.h"
+#include "core/secret_memory.h"
 
 namespace kestrune {
 
@@ -53,7 +55,7 @@ class RecordKey {
   bool decrypt(RecordBatch batch);
 
   // True when two threads may code separate batches with this key at once.
-  virtual bool codes_concurrently() const { return false; }
+  virtual bool works_on_two_threads() const { return false; }
 
   std::size_t cipher_block_size() const { return block_size_; }
 
@@ -66,17 +68,31 @@ class RecordKey {
   std::size_t block_size_;
 };
 
+// Causes a crypto library gives without a system error of its own.
+enum class CryptoError {
+  algorithm_unavailable = 1,  // its provider or module is missing
+  library_failed,
+};
+std::error_code make_error_code(CryptoError error);
+
+// Like the file-system seam, every call reports failure as its cause; none
+// throws but std::bad_alloc.
 class CryptoService {
  public:
   virtual ~CryptoService() = default;
 
-  // The digest of `data`; empty when the back end cannot compute it.
-  virtual SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) = 0;
+  // Puts the digest of `data` in `digest`; on failure `digest` is empty.
+  virtual std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                                 SecureBytes& digest) = 0;
 
-  // Digests `key_material` with `hash` and derives the key for `cipher`.
-  // Null when the back end cannot offer the pair; nothing is held then.
-  virtual std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
-                                                std::span<const std::uint8_t> key_material) = 0;
+  // Digests `key_material` with `hash` and derives `key` for `cipher`. On
+  // failure, when the back end cannot offer the pair, nothing is held.
+  virtual std::error_code derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                                     std::span<const std::uint8_t> key_material,
+                                     std::unique_ptr<RecordKey>& key) = 0;
 };
 
 }  // namespace kestrune
+
+template <>
+struct std::is_error_code_enum<kestrune::CryptoError> : std::true_type {};

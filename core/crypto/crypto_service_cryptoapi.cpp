@@ -1,4 +1,4 @@
-#include "crypto/crypto_service_cryptoapi.h"
+#include "core/crypto/crypto_service_cryptoapi.h"
 
 // clang-format off
 #include <windows.h>
@@ -8,8 +8,8 @@
 #include <array>
 #include <cstring>
 
-#include "container.h"
-#include "padding.h"
+#include "core/container.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {
@@ -18,6 +18,13 @@ namespace {
 const BYTE* bytes_of(std::span<const std::uint8_t> data) {
   static const BYTE kNothing = 0;
   return data.empty() ? &kNothing : data.data();
+}
+
+// The service's own cause of the call that just failed.
+std::error_code last_crypt_error() {
+  const DWORD code = GetLastError();
+  if (code == 0) return CryptoError::library_failed;
+  return {static_cast<int>(code), std::system_category()};
 }
 
 DWORD provider_type_for(CipherAlgorithm cipher) {
@@ -129,8 +136,10 @@ class CryptoApiRecordKey final : public RecordKey {
 class DigestProvider {
  public:
   DigestProvider() {
-    if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+      acquire_error_ = last_crypt_error();
       provider_ = 0;
+    }
   }
   DigestProvider(const DigestProvider&) = delete;
   DigestProvider& operator=(const DigestProvider&) = delete;
@@ -138,38 +147,46 @@ class DigestProvider {
     if (provider_ != 0) CryptReleaseContext(provider_, 0);
   }
 
-  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) const {
+  std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                         SecureBytes& digest) const {
+    if (provider_ == 0) return acquire_error_;
     HCRYPTHASH hash_object = 0;
-    if (provider_ == 0 ||
-        !CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_object))
-      return {};
+    if (!CryptCreateHash(provider_, static_cast<ALG_ID>(hash), 0, 0, &hash_object))
+      return last_crypt_error();
     SecureBytes result(digest_length(hash));
     DWORD length = static_cast<DWORD>(result.size());
     const bool ok =
         CryptHashData(hash_object, bytes_of(data), static_cast<DWORD>(data.size()), 0) &&
-        CryptGetHashParam(hash_object, HP_HASHVAL, result.data(), &length, 0) &&
-        length == result.size();
+        CryptGetHashParam(hash_object, HP_HASHVAL, result.data(), &length, 0);
+    const std::error_code error = ok ? std::error_code{} : last_crypt_error();
     CryptDestroyHash(hash_object);
-    return ok ? std::move(result) : SecureBytes{};
+    if (error) return error;
+    if (length != result.size()) return CryptoError::library_failed;
+    digest = std::move(result);
+    return {};
   }
 
  private:
   HCRYPTPROV provider_ = 0;
+  std::error_code acquire_error_;
 };
 
 class CryptoApiCryptoService final : public CryptoService {
  public:
-  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
-    return digest_provider_.digest(hash, data);
+  std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                         SecureBytes& digest) override {
+    return digest_provider_.digest(hash, data, digest);
   }
 
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t> key_material) override {
+  std::error_code derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                             std::span<const std::uint8_t> key_material,
+                             std::unique_ptr<RecordKey>& key) override {
     auto handles = std::make_unique<CryptHandles>();
     if (!open_hash(*handles, hash, cipher) || !handles->hash_data(key_material) ||
         !handles->derive(cipher))
-      return nullptr;
-    return std::make_unique<CryptoApiRecordKey>(std::move(handles), block_size(cipher));
+      return last_crypt_error();
+    key = std::make_unique<CryptoApiRecordKey>(std::move(handles), block_size(cipher));
+    return {};
   }
 
  private:

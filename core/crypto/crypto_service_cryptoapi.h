@@ -4,7 +4,7 @@
 // coded by one CryptEncrypt or CryptDecrypt call with Final = TRUE.
 #pragma once
 
-#include "crypto/crypto_service.h"
+#include "core/crypto/crypto_service.h"
 
 namespace kestrune {
 

@@ -1,12 +1,12 @@
-#include "crypto/crypto_service_ipsec_mb.h"
+#include "core/crypto/crypto_service_ipsec_mb.h"
 
 #include <intel-ipsec-mb.h>
 
 #include <array>
 
-#include "crypto/crypto_service_openssl.h"
-#include "key_derivation.h"
-#include "padding.h"
+#include "core/crypto/crypto_service_openssl.h"
+#include "core/key_derivation.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {
@@ -61,7 +61,7 @@ class IpsecMbRecordKey final : public RecordKey {
   }
 
   // Each thread codes with a job manager of its own.
-  bool codes_concurrently() const override { return true; }
+  bool works_on_two_threads() const override { return true; }
 
  private:
   IpsecMbRecordKey(CipherAlgorithm cipher, std::size_t key_length)
@@ -192,20 +192,29 @@ bool codes_fast(CipherAlgorithm cipher) {
 
 class IpsecMbCryptoService final : public CryptoService {
  public:
-  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
-    return openssl_crypto_service().digest(hash, data);
+  std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                         SecureBytes& digest) override {
+    return openssl_crypto_service().digest(hash, data, digest);
   }
 
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t> key_material) override {
-    if (!codes_fast(cipher)) return openssl_crypto_service().derive_key(hash, cipher, key_material);
-    const SecureBytes material_digest = digest(hash, key_material);
-    if (material_digest.size() == 0) return nullptr;
+  std::error_code derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                             std::span<const std::uint8_t> key_material,
+                             std::unique_ptr<RecordKey>& record_key) override {
+    if (!codes_fast(cipher))
+      return openssl_crypto_service().derive_key(hash, cipher, key_material, record_key);
+    SecureBytes material_digest;
+    if (auto error = digest(hash, key_material, material_digest)) return error;
+    // A failed digest comes back empty, and the key's length tells.
     const SecureBytes key = derive_key_bytes(
         hash, cipher, {material_digest.data(), material_digest.size()},
-        [this, hash](std::span<const std::uint8_t> data) { return digest(hash, data); });
-    if (key.size() != key_length(cipher)) return nullptr;
-    return IpsecMbRecordKey::make(cipher, key);
+        [this, hash](std::span<const std::uint8_t> data) {
+          SecureBytes expanded;
+          digest(hash, data, expanded);
+          return expanded;
+        });
+    if (key.size() != key_length(cipher)) return CryptoError::library_failed;
+    record_key = IpsecMbRecordKey::make(cipher, key);
+    return record_key != nullptr ? std::error_code{} : CryptoError::library_failed;
   }
 };
 

@@ -5,7 +5,7 @@
 // back end, so both back ends derive the same keys by construction.
 #pragma once
 
-#include "crypto/crypto_service.h"
+#include "core/crypto/crypto_service.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "crypto/crypto_service_openssl.h"
+#include "core/crypto/crypto_service_openssl.h"
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -8,8 +8,8 @@
 #include <iterator>
 #include <mutex>
 
-#include "key_derivation.h"
-#include "padding.h"
+#include "core/key_derivation.h"
+#include "core/padding.h"
 
 namespace kestrune {
 namespace {
@@ -107,7 +107,7 @@ CipherContext keyed_context(const EVP_CIPHER* cipher, const SecureBytes& key, in
 
 // One thread's means of coding: a context holds the state of the message
 // under way, so no two threads may share one.
-struct Coders {
+struct CipherContexts {
   CipherContext encryptor;
   CipherContext decryptor;
   std::mutex in_use;
@@ -122,7 +122,7 @@ class OpenSslRecordKey final : public RecordKey {
   static std::unique_ptr<OpenSslRecordKey> make(const EVP_CIPHER* cipher, const SecureBytes& key,
                                                 std::size_t block_size) {
     std::unique_ptr<OpenSslRecordKey> record_key(new OpenSslRecordKey(block_size));
-    for (Coders& coders : record_key->coders_) {
+    for (CipherContexts& coders : record_key->coders_) {
       coders.encryptor = keyed_context(cipher, key, 1);
       coders.decryptor = keyed_context(cipher, key, 0);
       if (!coders.encryptor || !coders.decryptor) return nullptr;
@@ -130,13 +130,13 @@ class OpenSslRecordKey final : public RecordKey {
     return record_key;
   }
 
-  bool codes_concurrently() const override { return true; }
+  bool works_on_two_threads() const override { return true; }
 
  private:
   explicit OpenSslRecordKey(std::size_t block_size) : RecordKey(block_size) {}
 
   bool do_encrypt(RecordBatch batch) override {
-    return with_coders([&batch, this](Coders& coders) {
+    return with_coders([&batch, this](CipherContexts& coders) {
       for (RecordSlot& slot : batch.records) {
         std::uint8_t* record = batch.block.data() + slot.offset;
         const std::size_t body_length =
@@ -149,7 +149,7 @@ class OpenSslRecordKey final : public RecordKey {
   }
 
   bool do_decrypt(RecordBatch batch) override {
-    return with_coders([&batch, this](Coders& coders) {
+    return with_coders([&batch, this](CipherContexts& coders) {
       for (RecordSlot& slot : batch.records) {
         std::uint8_t* record = batch.block.data() + slot.offset;
         if (!code_in_place(coders.decryptor.get(), record, slot.length)) return false;
@@ -164,7 +164,7 @@ class OpenSslRecordKey final : public RecordKey {
   // Codes with the first pair no other thread holds; a third thread waits.
   template <typename Code>
   bool with_coders(Code code) {
-    for (Coders& coders : coders_) {
+    for (CipherContexts& coders : coders_) {
       std::unique_lock lock(coders.in_use, std::try_to_lock);
       if (lock.owns_lock()) return code(coders);
     }
@@ -179,30 +179,39 @@ class OpenSslRecordKey final : public RecordKey {
            static_cast<std::size_t>(written) == length;
   }
 
-  std::array<Coders, 2> coders_;
+  std::array<CipherContexts, 2> coders_;
 };
 
 class OpenSslCryptoService final : public CryptoService {
  public:
-  SecureBytes digest(HashAlgorithm hash, std::span<const std::uint8_t> data) override {
+  // Loads the library with the service, so that whoever holds the service
+  // has the library's exit-time clean-up registered by then.
+  OpenSslCryptoService() { library(); }
+
+  std::error_code digest(HashAlgorithm hash, std::span<const std::uint8_t> data,
+                         SecureBytes& digest) override {
     const EVP_MD* md = library().digest(hash);
-    return md != nullptr ? digest_with(md, data) : SecureBytes{};
+    if (md == nullptr) return CryptoError::algorithm_unavailable;
+    digest = digest_with(md, data);
+    return digest.size() != 0 ? std::error_code{} : CryptoError::library_failed;
   }
 
-  std::unique_ptr<RecordKey> derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
-                                        std::span<const std::uint8_t> key_material) override {
+  std::error_code derive_key(HashAlgorithm hash, CipherAlgorithm cipher,
+                             std::span<const std::uint8_t> key_material,
+                             std::unique_ptr<RecordKey>& record_key) override {
     const EVP_MD* md = library().digest(hash);
     const EVP_CIPHER* evp_cipher = library().cipher(cipher);
-    if (md == nullptr || evp_cipher == nullptr) return nullptr;
+    if (md == nullptr || evp_cipher == nullptr) return CryptoError::algorithm_unavailable;
     const SecureBytes digest = digest_with(md, key_material);
-    if (digest.size() == 0) return nullptr;
+    if (digest.size() == 0) return CryptoError::library_failed;
     const SecureBytes key = derive_key_bytes(
         hash, cipher, {digest.data(), digest.size()},
         [&md](std::span<const std::uint8_t> data) { return digest_with(md, data); });
     if (key.size() != key_length(cipher) ||
         static_cast<std::size_t>(EVP_CIPHER_get_key_length(evp_cipher)) != key.size())
-      return nullptr;
-    return OpenSslRecordKey::make(evp_cipher, key, block_size(cipher));
+      return CryptoError::library_failed;
+    record_key = OpenSslRecordKey::make(evp_cipher, key, block_size(cipher));
+    return record_key != nullptr ? std::error_code{} : CryptoError::library_failed;
   }
 };
 

@@ -3,7 +3,7 @@
 // host process's OpenSSL configuration is neither used nor changed.
 #pragma once
 
-#include "crypto/crypto_service.h"
+#include "core/crypto/crypto_service.h"
 
 namespace kestrune {
 

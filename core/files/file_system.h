@@ -69,6 +69,11 @@ class WritableFile {
   // file there in one step.
   virtual std::error_code rename_into_place() = 0;
   virtual std::error_code close() = 0;
+  // Removes the file while it still bears its temporary name: the output of
+  // a conversion that failed. The name is found as rename_into_place finds
+  // it, never by the folder's path, so a folder moved meanwhile keeps no
+  // trace of it.
+  virtual std::error_code discard() = 0;
   // Makes the rename durable: flushes the folder the file was created in,
   // through the same handle its names were looked up in.
   virtual std::error_code sync_folder() = 0;
@@ -93,9 +98,6 @@ class FileSystem {
   virtual std::error_code create_temporary(const std::filesystem::path& target,
                                            std::unique_ptr<WritableFile>& file,
                                            std::filesystem::path& temporary) = 0;
-
-  // Removes a temporary left by a failure.
-  virtual std::error_code remove(const std::filesystem::path& path) = 0;
 
   // Removes the file `path` leads to, but only when it is `converted`, the
   // very file that was read; `another_file` tells when it is not, and then

@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <string>
 
-#include "files/file_system_posix.h"
+#include "core/files/file_system_posix.h"
+#include "core/files/temporary_name.h"
 
 namespace kestrune {
 namespace {
@@ -157,6 +158,10 @@ class PosixWritableFile final : public WritableFile {
     return {};
   }
   std::error_code close() override { return placed_.file.close(); }
+  std::error_code discard() override {
+    return ::unlinkat(placed_.folder.get(), placed_.name.c_str(), 0) == 0 ? std::error_code{}
+                                                                          : last_error();
+  }
   // The folder held open since the temporary was created: opening it again
   // by its path would cost a lookup per file and could reach another folder.
   std::error_code sync_folder() override {
@@ -169,26 +174,22 @@ class PosixWritableFile final : public WritableFile {
   bool renamed_ = false;
 };
 
-// Eight characters from the system's random source, drawn for each name:
-// nobody can guess the next name from the ones already seen.
-std::error_code random_tag(std::string& tag) {
-  std::uint8_t bytes[8];
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+std::error_code random_tag(TemporaryTagBytes& tag) {
+  if (::getrandom(tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size()))
     return last_error();
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  tag.clear();
-  for (const std::uint8_t byte : bytes) tag += kDigits[byte % 36];
   return {};
 }
 
-std::string hidden_temporary_name(const std::string& target_name, const std::string& tag) {
-  // Keep the name short enough for any file system, cut at a UTF-8 boundary
-  // so file managers still show it readably.
-  std::string stem = target_name.substr(0, 160);
-  while (!stem.empty() && stem.size() < target_name.size() &&
-         (static_cast<unsigned char>(target_name[stem.size()]) & 0xC0) == 0x80)
-    stem.pop_back();
-  return "." + stem + ".kestrune-" + tag + ".tmp";
+// Every common file system takes names of 143 bytes (eCryptfs is the
+// tightest), so only longer ones cost a question to the file system.
+constexpr std::size_t kNameMaxEverywhere = 143;
+
+// The longest name `folder` takes, when a name of `length` bytes might not
+// fit; 0 when it need not be asked or cannot tell.
+std::size_t name_max_if_tight(int folder, std::size_t length) {
+  if (length <= kNameMaxEverywhere) return 0;
+  const long name_max = ::fpathconf(folder, _PC_NAME_MAX);
+  return name_max > 0 ? static_cast<std::size_t>(name_max) : 0;
 }
 
 // The folder a path lies in; "." for a bare file name.
@@ -258,42 +259,48 @@ class PosixFileSystem final : public FileSystem {
         {},
         target.filename().native()};
     if (placed.folder.get() < 0) return last_error();
-    // The final name must be possible before any work is done for it. Every
-    // common file system takes 143 bytes (eCryptfs is the tightest), so only
-    // longer names cost a question to the file system.
+    // The final name must be possible before any work is done for it, and
+    // the temporary's, longer by its pattern, is cut to fit the folder.
     const std::size_t name_length = placed.target.size();
-    const long name_max = name_length > 143 ? ::fpathconf(placed.folder.get(), _PC_NAME_MAX) : -1;
-    if (name_max > 0 && name_length > static_cast<std::size_t>(name_max))
+    const std::size_t name_max =
+        name_max_if_tight(placed.folder.get(), name_length + kTemporaryNameOverhead);
+    if (name_max > 0 && name_length > name_max)
       return std::make_error_code(std::errc::filename_too_long);
     if (auto error = check_target_writable(placed.folder.get(), placed.target)) return error;
-    if (auto error = create_in_folder(placed)) return error;
+    const std::size_t stem_limit = name_max > 0 ? temporary_stem_limit(name_max)
+                                                : kLongestTemporaryStem;
+    if (auto error = create_in_folder(placed, stem_limit)) return error;
     temporary = target.parent_path() / placed.name;
     file = std::make_unique<PosixWritableFile>(std::move(placed));
     return {};
   }
 
-  std::error_code remove(const std::filesystem::path& path) override {
-    return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
-  }
-
   // Not following links: a link put in the input's place is another file.
+  // The look and the removal both go through one open folder, so a folder
+  // moved or swapped meanwhile cannot make them reach different files; POSIX
+  // has no way to remove a name only if it still leads to a given file, so
+  // the name itself may still be replaced between the two calls.
   std::error_code remove_input(const std::filesystem::path& path, const FileStatus& converted,
                                bool& another_file) override {
+    const Descriptor folder(::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return last_error();
+    const std::string name = path.filename().native();
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return last_error();
+    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+      return last_error();
     another_file = !status_of(info).same_file_as(converted);
     if (another_file) return {};
-    return ::unlink(path.c_str()) == 0 ? std::error_code{} : last_error();
+    return ::unlinkat(folder.get(), name.c_str(), 0) == 0 ? std::error_code{} : last_error();
   }
 
  private:
   // Creates the temporary under a fresh name in the open folder, never
   // through a link, and notes which file it is.
-  static std::error_code create_in_folder(PlacedFile& placed) {
-    std::string tag;
+  static std::error_code create_in_folder(PlacedFile& placed, std::size_t stem_limit) {
+    TemporaryTagBytes tag;
     for (int attempt = 0; attempt < 100; ++attempt) {
       if (auto error = random_tag(tag)) return error;
-      placed.name = hidden_temporary_name(placed.target, tag);
+      placed.name = hidden_temporary_name<char>(placed.target, tag, stem_limit);
       const int fd =
           ::openat(placed.folder.get(), placed.name.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "files/file_system.h"
+#include "core/files/file_system.h"
 
 namespace kestrune {
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "files/file_system_win32.h"
+#include "core/files/file_system_win32.h"
+#include "core/files/temporary_name.h"
 
 namespace kestrune {
 namespace {
@@ -149,6 +150,14 @@ class Win32WritableFile final : public WritableFile {
     return sync();
   }
   std::error_code close() override { return file_.close(); }
+  // Through the handle, which nobody else can open: no name is looked up.
+  std::error_code discard() override {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition))
+      return last_error();
+    return file_.close();
+  }
   // Nothing to do: the rename was flushed through the file's handle, and
   // Windows offers no way to flush a folder without administrator rights.
   std::error_code sync_folder() override { return {}; }
@@ -158,25 +167,11 @@ class Win32WritableFile final : public WritableFile {
   std::wstring target_;  // the absolute name the file is renamed to
 };
 
-// Eight characters from the system's random source, drawn for each name.
-std::error_code random_tag(std::wstring& tag) {
-  std::uint8_t bytes[8];
-  if (BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+std::error_code random_tag(TemporaryTagBytes& tag) {
+  if (BCryptGenRandom(nullptr, tag.data(), static_cast<ULONG>(tag.size()),
+                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
     return std::make_error_code(std::errc::io_error);
-  static constexpr wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-  tag.clear();
-  for (const std::uint8_t byte : bytes) tag += kDigits[byte % 36];
   return {};
-}
-
-std::wstring hidden_temporary_name(const std::wstring& target_name, const std::wstring& tag) {
-  // Keep the name well inside the 255-unit limit of a name, without
-  // splitting a surrogate pair.
-  std::wstring stem = target_name.substr(0, 160);
-  if (stem.size() < target_name.size() && !stem.empty() && stem.back() >= 0xD800 &&
-      stem.back() <= 0xDBFF)
-    stem.pop_back();
-  return L"." + stem + L".kestrune-" + tag + L".tmp";
 }
 
 // The final name must be possible before any work is done for it: a name,
@@ -251,11 +246,13 @@ class Win32FileSystem final : public FileSystem {
     if (auto error = check_target_name(target)) return error;
     std::wstring final_name;
     if (auto error = absolute_name(target, final_name)) return error;
-    std::wstring tag;
+    TemporaryTagBytes tag;
     for (int attempt = 0; attempt < 100; ++attempt) {
       if (auto failed = random_tag(tag)) return failed;
+      // Every Windows file system takes names of 255 units.
       const std::filesystem::path name =
-          target.parent_path() / hidden_temporary_name(target.filename().native(), tag);
+          target.parent_path() / hidden_temporary_name<wchar_t>(target.filename().native(), tag,
+                                                                kLongestTemporaryStem);
       // The new file inherits the folder's access rules, as any file the
       // user creates there would.
       const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE, 0,
@@ -268,10 +265,6 @@ class Win32FileSystem final : public FileSystem {
       if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
     }
     return std::make_error_code(std::errc::file_exists);
-  }
-
-  std::error_code remove(const std::filesystem::path& path) override {
-    return DeleteFileW(native_name(path).c_str()) ? std::error_code{} : last_error();
   }
 
   // One handle, opened for deletion, both tells which file the name leads

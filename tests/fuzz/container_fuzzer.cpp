@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "decrypt.h"
-#include "services.h"
-#include "simulated_disk.h"
-#include "test_support.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/simulated_disk.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "dialog_driver.h"
+#include "tests/ui_qt/dialog_driver.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dialog_driver.h"
+#include "tests/ui_qt/dialog_driver.h"
 
 namespace {
 

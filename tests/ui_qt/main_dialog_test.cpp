@@ -31,18 +31,18 @@
 #include <string>
 #include <thread>
 
-#include "algorithms.h"
-#include "dialog_driver.h"
-#include "messages.h"
-#include "qt/announcer.h"
-#include "qt/command_line_files.h"
-#include "qt/dropped_uri.h"
-#include "qt/main_dialog.h"
-#include "qt/password_accessibility.h"
-#include "qt/single_instance.h"
-#include "qt/termination.h"
-#include "scripted_core.h"
-#include "services.h"
+#include "core/algorithms.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "tests/ui_qt/dialog_driver.h"
+#include "tests/ui_qt/scripted_core.h"
+#include "ui/qt/announcer.h"
+#include "ui/qt/command_line_files.h"
+#include "ui/qt/dropped_uri.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/password_accessibility.h"
+#include "ui/qt/single_instance.h"
+#include "ui/qt/termination.h"
 
 namespace kestrune::test {
 namespace {
@@ -93,8 +93,6 @@ class MainDialogTest : public QObject {
 
  private Q_SLOTS:
   void init() {
-    set_hash_choice(HashAlgorithm::md5);
-    set_cipher_choice(CipherAlgorithm::des);
     core_ = std::make_unique<ScriptedCore>();
     dialog_ = std::make_unique<qt::MainDialog>(*file_system_, core_->converter());
     termination_.watch(*dialog_);
@@ -112,8 +110,8 @@ class MainDialogTest : public QObject {
 
   void opens_with_the_template_controls_and_defaults() {
     QCOMPARE(dialog_->windowTitle(), QStringLiteral("Kestrune"));
-    QCOMPARE(hash_choice(), HashAlgorithm::sha256);
-    QCOMPARE(cipher_choice(), CipherAlgorithm::aes256);
+    QCOMPARE(dialog_->choices().hash(), HashAlgorithm::sha256);
+    QCOMPARE(dialog_->choices().cipher(), CipherAlgorithm::aes256);
     QVERIFY(button("SHA256")->isChecked());
     QVERIFY(button("AES256")->isChecked());
     QCOMPARE(QApplication::focusWidget(), password_field());
@@ -401,10 +399,10 @@ class MainDialogTest : public QObject {
     QVERIFY(button("SHA384")->isChecked());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-    QCOMPARE(hash_choice(), HashAlgorithm::sha1);
+    QCOMPARE(dialog_->choices().hash(), HashAlgorithm::sha1);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-    QCOMPARE(cipher_choice(), CipherAlgorithm::aes192);
+    QCOMPARE(dialog_->choices().cipher(), CipherAlgorithm::aes192);
     // The moved choices are the tab stops now.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
@@ -415,18 +413,18 @@ class MainDialogTest : public QObject {
     QCOMPARE(core_->calls()[0].cipher, CipherAlgorithm::aes192);
 
     QTest::keyClick(button("DES"), Qt::Key_Space);
-    QCOMPARE(cipher_choice(), CipherAlgorithm::des);
+    QCOMPARE(dialog_->choices().cipher(), CipherAlgorithm::des);
     QVERIFY(button("DES")->isChecked());
   }
 
   void radio_buttons_set_the_choices() {
     for (const HashAlgorithm hash : kAllHashes) {
       QTest::mouseClick(button(label(hash).data()), Qt::LeftButton);
-      QCOMPARE(hash_choice(), hash);
+      QCOMPARE(dialog_->choices().hash(), hash);
     }
     for (const CipherAlgorithm cipher : kAllCiphers) {
       QTest::mouseClick(button(label(cipher).data()), Qt::LeftButton);
-      QCOMPARE(cipher_choice(), cipher);
+      QCOMPARE(dialog_->choices().cipher(), cipher);
     }
     // The groups are independent: the last click in each stays checked.
     QVERIFY(button("MD5")->isChecked());

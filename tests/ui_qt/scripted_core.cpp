@@ -1,4 +1,4 @@
-#include "scripted_core.h"
+#include "tests/ui_qt/scripted_core.h"
 
 #include <chrono>
 
@@ -60,7 +60,8 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
     overlapped_ = overlapped_ || running_ > 0;
     ++running_;
     calls_.push_back(
-        {std::u16string(password), {paths.begin(), paths.end()}, hash_choice(), cipher_choice()});
+        {std::u16string(password), {paths.begin(), paths.end()}, env.choices.hash(),
+         env.choices.cipher()});
   }
   for (const std::filesystem::path& path : paths) {
     bool held = false;

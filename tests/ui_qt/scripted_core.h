@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "algorithms.h"
-#include "messages.h"
-#include "qt/conversion_worker.h"
+#include "core/algorithms.h"
+#include "core/messages.h"
+#include "ui/qt/conversion_worker.h"
 
 namespace kestrune::test {
 

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "crypto/crypto_service_cryptoapi.h"
-#include "key_context.h"
-#include "padding.h"
-#include "test_support.h"
+#include "core/crypto/crypto_service_cryptoapi.h"
+#include "core/key_context.h"
+#include "core/padding.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 std::unique_ptr<RecordKey> key_for(HashAlgorithm hash, CipherAlgorithm cipher,
                                    std::u16string_view password) {
   const SecureBytes material = password_key_material(password);
-  return cryptoapi_crypto_service().derive_key(hash, cipher, {material.data(), material.size()});
+  return key_from(cryptoapi_crypto_service(), hash, cipher, {material.data(), material.size()});
 }
 
 // Codes one record that starts at `offset` of a block of `block_size` bytes.

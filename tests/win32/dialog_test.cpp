@@ -12,16 +12,16 @@
 #include <string>
 #include <thread>
 
-#include "algorithms.h"
-#include "decrypt.h"
-#include "services.h"
-#include "test_support.h"
-#include "win32/command_line_paths.h"
-#include "win32/handover.h"
-#include "win32/main_dialog.h"
-#include "win32/one_window.h"
-#include "win32/resource_ids.h"
-#include "win32/user_scope.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/test_support.h"
+#include "ui/win32/command_line_paths.h"
+#include "ui/win32/handover.h"
+#include "ui/win32/main_dialog.h"
+#include "ui/win32/one_window.h"
+#include "ui/win32/resource_ids.h"
+#include "ui/win32/user_scope.h"
 
 namespace kestrune::test {
 namespace {
@@ -168,24 +168,20 @@ class DialogDriver {
 
 class MainDialogTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
-
   // Runs the dialog here while `script` drives it from another thread;
   // returns what ended the dialog. Checks the quit message it leaves behind.
-  INT_PTR run_dialog(const std::function<void(DialogDriver&)>& script,
+  // The script sees the dialog's choices.
+  INT_PTR run_dialog(const std::function<void(DialogDriver&, const SelectedChoices&)>& script,
                      std::vector<std::filesystem::path> waiting = {}) {
     DialogDriver driver(GetCurrentThreadId());
+    win32::MainDialog dialog(GetModuleHandleW(nullptr), std::move(waiting));
     std::thread user([&] {
       if (driver.wait_for_dialog())
-        script(driver);
+        script(driver, dialog.choices());
       else
         ADD_FAILURE() << "the dialog did not appear";
       driver.clean_up();
     });
-    win32::MainDialog dialog(GetModuleHandleW(nullptr), std::move(waiting));
     const INT_PTR result = dialog.run();
     user.join();
     MSG quit{};
@@ -202,11 +198,11 @@ class MainDialogTest : public ::testing::Test {
   // Decrypts `container` here with the given choices; its plain bytes.
   Bytes decrypt_here(const std::filesystem::path& container, std::u16string_view password,
                      HashAlgorithm hash, CipherAlgorithm cipher) {
-    set_hash_choice(hash);
-    set_cipher_choice(cipher);
     RecordingFrontEnd front_end;
     auto file_system = make_native_file_system();
     ConversionEnv env{*file_system, native_crypto_service(), front_end};
+    env.choices.set_hash(hash);
+    env.choices.set_cipher(cipher);
     decrypt_file(env, container, password);
     EXPECT_TRUE(front_end.failures.empty());
     return read_file(container.parent_path() / container.stem());
@@ -218,11 +214,11 @@ class MainDialogTest : public ::testing::Test {
 constexpr wchar_t kHint[] = L"* Input a password and please drag files here *";
 
 TEST_F(MainDialogTest, OpensWithTheDefaultsAndFocusOnThePasswordAndQuitEndsIt) {
-  const INT_PTR result = run_dialog([](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([](DialogDriver& driver, const SelectedChoices& choices) {
     EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_SHA256), BST_CHECKED);
     EXPECT_EQ(IsDlgButtonChecked(driver.dialog(), IDC_AES256), BST_CHECKED);
-    EXPECT_EQ(hash_choice(), HashAlgorithm::sha256);
-    EXPECT_EQ(cipher_choice(), CipherAlgorithm::aes256);
+    EXPECT_EQ(choices.hash(), HashAlgorithm::sha256);
+    EXPECT_EQ(choices.cipher(), CipherAlgorithm::aes256);
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(driver.dialog(), nullptr), &info);
@@ -237,12 +233,12 @@ TEST_F(MainDialogTest, DropsEncryptAndDecryptWithTheClickedChoicesAndEnterEndsIt
   const auto data = folder / "data.bin";
   write_file(report, pattern_bytes(100));
   write_file(data, random_bytes(70000, 7));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices& choices) {
     driver.type(L"secret");
     driver.click(IDC_SHA1);
     driver.click(IDC_DES);
-    EXPECT_EQ(hash_choice(), HashAlgorithm::sha1);
-    EXPECT_EQ(cipher_choice(), CipherAlgorithm::des);
+    EXPECT_EQ(choices.hash(), HashAlgorithm::sha1);
+    EXPECT_EQ(choices.cipher(), CipherAlgorithm::des);
     driver.drop({report, data});
     ASSERT_TRUE(converted(report, folder / "report.txt.enc"));
     ASSERT_TRUE(converted(data, folder / "data.bin.enc"));
@@ -264,7 +260,7 @@ TEST_F(MainDialogTest, FailureIsShownAndTheRestOfTheDropFollowsTheNewChoiceAndEs
   const auto later = folder / "later.txt";
   write_file(damaged, {0x10, 0x80, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   write_file(later, pattern_bytes(3000));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({damaged, later});
     HWND box = driver.wait_for_message(L"Decrypt ERROR");
     ASSERT_NE(box, nullptr);
@@ -288,7 +284,7 @@ TEST_F(MainDialogTest, DropAndQuitDuringAFailureMessageAreDeferredInOrder) {
   const auto missing = folder / "missing.txt";
   const auto waiting = folder / "waiting.txt";
   write_file(waiting, pattern_bytes(10));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({missing});
     HWND box = driver.wait_for_message(L"File open ERROR");
     ASSERT_NE(box, nullptr);
@@ -319,7 +315,7 @@ TEST_F(MainDialogTest, LongPathWithoutPasswordConvertsAndTheCloseBoxEndsIt) {
     return std::filesystem::path(LR"(\\?\)" + path.native());
   };
   write_file(long_form(plain), pattern_bytes(500));
-  const INT_PTR result = run_dialog([&](DialogDriver& driver) {
+  const INT_PTR result = run_dialog([&](DialogDriver& driver, const SelectedChoices&) {
     driver.drop({plain});
     EXPECT_TRUE(converted(long_form(plain), long_form(container)));
     driver.close_box();
@@ -342,7 +338,7 @@ TEST_F(MainDialogTest, FilesGivenAtTheStartWaitAndEnterConvertsThemWithTheDropTh
   write_file(second, random_bytes(5000, 3));
   write_file(dropped, pattern_bytes(7));
   const INT_PTR result = run_dialog(
-      [&](DialogDriver& driver) {
+      [&](DialogDriver& driver, const SelectedChoices&) {
         EXPECT_TRUE(driver.hint_reads(L"2 files waiting: type the password, then press Enter"));
         driver.type(L"later");
         driver.drop({dropped});
@@ -380,7 +376,7 @@ TEST_F(MainDialogTest, QuitEscapeAndTheCloseBoxConvertNothingThatWaits) {
   };
   for (const auto& ending : endings) {
     run_dialog(
-        [&](DialogDriver& driver) {
+        [&](DialogDriver& driver, const SelectedChoices&) {
           EXPECT_TRUE(driver.hint_reads(L"1 file waiting: type the password, then press Enter"));
           driver.type(L"pw");
           ending(driver);
@@ -403,7 +399,7 @@ TEST_F(MainDialogTest, ALaterLaunchHandsItsFilesToTheRunningDialog) {
   win32::SessionDialogLock first_launch;
   ASSERT_TRUE(first_launch.take(0ms));
   const INT_PTR result = run_dialog(
-      [&](DialogDriver& driver) {
+      [&](DialogDriver& driver, const SelectedChoices&) {
         std::thread later_launch([&] {
           win32::SessionDialogLock lock;
           const std::vector<std::filesystem::path> paths{handed};

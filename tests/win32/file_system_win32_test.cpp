@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "algorithms.h"
-#include "decrypt.h"
-#include "encrypt.h"
-#include "forwarding_file_system.h"
-#include "services.h"
-#include "test_support.h"
+#include "core/algorithms.h"
+#include "core/conversion.h"
+#include "core/kestrune.h"
+#include "core/services.h"
+#include "tests/forwarding_file_system.h"
+#include "tests/test_support.h"
 
 namespace kestrune::test {
 namespace {
@@ -61,10 +61,6 @@ Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& pa
 
 class Win32FileSystemTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    set_hash_choice(kDefaultChoices.hash);
-    set_cipher_choice(kDefaultChoices.cipher);
-  }
   ScratchFolder folder;
   std::unique_ptr<FileSystem> file_system = make_native_file_system();
   RecordingFrontEnd front_end;
@@ -254,7 +250,14 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
   ASSERT_TRUE(front_end.failures.empty()) << front_end.failures[0].text;
   EXPECT_EQ(read_through_seam(*file_system, plain), content);
   EXPECT_FALSE(exists_long(container));
-  EXPECT_FALSE(file_system->remove(plain));
+  std::unique_ptr<ReadableFile> reader;
+  FileStatus status;
+  ASSERT_FALSE(file_system->open_for_reading(plain, reader, status));
+  reader.reset();
+  bool another_file = true;
+  EXPECT_FALSE(file_system->remove_input(plain, status, another_file));
+  EXPECT_FALSE(another_file);
+  EXPECT_FALSE(exists_long(plain));
 }
 
 }  // namespace

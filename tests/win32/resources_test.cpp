@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "win32/resource_ids.h"
+#include "ui/win32/resource_ids.h"
 
 namespace kestrune::test {
 namespace {

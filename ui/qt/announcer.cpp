@@ -1,4 +1,4 @@
-#include "announcer.h"
+#include "ui/qt/announcer.h"
 
 #include <QAccessibleWidget>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "application_icon.h"
+#include "ui/qt/application_icon.h"
 
 #include <QString>
 

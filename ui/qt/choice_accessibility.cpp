@@ -1,4 +1,4 @@
-#include "choice_accessibility.h"
+#include "ui/qt/choice_accessibility.h"
 
 #include <QAccessibleWidget>
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "command_line_files.h"
+#include "ui/qt/command_line_files.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "dropped_uri.h"
+#include "ui/qt/dropped_uri.h"
 
 namespace kestrune::qt {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion_worker.h"
+#include "ui/qt/conversion_worker.h"
 
 namespace kestrune::qt {
 

@@ -1,12 +1,12 @@
-#include "conversion_worker.h"
+#include "ui/qt/conversion_worker.h"
 
 #include <QFile>
 #include <utility>
 
-#include "container.h"
-#include "messages.h"
-#include "secure_wipe.h"
-#include "services.h"
+#include "core/container_names.h"
+#include "core/messages.h"
+#include "core/secret_memory.h"
+#include "core/services.h"
 
 namespace kestrune::qt {
 

@@ -1,7 +1,7 @@
 // Converts dropped files on a thread of its own, so the dialog keeps
 // repainting and answering while a file converts. Drops are converted one
 // after another in the order they arrived, each with the password read when
-// it was dropped; conversions never overlap, as the key context is shared.
+// it was dropped; one file at a time, as they share one environment.
 #pragma once
 
 #include <QObject>
@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "conversion.h"
-#include "files/file_system.h"
-#include "front_end.h"
+#include "core/files/file_system.h"
+#include "core/front_end.h"
+#include "core/kestrune.h"
 
 namespace kestrune::qt {
 
@@ -62,6 +62,9 @@ class ConversionWorker final : public QObject, private FrontEnd {
 
   // Queues `drop` behind those not yet converted. Any thread.
   void enqueue(Drop drop);
+
+  // The choices each file starts with; the dialog changes them. Any thread.
+  SelectedChoices& choices() { return env_.choices; }
 
   // The latest status; the next change is signalled again. Any thread.
   WorkerStatus take_status();

@@ -1,4 +1,4 @@
-#include "dropped_uri.h"
+#include "ui/qt/dropped_uri.h"
 
 #include <QMimeData>
 #include <cctype>

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion_worker.h"
+#include "ui/qt/conversion_worker.h"
 
 class QMimeData;
 

@@ -2,14 +2,14 @@
 #include <QApplication>
 #include <span>
 
-#include "application_icon.h"
-#include "qt/command_line_files.h"
-#include "password_accessibility.h"
-#include "qt/main_dialog.h"
-#include "qt/single_instance.h"
-#include "secure_wipe.h"
-#include "services.h"
-#include "termination.h"
+#include "core/secret_memory.h"
+#include "core/services.h"
+#include "ui/qt/application_icon.h"
+#include "ui/qt/command_line_files.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/password_accessibility.h"
+#include "ui/qt/single_instance.h"
+#include "ui/qt/termination.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "qt/main_dialog.h"
+#include "ui/qt/main_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -18,15 +18,15 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "algorithms.h"
-#include "announcer.h"
-#include "application_icon.h"
-#include "choice_accessibility.h"
-#include "container.h"
-#include "dialog_units.h"
-#include "dropped_uri.h"
-#include "messages.h"
-#include "password_field.h"
+#include "core/algorithms.h"
+#include "core/container_names.h"
+#include "core/messages.h"
+#include "ui/qt/announcer.h"
+#include "ui/qt/application_icon.h"
+#include "ui/qt/choice_accessibility.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/dropped_uri.h"
+#include "ui/qt/password_field.h"
 
 namespace kestrune::qt {
 namespace {
@@ -215,8 +215,6 @@ void MainDialog::build_template_controls(const DialogUnits& units) {
 // checked hash, the checked cipher and QUIT.
 void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_button) {
   hear_group_names_once();
-  set_hash_choice(kDefaultChoices.hash);
-  set_cipher_choice(kDefaultChoices.cipher);
   auto* hash_box = new QGroupBox(QStringLiteral("Hash"), this);
   hash_box->setGeometry(units.rect(6, 72, 48, 76));
   auto* cipher_box = new QGroupBox(QStringLiteral("Algorithm"), this);
@@ -226,9 +224,9 @@ void MainDialog::build_choice_groups(const DialogUnits& units, QWidget* quit_but
   QButtonGroup* ciphers = add_radio_group(cipher_box, kAllCiphers, kCipherRadioWidths,
                                           kCipherRadioLeft, kDefaultChoices.cipher, units);
   connect(hashes, &QButtonGroup::idClicked, this,
-          [](int id) { set_hash_choice(static_cast<HashAlgorithm>(id)); });
+          [this](int id) { worker_.choices().set_hash(static_cast<HashAlgorithm>(id)); });
   connect(ciphers, &QButtonGroup::idClicked, this,
-          [](int id) { set_cipher_choice(static_cast<CipherAlgorithm>(id)); });
+          [this](int id) { worker_.choices().set_cipher(static_cast<CipherAlgorithm>(id)); });
 
   QWidget* previous = password_field_;
   for (QButtonGroup* group : {hashes, ciphers}) {

@@ -8,10 +8,10 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "conversion_worker.h"
-#include "dispatch.h"
-#include "files/file_system.h"
-#include "waiting_files.h"
+#include "core/files/file_system.h"
+#include "core/kestrune.h"
+#include "ui/qt/conversion_worker.h"
+#include "ui/qt/waiting_files.h"
 
 class QLabel;
 class QMessageBox;
@@ -34,6 +34,9 @@ class MainDialog final : public QDialog {
   // Every way out (QUIT, Enter, Escape, the close box) ends here: the file
   // converting is abandoned safely and the rest of the queue forgotten.
   void done(int result) override;
+
+  // What the next file to start is converted with.
+  const SelectedChoices& choices() { return worker_.choices(); }
 
   // The worker's part of done(), without touching the window: for an exit
   // that bypasses the event loop. Idempotent.

@@ -1,4 +1,4 @@
-#include "password_accessibility.h"
+#include "ui/qt/password_accessibility.h"
 
 #include <QAccessibleWidget>
 #include <QFontMetrics>

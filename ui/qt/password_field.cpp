@@ -1,4 +1,4 @@
-#include "password_field.h"
+#include "ui/qt/password_field.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -9,7 +9,7 @@
 #include <QShortcut>
 #include <memory>
 
-#include "pasted_files.h"
+#include "ui/qt/pasted_files.h"
 
 namespace kestrune::qt {
 namespace {

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <vector>
 
-#include "conversion_worker.h"
+#include "ui/qt/conversion_worker.h"
 
 namespace kestrune::qt {
 

@@ -1,9 +1,9 @@
-#include "pasted_files.h"
+#include "ui/qt/pasted_files.h"
 
 #include <QMimeData>
 #include <string_view>
 
-#include "dropped_uri.h"
+#include "ui/qt/dropped_uri.h"
 
 namespace kestrune::qt {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "conversion_worker.h"
+#include "ui/qt/conversion_worker.h"
 
 class QMimeData;
 

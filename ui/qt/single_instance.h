@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "command_line_files.h"
-#include "conversion_worker.h"
+#include "ui/qt/command_line_files.h"
+#include "ui/qt/conversion_worker.h"
 
 namespace kestrune::qt {
 

@@ -1,4 +1,4 @@
-#include "termination.h"
+#include "ui/qt/termination.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "qt/main_dialog.h"
-#include "services.h"
+#include "core/services.h"
+#include "ui/qt/main_dialog.h"
 
 namespace kestrune::qt {
 namespace {
@@ -39,12 +39,10 @@ void stop_conversions_at_exit(int, void*) {
   if (MainDialog* dialog = dialog_to_stop_at_exit().exchange(nullptr)) dialog->stop_conversions();
 }
 
-// Exit handlers run last registered first. The crypto back ends register
-// theirs (OpenSSL's cleanup, their cached algorithms) when first used, so
-// they are brought up before ours is registered.
+// Registered after the crypto libraries have registered theirs, so it runs
+// before them.
 void register_exit_hook() {
-  native_crypto_service().digest(HashAlgorithm::sha256, {});
-  multi_buffer_crypto_service();
+  load_crypto_libraries();
   on_exit(&stop_conversions_at_exit, nullptr);
 }
 

@@ -1,4 +1,4 @@
-#include "waiting_files.h"
+#include "ui/qt/waiting_files.h"
 
 #include <algorithm>
 #include <iterator>

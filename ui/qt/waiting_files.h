@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "command_line_files.h"
-#include "conversion_worker.h"
+#include "ui/qt/command_line_files.h"
+#include "ui/qt/conversion_worker.h"
 
 namespace kestrune::qt {
 

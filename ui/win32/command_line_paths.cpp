@@ -1,4 +1,4 @@
-#include "command_line_paths.h"
+#include "ui/win32/command_line_paths.h"
 
 #include <windows.h>
 #include <shellapi.h>

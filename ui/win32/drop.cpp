@@ -1,8 +1,8 @@
-#include "drop.h"
+#include "ui/win32/drop.h"
 
 #include <array>
 
-#include "secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune::win32 {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "secure_wipe.h"
+#include "core/secret_memory.h"
 
 namespace kestrune::win32 {
 

@@ -1,6 +1,6 @@
-#include "handover.h"
+#include "ui/win32/handover.h"
 
-#include "user_scope.h"
+#include "ui/win32/user_scope.h"
 
 namespace kestrune::win32 {
 namespace {

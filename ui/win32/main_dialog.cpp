@@ -1,16 +1,16 @@
-#include "win32/main_dialog.h"
+#include "ui/win32/main_dialog.h"
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
-#include "algorithms.h"
-#include "dispatch.h"
-#include "drop.h"
-#include "messages.h"
-#include "resource_ids.h"
-#include "services.h"
-#include "wide_text.h"
+#include "core/algorithms.h"
+#include "core/kestrune.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "ui/win32/drop.h"
+#include "ui/win32/resource_ids.h"
+#include "ui/win32/wide_text.h"
 
 namespace kestrune::win32 {
 namespace {
@@ -93,10 +93,8 @@ INT_PTR MainDialog::initialise() {
   DragAcceptFiles(window_, TRUE);
   CheckRadioButton(window_, IDC_SHA1, IDC_MD5,
                    radio_id(kAllHashes, kDefaultChoices.hash, IDC_SHA1));
-  set_hash_choice(kDefaultChoices.hash);
   CheckRadioButton(window_, IDC_DES, IDC_AES256,
                    radio_id(kAllCiphers, kDefaultChoices.cipher, IDC_DES));
-  set_cipher_choice(kDefaultChoices.cipher);
   hint_line_ = find_hint_line(window_);
   if (hint_line_ != nullptr) make_room_for_the_waiting_count(window_, hint_line_);
   hint_ = text_of(hint_line_);
@@ -121,8 +119,8 @@ INT_PTR MainDialog::command(int id) {
       end(id);
     return TRUE;
   }
-  if (id >= IDC_SHA1 && id <= IDC_MD5) set_hash_choice(kAllHashes[id - IDC_SHA1]);
-  if (id >= IDC_DES && id <= IDC_AES256) set_cipher_choice(kAllCiphers[id - IDC_DES]);
+  if (id >= IDC_SHA1 && id <= IDC_MD5) env_.choices.set_hash(kAllHashes[id - IDC_SHA1]);
+  if (id >= IDC_DES && id <= IDC_AES256) env_.choices.set_cipher(kAllCiphers[id - IDC_DES]);
   return FALSE;
 }
 
@@ -133,9 +131,9 @@ bool MainDialog::is_enter(int id) const {
 }
 
 // A failure message's own message loop serves the dialog, so a drop can
-// arrive while an earlier one is still converting; conversions share the
-// one key context and must not overlap, so it waits its turn. Files that
-// wait for the password are ahead of it: it joins them.
+// arrive while an earlier one is still converting; drops share the one
+// environment and its blocks, so it waits its turn. Files that wait for the
+// password are ahead of it: it joins them.
 void MainDialog::drop_files(HDROP drop) {
   if (!waiting_.empty()) {
     std::vector<std::filesystem::path> paths = dropped_paths(drop);

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
-#include "handover.h"
-#include "message_box_front_end.h"
+#include "core/kestrune.h"
+#include "ui/win32/handover.h"
+#include "ui/win32/message_box_front_end.h"
 
 namespace kestrune::win32 {
 
@@ -31,6 +31,9 @@ class MainDialog {
   // and posts the quit message (exit code 0) on the way out. Returns the
   // identifier that ended it (IDOK or IDCANCEL), or -1 if it could not open.
   INT_PTR run();
+
+  // What the next file to start is converted with.
+  const SelectedChoices& choices() const { return env_.choices; }
 
  private:
   // A drop, an Enter for the waiting files or a QUIT that arrived while a

@@ -1,8 +1,8 @@
-#include "message_box_front_end.h"
+#include "ui/win32/message_box_front_end.h"
 
 #include <windows.h>
 
-#include "wide_text.h"
+#include "ui/win32/wide_text.h"
 
 namespace kestrune::win32 {
 

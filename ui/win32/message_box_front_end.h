@@ -2,7 +2,7 @@
 // one OK button, busy as the wait cursor.
 #pragma once
 
-#include "front_end.h"
+#include "core/front_end.h"
 
 namespace kestrune::win32 {
 

@@ -1,7 +1,7 @@
-#include "one_window.h"
+#include "ui/win32/one_window.h"
 
-#include "handover.h"
-#include "user_scope.h"
+#include "ui/win32/handover.h"
+#include "ui/win32/user_scope.h"
 
 namespace kestrune::win32 {
 namespace {

@@ -1,4 +1,4 @@
-#include "user_scope.h"
+#include "ui/win32/user_scope.h"
 
 #include <windows.h>
 #include <sddl.h>

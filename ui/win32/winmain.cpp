@@ -3,10 +3,10 @@
 // already runs in this session hands them to it and ends.
 #include <windows.h>
 
-#include "secure_wipe.h"
-#include "win32/command_line_paths.h"
-#include "win32/main_dialog.h"
-#include "win32/one_window.h"
+#include "core/secret_memory.h"
+#include "ui/win32/command_line_paths.h"
+#include "ui/win32/main_dialog.h"
+#include "ui/win32/one_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   kestrune::keep_process_out_of_dumps();

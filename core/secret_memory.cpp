@@ -1,19 +1,10 @@
-#include "secure_wipe.h"
+#include "core/secret_memory.h"
 
 #include <array>
 #include <cstring>
 #include <mutex>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
-#endif
+#include "core/secret_pages.h"
 
 namespace kestrune {
 
@@ -25,72 +16,12 @@ void secure_wipe(void* data, std::size_t size) {
   asm volatile("" : : "r"(data) : "memory");
 }
 
-#ifdef _WIN32
-
-// A portable program writes no registry key to opt out of error reporting
-// (WerAddExcludedApplication would); the error mode is the process's own.
-void keep_process_out_of_dumps() { SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX); }
-
 namespace {
 
 std::size_t whole_pages(std::size_t size) {
-  SYSTEM_INFO system{};
-  GetSystemInfo(&system);
-  const std::size_t page = system.dwPageSize;
+  const std::size_t page = secret_page_size();
   return (size + page - 1) / page * page;
 }
-
-void* map_secret_pages(std::size_t length) {
-  void* pages = VirtualAlloc(nullptr, length, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (pages == nullptr) throw std::bad_alloc();
-  VirtualLock(pages, length);
-  return pages;
-}
-
-void unmap_secret_pages(void* pages, std::size_t length) {
-  VirtualUnlock(pages, length);
-  VirtualFree(pages, 0, MEM_RELEASE);
-}
-
-}  // namespace
-
-#else
-
-void keep_process_out_of_dumps() {
-#ifdef __linux__
-  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-#endif
-  const rlimit no_core{0, 0};
-  setrlimit(RLIMIT_CORE, &no_core);
-}
-
-namespace {
-
-std::size_t whole_pages(std::size_t size) {
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  return (size + page - 1) / page * page;
-}
-
-void* map_secret_pages(std::size_t length) {
-  void* pages = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (pages == MAP_FAILED) throw std::bad_alloc();
-  mlock(pages, length);
-#ifdef MADV_DONTDUMP
-  madvise(pages, length, MADV_DONTDUMP);
-#endif
-  return pages;
-}
-
-void unmap_secret_pages(void* pages, std::size_t length) {
-  munlock(pages, length);
-  munmap(pages, length);
-}
-
-}  // namespace
-
-#endif
-
-namespace {
 
 // Mapping, locking and unlocking pages costs several system calls, and each
 // file's key and digest need some: thousands of small files would spend most

@@ -1,0 +1,60 @@
+// The name of a temporary output, the same on every platform: hidden (a
+// leading dot), recognisable as Kestrune's, beside its target, and fresh
+// for each attempt. Platforms differ only in their random source and in
+// the string type of their names (UTF-8 bytes, UTF-16 units).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+// Random bytes per name: nobody can guess the next name from those seen.
+inline constexpr std::size_t kTemporaryTagBytes = 8;
+using TemporaryTagBytes = std::array<std::uint8_t, kTemporaryTagBytes>;
+
+// Characters a temporary's name adds to its stem: ".", ".kestrune-", the
+// tag and ".tmp".
+inline constexpr std::size_t kTemporaryNameOverhead = 1 + 10 + kTemporaryTagBytes + 4;
+
+// The longest stem taken from the target's name, so the whole name stays
+// well inside the 255 units most file systems allow.
+inline constexpr std::size_t kLongestTemporaryStem = 160;
+
+// The longest stem that fits a folder whose names may hold `name_max` units.
+constexpr std::size_t temporary_stem_limit(std::size_t name_max) {
+  const std::size_t fits = name_max > kTemporaryNameOverhead ? name_max - kTemporaryNameOverhead : 0;
+  return fits < kLongestTemporaryStem ? fits : kLongestTemporaryStem;
+}
+
+// True for a unit that continues a character begun before it: a UTF-8
+// continuation byte, or the low half of a UTF-16 surrogate pair.
+constexpr bool continues_character(char unit) {
+  return (static_cast<unsigned char>(unit) & 0xC0) == 0x80;
+}
+constexpr bool continues_character(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// ".<stem>.kestrune-<tag>.tmp", the stem being the target's name cut to
+// `stem_limit` units at a character boundary, so file managers still show
+// it readably.
+template <typename Char>
+std::basic_string<Char> hidden_temporary_name(std::basic_string_view<Char> target_name,
+                                              const TemporaryTagBytes& tag,
+                                              std::size_t stem_limit) {
+  static constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::size_t stem_length = target_name.size() < stem_limit ? target_name.size() : stem_limit;
+  while (stem_length > 0 && stem_length < target_name.size() &&
+         continues_character(target_name[stem_length]))
+    --stem_length;
+  std::basic_string<Char> name(1, Char('.'));
+  name += target_name.substr(0, stem_length);
+  for (const char c : std::string_view(".kestrune-")) name += Char(c);
+  for (const std::uint8_t byte : tag) name += Char(kDigits[byte % kDigits.size()]);
+  for (const char c : std::string_view(".tmp")) name += Char(c);
+  return name;
+}
+
+}  // namespace kestrune
