@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "container.h"
+#include "files/file_errors.h"
 
 namespace kestrune {
 namespace {
@@ -74,7 +75,8 @@ class DecryptionStages {
     // A container that ends inside a length code or a body is damaged.
     if (carried_ != 0) return Outcome::failed(kCantDecryptData);
     return read_so_far_ == streams_.input_size ? Outcome::done()
-                                               : Outcome::failed(kCantReadEncrypted);
+                                               : Outcome::failed(kCantReadEncrypted,
+                                                                 FileError::changed_while_read);
   }
 
   Outcome code(Block& block) const {

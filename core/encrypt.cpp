@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "container.h"
+#include "files/file_errors.h"
 #include "padding.h"
 
 namespace kestrune {
@@ -90,7 +91,7 @@ class EncryptionStages {
     block.last = plain_bytes < wanted;
     // A file that grows or shrinks while it is read would be cut silently.
     if (read_so_far_ > streams_.input_size || (block.last && read_so_far_ != streams_.input_size))
-      return Outcome::failed(kCantReadSource);
+      return Outcome::failed(kCantReadSource, FileError::changed_while_read);
     block.records = lay_out_records(block, requests, plain_bytes, cipher_block_);
     block.input_bytes = plain_bytes;
     return Outcome::done();
