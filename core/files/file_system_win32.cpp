@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "files/file_errors.h"
 #include "files/file_system_win32.h"
 
 namespace kestrune {
@@ -215,13 +217,31 @@ bool names_a_device(const std::filesystem::path& path) {
 
 // Looks before opening: opening a device can have effects of its own.
 std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
-  if (names_a_device(path)) return std::make_error_code(std::errc::invalid_argument);
+  if (names_a_device(path)) return FileError::not_regular_file;
   const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
-  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
-    return std::make_error_code(std::errc::invalid_argument);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::make_error_code(std::errc::is_a_directory);
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return FileError::not_regular_file;
   through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return {};
+}
+
+// Memory that runs out now must not leave the new file unnamed to anyone.
+std::error_code adopt_temporary(HANDLE handle, const std::filesystem::path& name,
+                                const std::wstring& final_name,
+                                std::unique_ptr<WritableFile>& file,
+                                std::filesystem::path& temporary) {
+  try {
+    temporary = name;
+    file = std::make_unique<Win32WritableFile>(handle, final_name);
+    return {};
+  } catch (const std::bad_alloc&) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(handle);
+    return std::make_error_code(std::errc::not_enough_memory);
+  }
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -237,8 +257,7 @@ class Win32FileSystem final : public FileSystem {
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle.is_open()) return last_error();
     // Consoles, pipes and devices are not files to convert.
-    if (GetFileType(handle.get()) != FILE_TYPE_DISK)
-      return std::make_error_code(std::errc::invalid_argument);
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) return FileError::not_regular_file;
     if (auto error = status_of(handle.get(), status)) return error;
     status.through_symbolic_link = through_link;
     file = std::make_unique<Win32ReadableFile>(handle.release());
@@ -260,11 +279,7 @@ class Win32FileSystem final : public FileSystem {
       // user creates there would.
       const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE, 0,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
-      if (handle != INVALID_HANDLE_VALUE) {
-        temporary = name;
-        file = std::make_unique<Win32WritableFile>(handle, final_name);
-        return {};
-      }
+      if (handle != INVALID_HANDLE_VALUE) return adopt_temporary(handle, name, final_name, file, temporary);
       if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
     }
     return std::make_error_code(std::errc::file_exists);
