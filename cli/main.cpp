@@ -1,5 +1,6 @@
 // kestrune-cli: the dialog's conversions for scripts and servers. Each path
 // is converted as a drop of its own, with the same rules and messages.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "progress_line.h"
 #include "secure_wipe.h"
 #include "services.h"
+#include "stop_safe_file_system.h"
 #include "stop_signals.h"
 #include "utf8.h"
 
@@ -58,8 +60,9 @@ constexpr const char* kUsage =
     "Short options combine: -kv is -k -v.\n"
     "\n"
     "Exit status: 0 when every path converted (or tested good), 1 when any failed,\n"
-    "2 for a usage error, 128 + N when signal N stopped it (the file under way is\n"
-    "left as it was).\n";
+    "2 for a usage error, 128 + N when signal N stopped it: the paths after the\n"
+    "one under way were not started, and every path was either converted\n"
+    "completely or left as it was (with -v, 'PATH: stopped' names the one left).\n";
 
 struct Options {
   kestrune::HashAlgorithm hash = kestrune::kDefaultChoices.hash;
@@ -88,6 +91,12 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     end_line(failed.cause);
     ++failures_;
   }
+  void temporary_left(const std::filesystem::path& temporary, std::error_code cause) override {
+    progress_line_.clear();
+    std::cerr << kestrune::printable_path(current_path_)
+              << ": left " << kestrune::printable_path(temporary) << ": remove it";
+    end_line(cause);
+  }
   void input_kept(std::string_view reason, std::error_code cause) override {
     if (quiet_) return;
     progress_line_.clear();
@@ -102,17 +111,24 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     progress_line_.update(done, total);
   }
 
-  bool cancel_requested() override { return kestrune::stop_signal() != 0; }
+  // The core stops the file under way when this says so.
+  bool cancel_requested() override {
+    stopped_ = kestrune::stop_signal() != 0;
+    return stopped_;
+  }
 
   void start_file(const std::filesystem::path& path) {
     current_path_ = path;
     bytes_done_ = 0;
+    stopped_ = false;
     progress_line_.start(kestrune::printable_path(path.filename()));
   }
   // What the file under way has coded so far, and for how long.
   std::uint64_t bytes_done() const { return bytes_done_; }
   double seconds() const { return progress_line_.seconds_since_start(); }
   int failures() const { return failures_; }
+  // The file under way was abandoned, untouched, for a stop signal.
+  bool stopped() const { return stopped_; }
 
  private:
   // The system's word for what went wrong, when it gave one.
@@ -126,11 +142,27 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   std::filesystem::path current_path_;
   std::uint64_t bytes_done_ = 0;
   int failures_ = 0;
+  bool stopped_ = false;
 };
+
+// An argument quoted in a message, harmless to the terminal.
+std::string printable_argument(const std::string& argument) {
+  return kestrune::printable_path(kestrune::path_from_argument(argument));
+}
 
 int usage_error(const std::string& message) {
   std::cerr << "kestrune-cli: " << message << "\nTry 'kestrune-cli --help'.\n";
   return kExitUsage;
+}
+
+// Prints what was asked for; a full disk or a closed output is an error,
+// as for any program whose output a script relies on.
+int print_to_stdout(std::string_view text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  if (written && std::fflush(stdout) == 0) return kExitConverted;
+  const std::error_code cause(errno, std::generic_category());
+  std::cerr << "kestrune-cli: write error: " << cause.message() << '\n';
+  return kExitFailed;
 }
 
 // Sets the switch `flag` (short or long) names; false when it names none.
@@ -158,7 +190,8 @@ bool set_switch(std::string_view flag, Options& options) {
 std::optional<int> set_short_switches(const std::string& argument, Options& options) {
   for (const char letter : std::string_view(argument).substr(1)) {
     const std::string flag{'-', letter};
-    if (!set_switch(flag, options)) return usage_error("unknown option '" + flag + "'");
+    if (!set_switch(flag, options))
+      return usage_error("unknown option '" + printable_argument(flag) + "'");
   }
   return std::nullopt;
 }
@@ -186,25 +219,23 @@ std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Op
     } else if (argument[1] != '-') {
       if (const auto status = set_short_switches(argument, options)) return status;
     } else if (argument == "--help") {
-      std::cout << kUsage;
-      return kExitConverted;
+      return print_to_stdout(kUsage);
     } else if (argument == "--version") {
-      std::cout << "kestrune-cli " KESTRUNE_VERSION "\n";
-      return kExitConverted;
+      return print_to_stdout("kestrune-cli " KESTRUNE_VERSION "\n");
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= argc) return usage_error(argument + " needs a name");
       const std::string& name = arguments[++i];
       if (argument == "--hash") {
         const auto hash = kestrune::hash_from_label(name);
-        if (!hash) return usage_error("unknown hash '" + name + "'");
+        if (!hash) return usage_error("unknown hash '" + printable_argument(name) + "'");
         options.hash = *hash;
       } else {
         const auto cipher = kestrune::cipher_from_label(name);
-        if (!cipher) return usage_error("unknown cipher '" + name + "'");
+        if (!cipher) return usage_error("unknown cipher '" + printable_argument(name) + "'");
         options.cipher = *cipher;
       }
     } else if (!set_switch(argument, options)) {
-      return usage_error("unknown option '" + argument + "'");
+      return usage_error("unknown option '" + printable_argument(argument) + "'");
     }
   }
   if (options.paths.empty()) return usage_error("no PATH given");
@@ -262,13 +293,13 @@ std::string verbose_line(const std::filesystem::path& path, bool tested,
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const Options& options, std::u16string_view password) {
   const std::vector<std::filesystem::path>& paths = options.paths;
-  const auto file_system = kestrune::make_native_file_system();
+  const auto file_system = kestrune::make_stop_safe_file_system(kestrune::make_native_file_system());
   CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
     env.keep_inputs = options.keep;
-    while (next < paths.size() && !front_end.cancel_requested()) {
+    while (next < paths.size() && kestrune::stop_signal() == 0) {
       const std::filesystem::path& path = paths[next];
       front_end.start_file(path);
       const int failures_before = front_end.failures();
@@ -277,8 +308,10 @@ int convert_paths(const Options& options, std::u16string_view password) {
       else
         kestrune::dispatch_dropped_files(env, password, {&path, 1});
       ++next;  // done with, whatever the -v line below costs
-      if (options.verbose && front_end.failures() == failures_before && !kestrune::stop_signal())
-        std::cerr << verbose_line(path, options.test, front_end) << '\n';
+      if (options.verbose && front_end.failures() == failures_before)
+        std::cerr << (front_end.stopped() ? kestrune::printable_path(path) + ": stopped"
+                                          : verbose_line(path, options.test, front_end))
+                  << '\n';
     }
   } catch (const std::bad_alloc&) {
     // Conversions catch their own; this is the memory they all share, so

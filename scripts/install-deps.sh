@@ -20,6 +20,9 @@ packages=(
   # Python bindings a screen reader reads the dialog with.
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   time  # GNU time: peak memory in scripts/bench.sh
+  # Access rules and labels that outputs must keep, and a stop signal timed
+  # to a chosen system call, in the CLI's tests.
+  acl attr strace
 )
 # The multi-buffer record back end exists for x86-64 only; elsewhere OpenSSL
 # codes the records and the build needs nothing more.
@@ -66,4 +69,5 @@ done
 
 echo "Installing: ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+  --no-install-recommends "${missing[@]}"

@@ -233,6 +233,67 @@ stop_signals() {
     signal_stops_the_conversion HUP 129
 }
 
+# Whatever the signals and whenever they come, a path ends converted
+# completely (its container decrypts to the original, the input gone) or
+# untouched (the input as it was, no container), and never leaves a
+# temporary.
+converted_or_untouched() {  # DIR NAME ORIGINAL
+  [ -z "$(compgen -G "$1/.*.kestrune-*.tmp")" ] || { echo "temporary left in $1"; return 1; }
+  if [ -e "$1/$2.enc" ]; then
+    [ ! -e "$1/$2" ] && printf 'pw\n' | "$cli" --password-stdin -k "$1/$2.enc" &&
+      cmp -s "$1/$2" "$3" && rm "$1/$2" || { echo "$2: not converted completely"; return 1; }
+  else
+    cmp -s "$1/$2" "$3" || { echo "$2: changed"; return 1; }
+  fi
+}
+
+# `timeout` sends its signal twice (to the CLI, then to its group); a user
+# may press Ctrl-C twice in a row. The second signal ends the process, but
+# never before the temporary is gone.
+repeated_signals_leave_no_half_file() {
+  local dir="$work/repeated" i status
+  mkdir -p "$dir" && head -c 30000000 /dev/urandom >"$dir.orig"
+  for i in $(seq 1 12); do
+    cp "$dir.orig" "$dir/big"
+    if [ $((i % 2)) -eq 0 ]; then
+      printf 'pw\n' | timeout -s INT 0.$((i % 5 + 1)) "$cli" --password-stdin "$dir/big" 2>/dev/null
+    else
+      status=$(
+        set -m
+        printf 'pw\n' | "$cli" --password-stdin "$dir/big" 2>/dev/null &
+        pid=$!
+        sleep "0.0$i"; kill -TERM "$pid" 2>/dev/null; sleep 0.001; kill -TERM "$pid" 2>/dev/null
+        wait "$pid"; echo $?
+      )
+      [ "$status" -eq 143 ] || [ "$status" -eq 0 ] || { echo "two TERMs: status $status"; return 1; }
+    fi
+    converted_or_untouched "$dir" big "$dir.orig" || return 1
+    rm -f "$dir/big.enc"
+  done
+}
+
+# A signal at a step of a conversion held there by strace: during the last
+# flush (after the last record), and two while the input is removed (after
+# the rename). Either way the file under way ends whole, -v names it and the
+# next path is not started.
+signal_at_each_step() {
+  local dir="$work/steps" call pid status
+  mkdir -p "$dir" && head -c 5000000 /dev/urandom >"$dir.orig"
+  for call in fsync unlink; do
+    cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
+    printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
+      "$cli" --password-stdin -v "$dir/f" "$dir/next" 2>"$dir.err" &
+    sleep 0.7
+    pid=$(pgrep -P $!) && kill -TERM "$pid" && sleep 0.1 &&
+      { [ "$call" = fsync ] || kill -TERM "$pid"; }
+    wait $!; status=$?
+    [ "$status" -eq 143 ] && [ -e "$dir/next" ] && [ ! -e "$dir/next.enc" ] ||
+      { echo "$call: status $status, $(ls -A "$dir" | tr '\n' ' ')"; return 1; }
+    case "$(cat "$dir.err")" in "$dir/f -> $dir/f.enc ("*) ;; *) echo "$call: $(cat "$dir.err")"; return 1 ;; esac
+    converted_or_untouched "$dir" f "$dir.orig" || return 1
+  done
+}
+
 # While it holds a password the CLI is not dumpable (its /proc files belong
 # to root, not to the account it runs as), its core limit is 0 and its
 # password buffer is locked.
@@ -353,7 +414,16 @@ out_of_memory_is_a_failure_not_an_abort() {
     else [ "$(ls -A "$work/oom")" = f ] && cmp -s "$work/oom/f" "$work/oom.ref"; fi ||
       { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
   done
-  [ "$said_so" -eq 1 ]
+  [ "$said_so" -eq 1 ] || return 1
+  # A second file after a first that memory stopped: finely, since only a
+  # narrow band of limits runs out just after its temporary is made.
+  head -c 100000 /dev/urandom >"$work/oom/f" && printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
+  mv "$work/oom/f.enc" "$work/oom/g.enc"
+  for limit in $(seq 24000 50 32000); do
+    (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/g.enc" "$work/oom/f") 2>/dev/null
+    [ -z "$(compgen -G "$work/oom/.*.tmp")" ] || { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
+    rm -f "$work/oom/f.enc" "$work/oom/g"
+  done
 }
 
 check "round trip" round_trip
@@ -364,6 +434,8 @@ check "help and version" help_and_version
 check "terminal prompt" terminal_prompt_confirms_before_encrypting
 check "accepted passwords" accepted_passwords
 check "stop signals" stop_signals
+check "repeated signals" repeated_signals_leave_no_half_file
+check "signal at each step" signal_at_each_step
 check "out of core dumps" kept_out_of_core_dumps
 check "prompt ends cleanly" prompt_ends_cleanly
 check "names escaped" names_are_escaped_one_line_each
