@@ -327,10 +327,8 @@ int convert_paths(const Options& options, std::u16string_view password) {
   return front_end.failures() == 0 ? kExitConverted : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kestrune::keep_process_out_of_dumps();
+// Everything from the command line to the exit status.
+int run(int argc, char** argv) {
   // Past a file-size limit, a write should fail and be reported, not kill
   // the process midway.
 #ifdef SIGXFSZ  // Windows has no file-size signal
@@ -359,4 +357,19 @@ int main(int argc, char** argv) {
   const int status = convert_paths(options, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;
   return status;
+}
+
+}  // namespace
+
+// Memory can run out before any file starts (the arguments, the password's
+// pages): that ends the program with a message, never an abort.
+int main(int argc, char** argv) {
+  kestrune::keep_process_out_of_dumps();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kestrune-cli: no path was started ("
+              << std::make_error_code(std::errc::not_enough_memory).message() << ")\n";
+    return kExitFailed;
+  }
 }

@@ -59,7 +59,10 @@ usage_errors_exit_2() {
     usage_error_says "no password on standard input" /dev/null --password-stdin "$work/z" &&
     usage_error_says "longer than 64 KiB" "$work/long" --password-stdin "$work/z" &&
     usage_error_says "longer than 64 KiB" /dev/zero --password-stdin "$work/z" &&
-    usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z"
+    usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z" &&
+    usage_error_says "unknown hash '\x1b[2J'" "$work/pw" --hash $'\e[2J' "$work/z" &&
+    usage_error_says "unknown option '--\x07\x1b'" "$work/pw" $'--\a\e' "$work/z" &&
+    ! "$cli" --hash $'\e[2J\a' 2>&1 | grep -q $'[\a\e]'
 }
 
 # An empty password only when asked for; 64 KiB is still a password; pages
@@ -81,7 +84,13 @@ help_and_version() {
     --password-stdin --allow-empty-password --help --version '--  '; do
     [[ "$help" == *" $option"* ]] || { echo "--help lacks $option"; return 1; }
   done
-  "$cli" --version | grep -qx 'kestrune-cli 1.0.4'
+  "$cli" --version | grep -qx 'kestrune-cli 1.0.4' || return 1
+  # Output that cannot be written is an error, as for coreutils.
+  local err
+  err=$("$cli" --version 2>&1 >/dev/full) && { echo "--version >/dev/full: exit 0"; return 1; }
+  [ "$err" = "kestrune-cli: write error: No space left on device" ] || { echo "$err"; return 1; }
+  "$cli" --help 2>/dev/null >&- && { echo "--help >&-: exit 0"; return 1; }
+  return 0
 }
 
 # -k: the input stays, and the container is the one made without -k (the
@@ -365,6 +374,40 @@ $dir/shut/x: File open ERROR: Can't open encryption file. (Permission denied)" ]
     { echo "$err"; return 1; }
 }
 
+# What a path is, when it is no file to convert; an input changed mid-file
+# (here on a clock too coarse to show it) says so.
+failures_say_what_happened() {
+  local dir="$work/what" err
+  mkdir -p "$dir/folder" && mkfifo "$dir/pipe"
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$dir/folder" "$dir/pipe" 2>&1)
+  [ "$err" = "$dir/folder: File open ERROR: Can't open source file. (Is a directory)
+$dir/pipe: File open ERROR: Can't open source file. (not a regular file)" ] || { echo "$err"; return 1; }
+  head -c 40000000 /dev/zero >"$dir/doc" && touch -d @1700000000 "$dir/doc"
+  printf 'pw\n' | "$cli" --password-stdin "$dir/doc" 2>"$dir.err" &
+  sleep 0.1; printf EDITED | dd of="$dir/doc" conv=notrunc status=none; touch -d @1700000000 "$dir/doc"
+  wait $! && { echo "edit: exit 0"; return 1; }
+  [ "$(cat "$dir.err")" = "$dir/doc: Encrypt ERROR: Can't read source file. (it changed while it was converted)" ] &&
+    [ "$(head -c 6 "$dir/doc")" = EDITED ] && [ ! -e "$dir/doc.enc" ] || { echo "edit: $(cat "$dir.err")"; return 1; }
+}
+
+# A temporary that cannot be removed (its folder made read-only while it is
+# written) stays readable by its owner alone, and is named.
+unremovable_temporary_is_named() {
+  [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "unremovable temporary: skipped, needs root"; return 0; }
+  local dir="$work/stuck" err tmp
+  mkdir -p "$dir" && chmod o+x "$work" && head -c 100000000 /dev/zero >"$dir/f" && chmod 0644 "$dir/f"
+  chown -R 65534:65534 "$dir"
+  printf 'pw\n' | setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$cli" --password-stdin "$dir/f" 2>"$dir.err" &
+  until compgen -G "$dir/.f.enc.kestrune-*.tmp" >/dev/null; do sleep 0.01; done
+  chmod a-w "$dir"; wait $!; chmod u+w "$dir"
+  tmp=$(compgen -G "$dir/.f.enc.kestrune-*.tmp")
+  err=$(cat "$dir.err")
+  [ -n "$tmp" ] && [ "$(stat -c %a "$tmp")" = 600 ] &&
+    [ "$err" = "$dir/f: Encrypt ERROR: Can't write encryption file. (Permission denied)
+$dir/f: left $tmp: remove it (Permission denied)" ] || { echo "$err; $(ls -lA "$dir")"; return 1; }
+}
+
 # An input that still holds its contents after a successful conversion is
 # named, with exit status 0.
 kept_inputs_are_named() {
@@ -441,6 +484,8 @@ check "prompt ends cleanly" prompt_ends_cleanly
 check "names escaped" names_are_escaped_one_line_each
 check "causes named" failures_name_their_cause
 check "kept inputs named" kept_inputs_are_named
+check "failures say what happened" failures_say_what_happened
+check "unremovable temporary" unremovable_temporary_is_named
 check "out of memory" out_of_memory_is_a_failure_not_an_abort
 check "owner refused" permissions_kept_when_the_owner_cannot_be
 check "keep" keep_changes_nothing_but_the_removal
