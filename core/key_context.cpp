@@ -33,6 +33,7 @@ RecordKey* open_key_context(std::u16string_view password, Choices choices, Crypt
   const SecureBytes material = password_key_material(password);
   g_key_context.key =
       service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()});
+  wipe_stack_below();
   return g_key_context.key.get();
 }
 

@@ -25,6 +25,12 @@ void secure_wipe(void* data, std::size_t size) {
   asm volatile("" : : "r"(data) : "memory");
 }
 
+// Deeper than any key derivation or key schedule reaches.
+[[gnu::noinline]] void wipe_stack_below() {
+  unsigned char below[32 * 1024];
+  secure_wipe(below, sizeof below);
+}
+
 #ifdef _WIN32
 
 // A portable program writes no registry key to opt out of error reporting

@@ -2,6 +2,7 @@
 # kestrune-cli as a user runs it: exit codes, messages, files on disk.
 set -uo pipefail
 cli=$(realpath "$1")
+cli_test_script=$(realpath "$0")
 completion=$(realpath "$(dirname "$0")/../cli/completion/kestrune-cli")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -326,6 +327,49 @@ kept_out_of_core_dumps() {
     { [ -n "${KESTRUNE_MLOCK_IS_NOOP:-}" ] || [[ "$locked" =~ [1-9] ]]; } || { echo "owner $owner; $limits; $locked"; return 1; }
 }
 
+# Stopped mid-file, the CLI holds the key, the digest and the password on
+# secret pages only (locked, left out of dumps): the key of a known vector is
+# nowhere else in its memory. Reading another process's memory needs root.
+no_key_outside_secret_pages() {
+  [ "$(id -u)" -eq 0 ] && command -v python3 >/dev/null || { echo "key scan: skipped, needs root"; return 0; }
+  local vectors key password dir="$work/scan" pid found
+  vectors="$(dirname "$cli_test_script")/vectors/kdf_vectors.tsv"
+  IFS=$'\t' read -r key password < <(awk -F'\t' '$1 == "SHA256" && $2 == "AES256" && $6 != "" \
+    { print $11 "\t" $14 }' "$vectors" | tail -1)
+  mkdir -p "$dir" && head -c 300000000 /dev/zero >"$dir/big"
+  printf '%s\n' "$password" | "$cli" --password-stdin "$dir/big" 2>/dev/null &
+  pid=$!
+  until compgen -G "$dir/.big.enc.kestrune-*.tmp" >/dev/null; do sleep 0.01; done
+  sleep 0.3; kill -STOP "$pid"
+  found=$(python3 - "$pid" "$key" "$password" <<'SCAN'
+import re, sys
+pid, key, password = sys.argv[1], bytes.fromhex(sys.argv[2]), sys.argv[3]
+secrets = [key, password.encode(), password.encode("utf-16-le")]
+regions, flags = [], {}
+for line in open(f"/proc/{pid}/smaps"):
+    m = re.match(r"([0-9a-f]+)-([0-9a-f]+) (\S+) \S+ \S+ \S+ *(.*)", line)
+    if m:
+        regions.append((int(m[1], 16), int(m[2], 16), m[3], m[4].strip() or "anonymous"))
+    elif line.startswith("VmFlags:"):
+        flags[regions[-1][0]] = line.split()[1:]
+with open(f"/proc/{pid}/mem", "rb", 0) as mem:
+    for start, end, perms, name in regions:
+        if "r" not in perms or "dd" in flags.get(start, []):
+            continue
+        try:
+            mem.seek(start)
+            data = mem.read(end - start)
+        except OSError:
+            continue
+        for i, secret in enumerate(secrets):
+            if secret in data:
+                print(["key", "password", "UTF-16 password"][i], "in", name)
+SCAN
+)
+  kill -TERM "$pid"; kill -CONT "$pid"; wait "$pid"
+  [ -z "$found" ] || { echo "$found"; return 1; }
+}
+
 # At the terminal: Ctrl-D gives no password; a signal at the prompt gives
 # the echo back (SIGTSTP until SIGCONT turns it off again, SIGTERM for good).
 prompt_ends_cleanly() {
@@ -480,6 +524,7 @@ check "stop signals" stop_signals
 check "repeated signals" repeated_signals_leave_no_half_file
 check "signal at each step" signal_at_each_step
 check "out of core dumps" kept_out_of_core_dumps
+check "no key outside secret pages" no_key_outside_secret_pages
 check "prompt ends cleanly" prompt_ends_cleanly
 check "names escaped" names_are_escaped_one_line_each
 check "causes named" failures_name_their_cause
