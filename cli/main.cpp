@@ -259,6 +259,7 @@ std::string line_error(const kestrune::PasswordLine& line, bool from_stdin) {
     case kestrune::PasswordLine::Status::too_long: return "the password line is longer than 64 KiB";
     case kestrune::PasswordLine::Status::no_terminal:
       return "no terminal to ask for the password (use --password-stdin)";
+    case kestrune::PasswordLine::Status::not_unicode: return "the password is not valid Unicode";
   }
   return {};
 }

@@ -43,6 +43,8 @@ struct FileStatus {
   std::uint32_t group = 0;
   // Filled in when the file is opened for reading, for its output to take.
   std::vector<CarriedAttribute> carried;
+  // Windows: whether it is hidden or a system file, which its output keeps.
+  std::uint32_t hidden_and_system = 0;
   // Other names of the same file keep its contents when this one goes.
   std::uint64_t links = 1;
   // The path named a symbolic link; the status is of the file it leads to.

@@ -16,9 +16,16 @@ namespace {
 
 std::error_code last_error() { return {static_cast<int>(GetLastError()), std::system_category()}; }
 
-// Absolute paths get the "\\?\" form, so a path near the 260-unit limit
-// still works once ".enc" or a temporary name is added to it.
-std::wstring native_name(const std::filesystem::path& path) {
+// Paths get the "\\?\" form, relative ones made absolute first, so a path
+// near the 260-unit limit still works once ".enc" or a temporary name is
+// added to it, wherever the working folder is.
+std::wstring native_name(const std::filesystem::path& given) {
+  std::error_code error;
+  const std::filesystem::path path =
+      given.is_absolute() || given.native().starts_with(LR"(\\?\)") || given.empty()
+          ? given
+          : std::filesystem::absolute(given, error);
+  if (error) return given.native();
   const std::wstring name = path.lexically_normal().make_preferred().native();
   if (!path.is_absolute() || name.starts_with(LR"(\\?\)")) return path.native();
   if (name.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + name.substr(2);
@@ -85,6 +92,8 @@ std::error_code status_of(HANDLE handle, FileStatus& status) {
   status.modified = ticks(times.LastWriteTime);
   status.changed = ticks(times.ChangeTime);
   status.links = info.nNumberOfLinks;
+  status.hidden_and_system =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   return {};
 }
 
@@ -120,11 +129,13 @@ class Win32WritableFile final : public WritableFile {
     }
     return {};
   }
-  // New files take the folder's inherited access rules; only the hidden
-  // attribute of the temporary goes.
-  std::error_code take_permissions(const FileStatus&) override {
+  // New files take the folder's inherited access rules; the temporary's
+  // hidden attribute goes, unless the input was hidden (or a system file)
+  // too, so a hidden file's container stays out of sight.
+  std::error_code take_permissions(const FileStatus& input) override {
     FILE_BASIC_INFO basic{};  // times of zero stay as they are
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes =
+        input.hidden_and_system != 0 ? input.hidden_and_system : FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)
                ? std::error_code{}
                : last_error();
@@ -181,6 +192,16 @@ std::wstring hidden_temporary_name(const std::wstring& target_name, const std::w
   return L"." + stem + L".kestrune-" + tag + L".tmp";
 }
 
+// An existing output another program holds open without letting it be
+// deleted would refuse the rename only at the very end.
+std::error_code check_not_held_open(const std::filesystem::path& target) {
+  FileHandle existing(CreateFileW(native_name(target).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (existing.is_open() || GetLastError() != ERROR_SHARING_VIOLATION) return {};
+  return last_error();
+}
+
 // The final name must be possible before any work is done for it: a name,
 // no longer than a folder entry may be, no folder in its place, and no
 // read-only file, which the rename would refuse only at the very end.
@@ -196,13 +217,25 @@ std::error_code check_target_name(const std::filesystem::path& target) {
     return std::make_error_code(std::errc::is_a_directory);
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
     return std::make_error_code(std::errc::permission_denied);
-  return {};
+  return check_not_held_open(target);
+}
+
+// The device namespace in any spelling ("\\.\", "//./", "\??\"), and the
+// "\\?\" form of anything but a drive path or a share.
+bool names_a_namespace(std::wstring name) {
+  std::replace(name.begin(), name.end(), L'/', L'\\');
+  if (name.starts_with(LR"(\\.\)") || name.starts_with(LR"(\??\)")) return true;
+  if (!name.starts_with(LR"(\\?\)")) return false;
+  const std::wstring rest = name.substr(4);
+  const bool drive = rest.size() >= 2 && std::iswalpha(rest[0]) && rest[1] == L':';
+  const bool share = rest.size() >= 4 && _wcsnicmp(rest.c_str(), L"UNC\\", 4) == 0;
+  return !drive && !share;
 }
 
 // Names that lead to devices wherever they stand: CON, NUL, COM1 and the
 // like (with any extension), and the device namespace.
 bool names_a_device(const std::filesystem::path& path) {
-  if (path.native().starts_with(LR"(\\.\)")) return true;
+  if (names_a_namespace(path.native())) return true;
   std::wstring stem = path.filename().native();
   stem = stem.substr(0, std::min(stem.find(L'.'), stem.find(L':')));
   while (!stem.empty() && stem.back() == L' ') stem.pop_back();
