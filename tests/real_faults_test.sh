@@ -157,14 +157,14 @@ immutable_input_is_named() {
 # conversion started changes neither size nor times, and is caught all the
 # same, the input kept with its edit.
 edit_on_a_one_second_clock() {
-  mkfs.ext4 -q -F -I 128 "$work/ext4.img" 128M >/dev/null 2>&1 && mount -o loop "$work/ext4.img" "$mnt" ||
+  mkfs.ext4 -q -F -I 128 "$work/ext4.img" 256M >/dev/null 2>&1 && mount -o loop "$work/ext4.img" "$mnt" ||
     { echo "one-second clock: skipped, no loop mount"; skipped=$((skipped + 1)); return 0; }
-  head -c $((40 * 1024 * 1024)) /dev/zero > "$mnt/doc"
+  head -c $((90 * 1024 * 1024)) /dev/zero > "$mnt/doc"
   local second status result=0
   second=$(date +%s); until [ "$(date +%s)" != "$second" ]; do sleep 0.01; done
   touch "$mnt/doc"
   printf 'pw\n' | "$cli" --password-stdin "$mnt/doc" 2>"$work/err" &
-  sleep 0.1
+  until compgen -G "$mnt/.doc.enc.kestrune-*.tmp" >/dev/null || [ -e "$mnt/doc.enc" ]; do sleep 0.005; done
   printf EDITED | dd of="$mnt/doc" conv=notrunc status=none
   wait $!; status=$?
   [ "$status" -eq 1 ] && [ "$(head -c 6 "$mnt/doc")" = EDITED ] && [ "$(ls -A "$mnt")" = "doc
