@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <aclapi.h>
 #include <bcrypt.h>
 
 #include <algorithm>
@@ -97,6 +98,66 @@ std::error_code status_of(HANDLE handle, FileStatus& status) {
   return {};
 }
 
+constexpr const char* kExplicitDacl = "dacl";
+constexpr const char* kProtectedDacl = "protected-dacl";
+
+// Frees what the security functions allocated.
+struct LocalMemory {
+  PSECURITY_DESCRIPTOR memory = nullptr;
+  ~LocalMemory() {
+    if (memory != nullptr) LocalFree(memory);
+  }
+};
+
+// Whether any entry of `dacl` is the file's own rather than its folder's.
+bool has_explicit_entry(PACL dacl) {
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (GetAce(dacl, i, &entry) &&
+        (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0)
+      return true;
+  }
+  return false;
+}
+
+// The input's DACL, when it has rules of its own (or refuses its folder's);
+// one of inherited entries only is left for the output's folder to give,
+// as is a file whose rules cannot be read (FAT, some shares): its output
+// takes its folder's, as any new file there would.
+void read_own_dacl(HANDLE file, std::vector<CarriedAttribute>& carried) {
+  LocalMemory descriptor;
+  PACL dacl = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                      nullptr, &descriptor.memory) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (dacl == nullptr || !GetSecurityDescriptorControl(descriptor.memory, &control, &revision))
+    return;
+  const bool is_protected = (control & SE_DACL_PROTECTED) != 0;
+  if (!is_protected && !has_explicit_entry(dacl)) return;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(dacl);
+  carried.push_back({is_protected ? kProtectedDacl : kExplicitDacl,
+                     std::vector<std::uint8_t>(bytes, bytes + dacl->AclSize)});
+}
+
+// Gives `file` the input's own DACL; inherited entries come from its folder
+// unless the input refused them.
+std::error_code take_dacl(HANDLE file, const std::vector<CarriedAttribute>& carried) {
+  for (const CarriedAttribute& attribute : carried) {
+    const bool is_protected = attribute.name == kProtectedDacl;
+    if (!is_protected && attribute.name != kExplicitDacl) continue;
+    std::vector<std::uint8_t> dacl = attribute.value;  // the call takes no const
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | (is_protected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD result = SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr,
+                                         reinterpret_cast<PACL>(dacl.data()), nullptr);
+    if (result != ERROR_SUCCESS) return {static_cast<int>(result), std::system_category()};
+  }
+  return {};
+}
+
 class Win32ReadableFile final : public ReadableFile {
  public:
   explicit Win32ReadableFile(HANDLE handle) : file_(handle) {}
@@ -129,10 +190,12 @@ class Win32WritableFile final : public WritableFile {
     }
     return {};
   }
-  // New files take the folder's inherited access rules; the temporary's
-  // hidden attribute goes, unless the input was hidden (or a system file)
-  // too, so a hidden file's container stays out of sight.
+  // New files take the folder's inherited access rules, plus the input's
+  // own DACL where it has one; the temporary's hidden attribute goes,
+  // unless the input was hidden (or a system file) too, so a hidden file's
+  // container stays out of sight.
   std::error_code take_permissions(const FileStatus& input) override {
+    if (auto error = take_dacl(file_.get(), input.carried)) return error;
     FILE_BASIC_INFO basic{};  // times of zero stay as they are
     basic.FileAttributes =
         input.hidden_and_system != 0 ? input.hidden_and_system : FILE_ATTRIBUTE_NORMAL;
@@ -292,6 +355,7 @@ class Win32FileSystem final : public FileSystem {
     // Consoles, pipes and devices are not files to convert.
     if (GetFileType(handle.get()) != FILE_TYPE_DISK) return FileError::not_regular_file;
     if (auto error = status_of(handle.get(), status)) return error;
+    read_own_dacl(handle.get(), status.carried);
     status.through_symbolic_link = through_link;
     file = std::make_unique<Win32ReadableFile>(handle.release());
     return {};
@@ -310,7 +374,7 @@ class Win32FileSystem final : public FileSystem {
           target.parent_path() / hidden_temporary_name(target.filename().native(), tag);
       // The new file inherits the folder's access rules, as any file the
       // user creates there would.
-      const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE, 0,
+      const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
       if (handle != INVALID_HANDLE_VALUE) return adopt_temporary(handle, name, final_name, file, temporary);
       if (GetLastError() != ERROR_FILE_EXISTS) return last_error();

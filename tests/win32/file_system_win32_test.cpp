@@ -3,6 +3,9 @@
 // read-only inputs kept, and paths past the old 260-unit limit.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include "algorithms.h"
@@ -279,6 +282,45 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
   EXPECT_TRUE(front_end.failures.empty());
   EXPECT_EQ(read_through_seam(*file_system, plain), content);
   EXPECT_FALSE(file_system->remove(plain));
+}
+
+// An input made private by a DACL of its own (protected from its folder's)
+// gives its output the same DACL, in both directions.
+TEST_F(Win32FileSystemTest, OwnDaclIsKeptExactly) {
+  write_file(folder / "p", pattern_bytes(40));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;SY)(A;;FR;;;BA)", SDDL_REVISION_1, &descriptor, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  const DWORD set = SetNamedSecurityInfoW(
+      const_cast<wchar_t*>((folder / "p").c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+      nullptr);
+  LocalFree(descriptor);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+  const auto dacl_of = [](const std::filesystem::path& path) {
+    PSECURITY_DESCRIPTOR found = nullptr;
+    GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, nullptr, nullptr, &found);
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(found, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring result = text != nullptr ? text : L"";
+    LocalFree(text);
+    LocalFree(found);
+    return result;
+  };
+  const std::wstring before = dacl_of(folder / "p");
+  // Wine accepts the call but reports a DACL of its own making.
+  if (!before.starts_with(L"D:P")) GTEST_SKIP() << "the file system keeps no DACL set on a file";
+  encrypt_file(env, folder / "p", u"pw");
+  const std::wstring container = dacl_of(folder / "p.enc");
+  decrypt_file(env, folder / "p.enc", u"pw");
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(container, before);
+  EXPECT_EQ(dacl_of(folder / "p"), before);
 }
 
 // A hidden or system file's output is hidden, or a system file, too.
