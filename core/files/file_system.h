@@ -18,7 +18,8 @@ namespace kestrune {
 // What decides, besides the mode, who may use a file and what it is, kept
 // by name and value as the platform stores it: on POSIX the access ACL
 // ("system.posix_acl_access") and the "user." and "security." extended
-// attributes; on Windows an explicit DACL and the "Zone.Identifier" stream.
+// attributes; on Windows a DACL with entries of its own ("dacl") or one
+// protected from its folder's ("protected-dacl").
 struct CarriedAttribute {
   std::string name;
   std::vector<std::uint8_t> value;

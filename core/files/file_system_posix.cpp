@@ -133,7 +133,8 @@ bool is_carried_attribute(std::string_view name) {
 // input's only where the process may set it.
 bool is_label(std::string_view name) { return name.starts_with("security."); }
 
-// The value of one attribute; false when it went away since it was listed.
+// The value of one attribute; `present` is false when it went away since
+// it was listed.
 std::error_code read_attribute(int fd, const std::string& name, std::vector<std::uint8_t>& value,
                                bool& present) {
   present = false;
