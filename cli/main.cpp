@@ -1,5 +1,6 @@
 // kestrune-cli: the dialog's conversions for scripts and servers. Each path
 // is converted as a drop of its own, with the same rules and messages.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/password_prompt.h"
 #include "cli/progress_line.h"
+#include "cli/stop_safe_file_system.h"
 #include "cli/stop_signals.h"
 #include "cli/utf8.h"
 #include "core/algorithms.h"
@@ -57,9 +59,13 @@ constexpr const char* kUsage =
     "\n"
     "Short options combine: -kv is -k -v.\n"
     "\n"
+    "Only about the first half of the password's characters count, and at most\n"
+    "259 characters: a longer line is accepted, but the rest does not count.\n"
+    "\n"
     "Exit status: 0 when every path converted (or tested good), 1 when any failed,\n"
-    "2 for a usage error, 128 + N when signal N stopped it (the file under way is\n"
-    "left as it was).\n";
+    "2 for a usage error, 128 + N when signal N stopped it: the paths after the\n"
+    "one under way were not started, and every path was either converted\n"
+    "completely or left as it was (with -v, 'PATH: stopped' names the one left).\n";
 
 struct Options {
   kestrune::HashAlgorithm hash = kestrune::kDefaultChoices.hash;
@@ -87,6 +93,12 @@ class CliFrontEnd final : public kestrune::FrontEnd {
               << failed.failure.text;
     end_line(failed.cause);
   }
+  void temporary_left(const std::filesystem::path& temporary, std::error_code cause) override {
+    progress_line_.clear();
+    std::cerr << kestrune::printable_path(current_path_) << ": left "
+              << kestrune::printable_path(temporary) << ": remove it";
+    end_line(cause);
+  }
   void input_kept(std::string_view reason, std::error_code cause) override {
     if (quiet_) return;
     progress_line_.clear();
@@ -101,6 +113,7 @@ class CliFrontEnd final : public kestrune::FrontEnd {
     progress_line_.update(done, total);
   }
 
+  // The core stops the file under way when this says so.
   bool cancel_requested() override { return kestrune::stop_signal() != 0; }
 
   void start_file(const std::filesystem::path& path) {
@@ -125,9 +138,24 @@ class CliFrontEnd final : public kestrune::FrontEnd {
   std::uint64_t bytes_done_ = 0;
 };
 
+// An argument quoted in a message, harmless to the terminal.
+std::string printable_argument(const std::string& argument) {
+  return kestrune::printable_path(kestrune::path_from_argument(argument));
+}
+
 int usage_error(const std::string& message) {
   std::cerr << "kestrune-cli: " << message << "\nTry 'kestrune-cli --help'.\n";
   return kExitUsage;
+}
+
+// Prints what was asked for; a full disk or a closed output is an error,
+// as for any program whose output a script relies on.
+int print_to_stdout(std::string_view text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  if (written && std::fflush(stdout) == 0) return kExitConverted;
+  const std::error_code cause(errno, std::generic_category());
+  std::cerr << "kestrune-cli: write error: " << cause.message() << '\n';
+  return kExitFailed;
 }
 
 // Sets the switch `flag` (short or long) names; false when it names none.
@@ -155,7 +183,8 @@ bool set_switch(std::string_view flag, Options& options) {
 std::optional<int> set_short_switches(const std::string& argument, Options& options) {
   for (const char letter : std::string_view(argument).substr(1)) {
     const std::string flag{'-', letter};
-    if (!set_switch(flag, options)) return usage_error("unknown option '" + flag + "'");
+    if (!set_switch(flag, options))
+      return usage_error("unknown option '" + printable_argument(flag) + "'");
   }
   return std::nullopt;
 }
@@ -183,25 +212,23 @@ std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Op
     } else if (argument[1] != '-') {
       if (const auto status = set_short_switches(argument, options)) return status;
     } else if (argument == "--help") {
-      std::cout << kUsage;
-      return kExitConverted;
+      return print_to_stdout(kUsage);
     } else if (argument == "--version") {
-      std::cout << "kestrune-cli " KESTRUNE_VERSION "\n";
-      return kExitConverted;
+      return print_to_stdout("kestrune-cli " KESTRUNE_VERSION "\n");
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= argc) return usage_error(argument + " needs a name");
       const std::string& name = arguments[++i];
       if (argument == "--hash") {
         const auto hash = kestrune::hash_from_label(name);
-        if (!hash) return usage_error("unknown hash '" + name + "'");
+        if (!hash) return usage_error("unknown hash '" + printable_argument(name) + "'");
         options.hash = *hash;
       } else {
         const auto cipher = kestrune::cipher_from_label(name);
-        if (!cipher) return usage_error("unknown cipher '" + name + "'");
+        if (!cipher) return usage_error("unknown cipher '" + printable_argument(name) + "'");
         options.cipher = *cipher;
       }
     } else if (!set_switch(argument, options)) {
-      return usage_error("unknown option '" + argument + "'");
+      return usage_error("unknown option '" + printable_argument(argument) + "'");
     }
   }
   if (options.paths.empty()) return usage_error("no PATH given");
@@ -222,6 +249,7 @@ std::string line_error(const kestrune::PasswordLine& line, bool from_stdin) {
     case kestrune::PasswordLine::Status::too_long: return "the password line is longer than 64 KiB";
     case kestrune::PasswordLine::Status::no_terminal:
       return "no terminal to ask for the password (use --password-stdin)";
+    case kestrune::PasswordLine::Status::not_unicode: return "the password is not valid Unicode";
   }
   return {};
 }
@@ -277,7 +305,8 @@ int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const Options& options, std::u16string_view password) {
   const std::vector<std::filesystem::path>& paths = options.paths;
-  const auto file_system = kestrune::make_native_file_system();
+  const auto file_system =
+      kestrune::make_stop_safe_file_system(kestrune::make_native_file_system());
   CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
   int failures = 0;
@@ -286,7 +315,7 @@ int convert_paths(const Options& options, std::u16string_view password) {
     env.keep_inputs = options.keep;
     env.choices.set_hash(options.hash);
     env.choices.set_cipher(options.cipher);
-    while (next < paths.size() && !front_end.cancel_requested()) {
+    while (next < paths.size() && kestrune::stop_signal() == 0) {
       const std::filesystem::path& path = paths[next];
       front_end.start_file(path);
       const kestrune::Outcome outcome = options.test
@@ -294,7 +323,9 @@ int convert_paths(const Options& options, std::u16string_view password) {
                                             : kestrune::convert_by_name(env, path, password);
       ++next;  // done with, whatever the -v line below costs
       if (outcome.kind == kestrune::Outcome::Kind::failed) ++failures;
-      if (options.verbose && outcome.ok() && !kestrune::stop_signal())
+      if (options.verbose && outcome.kind == kestrune::Outcome::Kind::cancelled)
+        std::cerr << kestrune::printable_path(path) << ": stopped\n";
+      else if (options.verbose && outcome.ok())
         std::cerr << verbose_line(path, options.test, front_end) << '\n';
     }
   } catch (const std::bad_alloc&) {
@@ -306,10 +337,8 @@ int convert_paths(const Options& options, std::u16string_view password) {
   return failures == 0 ? kExitConverted : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kestrune::keep_process_out_of_dumps();
+// Everything from the command line to the exit status.
+int run(int argc, char** argv) {
   // Past a file-size limit, a write should fail and be reported, not kill
   // the process midway.
 #ifdef SIGXFSZ  // Windows has no file-size signal
@@ -336,4 +365,19 @@ int main(int argc, char** argv) {
   const int status = convert_paths(options, *password);
   if (const int signal = kestrune::stop_signal()) return 128 + signal;
   return status;
+}
+
+}  // namespace
+
+// Memory can run out before any file starts (the arguments, the password's
+// pages): that ends the program with a message, never an abort.
+int main(int argc, char** argv) {
+  kestrune::keep_process_out_of_dumps();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kestrune-cli: no path was started ("
+              << std::make_error_code(std::errc::not_enough_memory).message() << ")\n";
+    return kExitFailed;
+  }
 }

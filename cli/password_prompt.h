@@ -13,7 +13,7 @@ inline constexpr std::size_t kMaxPasswordLine = 64 * 1024;
 
 // A password line as UTF-8 bytes on secret pages, without its line ending.
 struct PasswordLine {
-  enum class Status { read, none, too_long, no_terminal };
+  enum class Status { read, none, too_long, no_terminal, not_unicode };
   Status status = Status::none;
   SecureBytes bytes;
 

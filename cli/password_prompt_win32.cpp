@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <optional>
@@ -74,7 +75,8 @@ PasswordLine to_utf8(const SecretWString& text) {
   if (text.empty()) return {PasswordLine::Status::read, {}};
   const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
                                        static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {PasswordLine::Status::none, {}};
+  // A lone surrogate half is the only text the conversion refuses.
+  if (size <= 0) return {PasswordLine::Status::not_unicode, {}};
   if (static_cast<std::size_t>(size) > kMaxPasswordLine)
     return {PasswordLine::Status::too_long, {}};
   PasswordLine line{PasswordLine::Status::read, SecureBytes(static_cast<std::size_t>(size))};
@@ -87,7 +89,12 @@ int read_byte(int fd, char& byte) { return _read(fd, &byte, 1); }
 
 }  // namespace
 
-PasswordLine read_first_line() { return read_password_line(read_byte, 0); }
+// Byte for byte, as on Linux: in text mode a Ctrl-Z byte would end the line
+// and a container made elsewhere with it would never open here.
+PasswordLine read_first_line() {
+  if (_setmode(0, _O_BINARY) == -1) return {PasswordLine::Status::none, {}};
+  return read_password_line(read_byte, 0);
+}
 
 PasswordLine prompt_without_echo(const char* prompt) {
   Console console;

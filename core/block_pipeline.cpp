@@ -158,7 +158,7 @@ void write_all_blocks(std::span<Block> blocks, Ring& ring, const PipelineStages&
 // out of memory stops the ring as a failure of that stage.
 template <auto loop, typename... Rest>
 void stop_when_out_of_memory(std::span<Block> blocks, Ring& ring, const PipelineStages& stages,
-                         Rest... rest) {
+                             Rest... rest) {
   try {
     loop(blocks, ring, stages, rest...);
   } catch (const std::bad_alloc&) {

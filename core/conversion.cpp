@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "core/files/file_errors.h"
 #include "core/key_context.h"
 
 namespace kestrune {
@@ -20,56 +21,66 @@ class BusyGuard {
   FrontEnd& front_end_;
 };
 
+// A temporary that could not be removed, for the front end to name.
+struct LeftTemporary {
+  std::filesystem::path path;
+  std::error_code cause;
+};
+
 // The output under construction. Unless it was renamed into place, it is
-// removed when this goes away, so no failure leaves a partial file behind.
+// removed when this goes away, so no failure leaves a partial file behind;
+// one that cannot be removed is noted in `left`.
 class TemporaryOutput {
  public:
-  explicit TemporaryOutput(FileSystem& file_system) : file_system_(file_system) {}
+  TemporaryOutput(FileSystem& file_system, LeftTemporary& left)
+      : file_system_(file_system), left_(left) {}
   TemporaryOutput(const TemporaryOutput&) = delete;
   TemporaryOutput& operator=(const TemporaryOutput&) = delete;
   ~TemporaryOutput() {
-    if (file_ != nullptr && !renamed_) file_->discard();
+    if (file_ == nullptr || renamed_) return;
+    if (auto error = file_->discard()) left_ = {path_, error};
   }
 
   std::error_code create(const std::filesystem::path& target) {
-    std::filesystem::path temporary;
-    return file_system_.create_temporary(target, file_, temporary);
+    return file_system_.create_temporary(target, file_, path_);
   }
 
   WritableFile& file() { return *file_; }
 
-  // Gives the output the input's permissions and puts its bytes on disk.
-  std::error_code finish(const FileStatus& input) {
-    if (auto error = file_->take_permissions(input)) return error;
-    return file_->sync();
-  }
+  // Puts the output's bytes on disk.
+  std::error_code finish() { return file_->sync(); }
 
   // Puts the finished output under its final name, durably, making sure
   // both names led to it: no name swapped for a link is renamed or kept.
-  std::error_code place() {
+  // Only then does it get the input's owner, mode and access rules: until
+  // it has its final name it stays its owner's alone, so a temporary left
+  // by a failure never shows its contents to anyone else.
+  std::error_code place(const FileStatus& input) {
     if (auto error = file_->check_name()) return error;
     if (auto error = file_->rename_into_place()) return error;
     renamed_ = true;
     if (auto error = file_->check_name()) return error;
+    if (auto error = file_->take_permissions(input)) return error;
     if (auto error = file_->close()) return error;
     return file_->sync_folder();
   }
 
  private:
   FileSystem& file_system_;
+  LeftTemporary& left_;
   std::unique_ptr<WritableFile> file_;
+  std::filesystem::path path_;
   bool renamed_ = false;
 };
 
 // An edit saved in place while the input was read, even one that keeps its
-// size, must not be lost with the input: it fails as `failure`, without a
-// cause, while a status that cannot be had fails with the system's.
+// size, must not be lost with the input: it fails as `failure`, saying so.
 Outcome check_unchanged(ReadableFile& input, const FileStatus& opened, Failure failure) {
   FileStatus now;
   if (auto error = input.status(now)) return Outcome::failed(failure, error);
   const bool unchanged =
       now.size == opened.size && now.modified == opened.modified && now.changed == opened.changed;
-  return unchanged ? Outcome::done() : Outcome::failed(failure);
+  return unchanged ? Outcome::done() : Outcome::failed(failure, FileError::changed_while_read);
 }
 
 // Removes the converted input, or tells the front end why its contents
@@ -91,7 +102,7 @@ void remove_input(FileSystem& file_system, FrontEnd& front_end, const std::files
 
 // The steps of a conversion; `stage` says what a failure now would be.
 Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password,
-                      Failure& stage) {
+                      Failure& stage, LeftTemporary& left) {
   FileSystem& file_system = env.file_system;
   const DirectionTexts& texts = plan.texts;
   std::unique_ptr<ReadableFile> input;
@@ -99,7 +110,7 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   if (auto error = file_system.open_for_reading(plan.input, input, status))
     return Outcome::failed(texts.open_input, error);
   const bool writes_output = plan.output_name_for != nullptr;
-  TemporaryOutput output(file_system);
+  TemporaryOutput output(file_system, left);
   if (writes_output)
     if (auto error = output.create(plan.output_name_for(plan.input)))
       return Outcome::failed(texts.open_output, error);
@@ -113,10 +124,10 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   if (Outcome coded = plan.code_records(env, streams, coding); !coded.ok()) return coded;
   if (!writes_output) return Outcome::done();
   stage = texts.write;
-  if (auto error = output.finish(status)) return Outcome::failed(texts.write, error);
+  if (auto error = output.finish()) return Outcome::failed(texts.write, error);
   if (Outcome unchanged = check_unchanged(*input, status, texts.read); !unchanged.ok())
     return unchanged;
-  if (auto error = output.place()) return Outcome::failed(texts.write, error);
+  if (auto error = output.place(status)) return Outcome::failed(texts.write, error);
   if (env.keep_inputs) return Outcome::done();
   input.reset();  // Windows cannot delete a file that is still open
   remove_input(file_system, env.front_end, plan.input, status);
@@ -125,11 +136,11 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
 
 // Running out of memory ends the file as a failure of the step it hit;
 // unwinding has removed the temporary and closed everything by then.
-Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan,
-                       std::u16string_view password) {
+Outcome run_conversion(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password,
+                       LeftTemporary& left) {
   Failure stage = plan.texts.start;
   try {
-    return convert_steps(env, plan, password, stage);
+    return convert_steps(env, plan, password, stage, left);
   } catch (const std::bad_alloc&) {
     return Outcome::out_of_memory(stage);
   }
@@ -156,11 +167,12 @@ ConversionBlocksPtr allocate_conversion_blocks() {
   return ConversionBlocksPtr(new ConversionBlocks);
 }
 
-Outcome convert_file(ConversionEnv& env, const ConversionPlan& plan,
-                     std::u16string_view password) {
+Outcome convert_file(ConversionEnv& env, const ConversionPlan& plan, std::u16string_view password) {
   BusyGuard busy(env.front_end);
-  const Outcome outcome = run_conversion(env, plan, password);
+  LeftTemporary left;
+  const Outcome outcome = run_conversion(env, plan, password, left);
   if (outcome.kind == Outcome::Kind::failed) env.front_end.show_failure(outcome);
+  if (!left.path.empty()) env.front_end.temporary_left(left.path, left.cause);
   return outcome;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/container.h"
+#include "core/files/file_errors.h"
 
 namespace kestrune {
 namespace {
@@ -29,8 +30,8 @@ ParsedBlock parse_records(Block& block, std::size_t held, std::size_t cipher_blo
     }
     const std::size_t record_end = parsed.consumed + kLengthCodeSize + body_length;
     if (record_end > held) break;
-    block.record_slots[parsed.records++] = {static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize),
-                                     body_length};
+    block.record_slots[parsed.records++] = {
+        static_cast<std::uint32_t>(parsed.consumed + kLengthCodeSize), body_length};
     parsed.consumed = record_end;
   }
   return parsed;
@@ -73,8 +74,9 @@ class DecryptionStages {
     if (!block.last) return Outcome::done();
     // A container that ends inside a length code or a body is damaged.
     if (carried_ != 0) return Outcome::failed(kCantDecryptData);
-    return read_so_far_ == streams_.input_size ? Outcome::done()
-                                               : Outcome::failed(kCantReadEncrypted);
+    return read_so_far_ == streams_.input_size
+               ? Outcome::done()
+               : Outcome::failed(kCantReadEncrypted, FileError::changed_while_read);
   }
 
   Outcome code(Block& block) const {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/container.h"
+#include "core/files/file_errors.h"
 #include "core/padding.h"
 
 namespace kestrune {
@@ -53,8 +54,8 @@ std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plai
   }
   for (std::size_t i = records; i-- > 0;) {
     plain_offset -= block.record_slots[i].length;
-    std::memmove(block.bytes.data() + block.record_slots[i].offset, block.bytes.data() + plain_offset,
-                 block.record_slots[i].length);
+    std::memmove(block.bytes.data() + block.record_slots[i].offset,
+                 block.bytes.data() + plain_offset, block.record_slots[i].length);
   }
   return records;
 }
@@ -90,7 +91,7 @@ class EncryptionStages {
     block.last = plain_bytes < wanted;
     // A file that grows or shrinks while it is read would be cut silently.
     if (read_so_far_ > streams_.input_size || (block.last && read_so_far_ != streams_.input_size))
-      return Outcome::failed(kCantReadSource);
+      return Outcome::failed(kCantReadSource, FileError::changed_while_read);
     block.records = lay_out_records(block, requests, plain_bytes, cipher_block_);
     block.input_bytes = plain_bytes;
     return Outcome::done();

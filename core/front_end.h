@@ -26,6 +26,12 @@ class FrontEnd {
   // behind it, if any. The dialogs stay silent, as the Windows build does.
   virtual void input_kept(std::string_view /*reason*/, std::error_code /*cause*/) {}
 
+  // A failed file's temporary could not be removed: `temporary` holds part
+  // or all of the output, readable by its owner only, and `cause` says why
+  // it stays. Told after the failure itself; the dialogs stay silent.
+  virtual void temporary_left(const std::filesystem::path& /*temporary*/,
+                              std::error_code /*cause*/) {}
+
   // The wait cursor: on while a file converts, off when it has finished.
   virtual void set_busy(bool busy) = 0;
 

@@ -21,8 +21,10 @@ SecureBytes password_key_material(std::u16string_view password) {
 std::error_code derive_file_key(std::u16string_view password, Choices choices,
                                 CryptoService& service, std::unique_ptr<RecordKey>& key) {
   const SecureBytes material = password_key_material(password);
-  return service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()},
-                            key);
+  const std::error_code error =
+      service.derive_key(choices.hash, choices.cipher, {material.data(), material.size()}, key);
+  wipe_stack_below();
+  return error;
 }
 
 }  // namespace kestrune

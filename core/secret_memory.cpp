@@ -16,6 +16,12 @@ void secure_wipe(void* data, std::size_t size) {
   asm volatile("" : : "r"(data) : "memory");
 }
 
+// Deeper than any key derivation or key schedule reaches.
+[[gnu::noinline]] void wipe_stack_below() {
+  unsigned char below[32 * 1024];
+  secure_wipe(below, sizeof below);
+}
+
 namespace {
 
 std::size_t whole_pages(std::size_t size) {

@@ -12,6 +12,11 @@ namespace kestrune {
 
 void secure_wipe(void* data, std::size_t size);
 
+// Zeroes the stack below the caller's frame, where the functions it just
+// called (a key schedule, a digest's last block) may have left copies of a
+// key that no secret page holds.
+void wipe_stack_below();
+
 // Makes the process non-dumpable and its core dumps empty (on Windows:
 // keeps error reporting away from it), for as long as it runs. Called first
 // thing by every program that is given a password.

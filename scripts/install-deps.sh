@@ -21,6 +21,9 @@ packages=(
   # to paste from.
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi xclip
   time  # GNU time: peak memory in scripts/bench.sh
+  # Access rules and labels that outputs must keep, and a stop signal timed
+  # to a chosen system call, in the CLI's tests.
+  acl attr strace
 )
 # The multi-buffer record back end exists for x86-64 only; elsewhere OpenSSL
 # codes the records and the build needs nothing more.
@@ -70,4 +73,5 @@ done
 
 echo "Installing: ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+  --no-install-recommends "${missing[@]}"

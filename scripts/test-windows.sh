@@ -74,6 +74,12 @@ check_containers_interchange() {
     printf 'pässwort\n' | "$linux_cli" --password-stdin --hash "$1" --cipher "$2" "$name.enc"
     cmp original "$name" && [ ! -e "$name.enc" ]
   done
+  # The password line is read byte for byte: a Ctrl-Z byte in it is part of
+  # the password, not the end of the input.
+  cp original ctrl-z
+  printf 'ab\x1acdefgh\n' | "$linux_cli" --password-stdin ctrl-z
+  printf 'ab\x1acdefgh\n' | wine_run "$windows_cli" --password-stdin ctrl-z.enc
+  cmp original ctrl-z && [ ! -e ctrl-z.enc ]
   cd "$root"
 }
 

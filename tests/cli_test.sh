@@ -2,6 +2,7 @@
 # kestrune-cli as a user runs it: exit codes, messages, files on disk.
 set -uo pipefail
 cli=$(realpath "$1")
+cli_test_script=$(realpath "$0")
 completion=$(realpath "$(dirname "$0")/../cli/completion/kestrune-cli")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,7 +60,10 @@ usage_errors_exit_2() {
     usage_error_says "no password on standard input" /dev/null --password-stdin "$work/z" &&
     usage_error_says "longer than 64 KiB" "$work/long" --password-stdin "$work/z" &&
     usage_error_says "longer than 64 KiB" /dev/zero --password-stdin "$work/z" &&
-    usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z"
+    usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z" &&
+    usage_error_says "unknown hash '\x1b[2J'" "$work/pw" --hash $'\e[2J' "$work/z" &&
+    usage_error_says "unknown option '--\x07\x1b'" "$work/pw" $'--\a\e' "$work/z" &&
+    ! "$cli" --hash $'\e[2J\a' 2>&1 | grep -q $'[\a\e]'
 }
 
 # An empty password only when asked for; 64 KiB is still a password; pages
@@ -81,7 +85,13 @@ help_and_version() {
     --password-stdin --allow-empty-password --help --version '--  '; do
     [[ "$help" == *" $option"* ]] || { echo "--help lacks $option"; return 1; }
   done
-  "$cli" --version | grep -qx 'kestrune-cli 1.0.4'
+  "$cli" --version | grep -qx 'kestrune-cli 1.0.4' || return 1
+  # Output that cannot be written is an error, as for coreutils.
+  local err
+  err=$("$cli" --version 2>&1 >/dev/full) && { echo "--version >/dev/full: exit 0"; return 1; }
+  [ "$err" = "kestrune-cli: write error: No space left on device" ] || { echo "$err"; return 1; }
+  "$cli" --help 2>/dev/null >&- && { echo "--help >&-: exit 0"; return 1; }
+  return 0
 }
 
 # -k: the input stays, and the container is the one made without -k (the
@@ -233,6 +243,67 @@ stop_signals() {
     signal_stops_the_conversion HUP 129
 }
 
+# Whatever the signals and whenever they come, a path ends converted
+# completely (its container decrypts to the original, the input gone) or
+# untouched (the input as it was, no container), and never leaves a
+# temporary.
+converted_or_untouched() {  # DIR NAME ORIGINAL
+  [ -z "$(compgen -G "$1/.*.kestrune-*.tmp")" ] || { echo "temporary left in $1"; return 1; }
+  if [ -e "$1/$2.enc" ]; then
+    [ ! -e "$1/$2" ] && printf 'pw\n' | "$cli" --password-stdin -k "$1/$2.enc" &&
+      cmp -s "$1/$2" "$3" && rm "$1/$2" || { echo "$2: not converted completely"; return 1; }
+  else
+    cmp -s "$1/$2" "$3" || { echo "$2: changed"; return 1; }
+  fi
+}
+
+# `timeout` sends its signal twice (to the CLI, then to its group); a user
+# may press Ctrl-C twice in a row. The second signal ends the process, but
+# never before the temporary is gone.
+repeated_signals_leave_no_half_file() {
+  local dir="$work/repeated" i status
+  mkdir -p "$dir" && head -c 30000000 /dev/urandom >"$dir.orig"
+  for i in $(seq 1 12); do
+    cp "$dir.orig" "$dir/big"
+    if [ $((i % 2)) -eq 0 ]; then
+      printf 'pw\n' | timeout -s INT 0.$((i % 5 + 1)) "$cli" --password-stdin "$dir/big" 2>/dev/null
+    else
+      status=$(
+        set -m
+        printf 'pw\n' | "$cli" --password-stdin "$dir/big" 2>/dev/null &
+        pid=$!
+        sleep "0.0$i"; kill -TERM "$pid" 2>/dev/null; sleep 0.001; kill -TERM "$pid" 2>/dev/null
+        wait "$pid"; echo $?
+      )
+      [ "$status" -eq 143 ] || [ "$status" -eq 0 ] || { echo "two TERMs: status $status"; return 1; }
+    fi
+    converted_or_untouched "$dir" big "$dir.orig" || return 1
+    rm -f "$dir/big.enc"
+  done
+}
+
+# A signal at a step of a conversion held there by strace: during the last
+# flush (after the last record), and two while the input is removed (after
+# the rename). Either way the file under way ends whole, -v names it and the
+# next path is not started.
+signal_at_each_step() {
+  local dir="$work/steps" call pid status
+  mkdir -p "$dir" && head -c 5000000 /dev/urandom >"$dir.orig"
+  for call in fsync unlink; do
+    cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
+    printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
+      "$cli" --password-stdin -v "$dir/f" "$dir/next" 2>"$dir.err" &
+    sleep 0.7
+    pid=$(pgrep -P $!) && kill -TERM "$pid" && sleep 0.1 &&
+      { [ "$call" = fsync ] || kill -TERM "$pid"; }
+    wait $!; status=$?
+    [ "$status" -eq 143 ] && [ -e "$dir/next" ] && [ ! -e "$dir/next.enc" ] ||
+      { echo "$call: status $status, $(ls -A "$dir" | tr '\n' ' ')"; return 1; }
+    case "$(cat "$dir.err")" in "$dir/f -> $dir/f.enc ("*) ;; *) echo "$call: $(cat "$dir.err")"; return 1 ;; esac
+    converted_or_untouched "$dir" f "$dir.orig" || return 1
+  done
+}
+
 # While it holds a password the CLI is not dumpable (its /proc files belong
 # to root, not to the account it runs as), its core limit is 0 and its
 # password buffer is locked.
@@ -254,6 +325,49 @@ kept_out_of_core_dumps() {
   wait "$pid"
   [ "$owner" -eq 0 ] && [[ "$limits" =~ size[[:space:]]+0[[:space:]]+0[[:space:]] ]] &&
     { [ -n "${KESTRUNE_MLOCK_IS_NOOP:-}" ] || [[ "$locked" =~ [1-9] ]]; } || { echo "owner $owner; $limits; $locked"; return 1; }
+}
+
+# Stopped mid-file, the CLI holds the key, the digest and the password on
+# secret pages only (locked, left out of dumps): the key of a known vector is
+# nowhere else in its memory. Reading another process's memory needs root.
+no_key_outside_secret_pages() {
+  [ "$(id -u)" -eq 0 ] && command -v python3 >/dev/null || { echo "key scan: skipped, needs root"; return 0; }
+  local vectors key password dir="$work/scan" pid found
+  vectors="$(dirname "$cli_test_script")/vectors/kdf_vectors.tsv"
+  IFS=$'\t' read -r key password < <(awk -F'\t' '$1 == "SHA256" && $2 == "AES256" && $6 != "" \
+    { print $11 "\t" $14 }' "$vectors" | tail -1)
+  mkdir -p "$dir" && head -c 300000000 /dev/zero >"$dir/big"
+  printf '%s\n' "$password" | "$cli" --password-stdin "$dir/big" 2>/dev/null &
+  pid=$!
+  until compgen -G "$dir/.big.enc.kestrune-*.tmp" >/dev/null; do sleep 0.01; done
+  sleep 0.3; kill -STOP "$pid"
+  found=$(python3 - "$pid" "$key" "$password" <<'SCAN'
+import re, sys
+pid, key, password = sys.argv[1], bytes.fromhex(sys.argv[2]), sys.argv[3]
+secrets = [key, password.encode(), password.encode("utf-16-le")]
+regions, flags = [], {}
+for line in open(f"/proc/{pid}/smaps"):
+    m = re.match(r"([0-9a-f]+)-([0-9a-f]+) (\S+) \S+ \S+ \S+ *(.*)", line)
+    if m:
+        regions.append((int(m[1], 16), int(m[2], 16), m[3], m[4].strip() or "anonymous"))
+    elif line.startswith("VmFlags:"):
+        flags[regions[-1][0]] = line.split()[1:]
+with open(f"/proc/{pid}/mem", "rb", 0) as mem:
+    for start, end, perms, name in regions:
+        if "r" not in perms or "dd" in flags.get(start, []):
+            continue
+        try:
+            mem.seek(start)
+            data = mem.read(end - start)
+        except OSError:
+            continue
+        for i, secret in enumerate(secrets):
+            if secret in data:
+                print(["key", "password", "UTF-16 password"][i], "in", name)
+SCAN
+)
+  kill -TERM "$pid"; kill -CONT "$pid"; wait "$pid"
+  [ -z "$found" ] || { echo "$found"; return 1; }
 }
 
 # At the terminal: Ctrl-D gives no password; a signal at the prompt gives
@@ -302,6 +416,45 @@ failures_name_their_cause() {
   [ "$err" = "$dir/unreadable: File open ERROR: Can't open source file. (Permission denied)
 $dir/shut/x: File open ERROR: Can't open encryption file. (Permission denied)" ] ||
     { echo "$err"; return 1; }
+}
+
+# What a path is, when it is no file to convert; an input changed mid-file
+# (here on a clock too coarse to show it) says so.
+failures_say_what_happened() {
+  local dir="$work/what" err
+  mkdir -p "$dir/folder" && mkfifo "$dir/pipe"
+  err=$(printf 'pw\n' | "$cli" --password-stdin "$dir/folder" "$dir/pipe" 2>&1)
+  [ "$err" = "$dir/folder: File open ERROR: Can't open source file. (Is a directory)
+$dir/pipe: File open ERROR: Can't open source file. (not a regular file)" ] || { echo "$err"; return 1; }
+  local attempt
+  for attempt in 1 2 3; do
+    rm -f "$dir/doc.enc" && head -c $((attempt * 100000000)) /dev/zero >"$dir/doc"
+    touch -d @1700000000 "$dir/doc"
+    printf 'pw\n' | "$cli" --password-stdin "$dir/doc" 2>"$dir.err" &
+    until compgen -G "$dir/.doc.enc.kestrune-*.tmp" >/dev/null || [ -e "$dir/doc.enc" ]; do sleep 0.005; done
+    printf EDITED | dd of="$dir/doc" conv=notrunc status=none; touch -d @1700000000 "$dir/doc"
+    wait $! || break  # exit 0: it finished before the edit, so a larger file
+  done
+  [ "$(cat "$dir.err")" = "$dir/doc: Encrypt ERROR: Can't read source file. (it changed while it was converted)" ] &&
+    [ "$(head -c 6 "$dir/doc")" = EDITED ] && [ ! -e "$dir/doc.enc" ] || { echo "edit: $(cat "$dir.err")"; return 1; }
+}
+
+# A temporary that cannot be removed (its folder made read-only while it is
+# written) stays readable by its owner alone, and is named.
+unremovable_temporary_is_named() {
+  [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "unremovable temporary: skipped, needs root"; return 0; }
+  local dir="$work/stuck" err tmp
+  mkdir -p "$dir" && chmod o+x "$work" && head -c 100000000 /dev/zero >"$dir/f" && chmod 0644 "$dir/f"
+  chown -R 65534:65534 "$dir"
+  printf 'pw\n' | setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$cli" --password-stdin "$dir/f" 2>"$dir.err" &
+  until compgen -G "$dir/.f.enc.kestrune-*.tmp" >/dev/null; do sleep 0.01; done
+  chmod a-w "$dir"; wait $!; chmod u+w "$dir"
+  tmp=$(compgen -G "$dir/.f.enc.kestrune-*.tmp")
+  err=$(cat "$dir.err")
+  [ -n "$tmp" ] && [ "$(stat -c %a "$tmp")" = 600 ] &&
+    [ "$err" = "$dir/f: Encrypt ERROR: Can't write encryption file. (Permission denied)
+$dir/f: left $tmp: remove it (Permission denied)" ] || { echo "$err; $(ls -lA "$dir")"; return 1; }
 }
 
 # An input that still holds its contents after a successful conversion is
@@ -353,7 +506,16 @@ out_of_memory_is_a_failure_not_an_abort() {
     else [ "$(ls -A "$work/oom")" = f ] && cmp -s "$work/oom/f" "$work/oom.ref"; fi ||
       { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
   done
-  [ "$said_so" -eq 1 ]
+  [ "$said_so" -eq 1 ] || return 1
+  # A second file after a first that memory stopped: finely, since only a
+  # narrow band of limits runs out just after its temporary is made.
+  head -c 100000 /dev/urandom >"$work/oom/f" && printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
+  mv "$work/oom/f.enc" "$work/oom/g.enc"
+  for limit in $(seq 24000 50 32000); do
+    (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/g.enc" "$work/oom/f") 2>/dev/null
+    [ -z "$(compgen -G "$work/oom/.*.tmp")" ] || { echo "limit $limit left: $(ls -A "$work/oom")"; return 1; }
+    rm -f "$work/oom/f.enc" "$work/oom/g"
+  done
 }
 
 check "round trip" round_trip
@@ -364,11 +526,16 @@ check "help and version" help_and_version
 check "terminal prompt" terminal_prompt_confirms_before_encrypting
 check "accepted passwords" accepted_passwords
 check "stop signals" stop_signals
+check "repeated signals" repeated_signals_leave_no_half_file
+check "signal at each step" signal_at_each_step
 check "out of core dumps" kept_out_of_core_dumps
+check "no key outside secret pages" no_key_outside_secret_pages
 check "prompt ends cleanly" prompt_ends_cleanly
 check "names escaped" names_are_escaped_one_line_each
 check "causes named" failures_name_their_cause
 check "kept inputs named" kept_inputs_are_named
+check "failures say what happened" failures_say_what_happened
+check "unremovable temporary" unremovable_temporary_is_named
 check "out of memory" out_of_memory_is_a_failure_not_an_abort
 check "owner refused" permissions_kept_when_the_owner_cannot_be
 check "keep" keep_changes_nothing_but_the_removal

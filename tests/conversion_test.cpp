@@ -191,9 +191,9 @@ TEST_F(Conversion, BackEndFailuresKeepTheInputAndRemoveTheOutput) {
                            shown(kCantEncryptData), shown(kCantDecryptData)}));
     EXPECT_EQ(front_end.allocation_failures, exhausted ? 4 : 0);
     // A key that cannot be made says why, as a file that cannot be opened does.
-    const std::error_code why_no_key =
-        exhausted ? std::make_error_code(std::errc::not_enough_memory)
-                  : make_error_code(CryptoError::algorithm_unavailable);
+    const std::error_code why_no_key = exhausted
+                                           ? std::make_error_code(std::errc::not_enough_memory)
+                                           : make_error_code(CryptoError::algorithm_unavailable);
     ASSERT_EQ(front_end.causes.size(), 4u);
     EXPECT_EQ(front_end.causes[0], why_no_key);
     EXPECT_EQ(front_end.causes[1], why_no_key);

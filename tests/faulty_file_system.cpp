@@ -76,18 +76,18 @@ class FaultyWritableFile final : public WritableFile {
 
 std::string_view name_of(Call call) {
   static constexpr std::string_view kNames[] = {"open_for_reading",
-                                                          "read",
-                                                          "create_temporary",
-                                                          "write",
-                                                          "sync",
-                                                          "close",
-                                                          "rename",
-                                                          "discard",
-                                                          "remove_input",
-                                                          "sync_folder",
-                                                          "check_name",
-                                                          "take_permissions",
-                                                          "input_status"};
+                                                "read",
+                                                "create_temporary",
+                                                "write",
+                                                "sync",
+                                                "close",
+                                                "rename",
+                                                "discard",
+                                                "remove_input",
+                                                "sync_folder",
+                                                "check_name",
+                                                "take_permissions",
+                                                "input_status"};
   static_assert(std::size(kNames) == kCallKinds, "a name for every call kind");
   return kNames[static_cast<std::size_t>(call)];
 }

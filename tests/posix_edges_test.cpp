@@ -5,12 +5,14 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "core/files/file_errors.h"
 #include "core/kestrune.h"
 #include "core/messages.h"
 #include "core/services.h"
@@ -94,11 +96,93 @@ TEST_F(PosixEdges, OutputKeepsTheInputsPermissionsAndOwner) {
   EXPECT_TRUE(front_end.failures.empty());
 }
 
-// Writes new bytes of the same length into the input, by its name, once the
-// conversion has read its first block, as an editor saving in place does.
-class EditingFileSystem final : public ForwardingFileSystem {
+// The value of an extended attribute, empty when there is none.
+std::string attribute_of(const std::filesystem::path& path, const char* name) {
+  char value[4096];
+  const ssize_t size = ::lgetxattr(path.c_str(), name, value, sizeof value);
+  return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// An ACL that makes a file private (its group denied, one other account
+// allowed) and the attributes a browser puts on a download must survive
+// both directions, while an ACL the input never had (one its output would
+// inherit from the folder) must not appear.
+TEST_F(PosixEdges, OutputKeepsTheInputsAccessRulesAndAttributesExactly) {
+  const auto input = folder / "priv";
+  write_file(input, pattern_bytes(300));
+  ASSERT_EQ(::chmod(input.c_str(), 0640), 0);
+  if (!run("setfacl -m g::---,u:daemon:r-- " + input.native()) ||
+      ::setxattr(input.c_str(), "user.xdg.origin.url", "https://x/", 10, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no ACLs or user attributes";
+  const std::string acl = attribute_of(input, "system.posix_acl_access");
+  ASSERT_FALSE(acl.empty());
+  write_file(folder / "plain", pattern_bytes(30));
+  ASSERT_TRUE(run("setfacl -d -m u:daemon:rw- " + folder.path().native()));
+  drop({input, folder / "plain"});
+  drop({folder / "priv.enc", folder / "plain.enc"});
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(attribute_of(input, "system.posix_acl_access"), acl);
+  EXPECT_EQ(attribute_of(input, "user.xdg.origin.url"), "https://x/");
+  EXPECT_EQ(status_of(input).st_mode & 0777, 0640u);
+  EXPECT_EQ(attribute_of(folder / "plain", "system.posix_acl_access"), "");
+}
+
+// A temporary whose removal fails (its folder made read-only meanwhile)
+// holds what was converted so far: it stays readable by its owner only,
+// whatever the input's mode, and the front end is told its name.
+class UnremovableFileSystem final : public ForwardingFileSystem {
  public:
   using ForwardingFileSystem::ForwardingFileSystem;
+  std::error_code create_temporary(const std::filesystem::path& target,
+                                   std::unique_ptr<WritableFile>& file,
+                                   std::filesystem::path& temporary) override {
+    struct FailingFlush final : WritableFile {
+      std::unique_ptr<WritableFile> real;
+      std::error_code write(std::span<const std::uint8_t> data) override {
+        return real->write(data);
+      }
+      std::error_code take_permissions(const FileStatus& input) override {
+        return real->take_permissions(input);
+      }
+      std::error_code sync() override { return std::make_error_code(std::errc::io_error); }
+      std::error_code check_name() override { return real->check_name(); }
+      std::error_code rename_into_place() override { return real->rename_into_place(); }
+      std::error_code close() override { return real->close(); }
+      std::error_code discard() override {
+        return std::make_error_code(std::errc::permission_denied);
+      }
+      std::error_code sync_folder() override { return real->sync_folder(); }
+    };
+    auto failing = std::make_unique<FailingFlush>();
+    if (auto error = real_.create_temporary(target, failing->real, temporary)) return error;
+    file = std::move(failing);
+    return {};
+  }
+};
+
+TEST_F(PosixEdges, TemporaryThatCannotBeRemovedStaysPrivateAndIsNamed) {
+  write_file(folder / "f", pattern_bytes(5000));
+  ASSERT_EQ(::chmod((folder / "f").c_str(), 0644), 0);
+  UnremovableFileSystem unremovable(*file_system);
+  ConversionEnv stuck{unremovable, native_crypto_service(), front_end, fixed_clock(5)};
+  encrypt_file(stuck, folder / "f", u"pw");
+  EXPECT_EQ(front_end.failures, std::vector{shown(kCantWriteEncryptionFile)});
+  ASSERT_EQ(front_end.left.size(), 1u);
+  EXPECT_TRUE(front_end.left[0].filename().native().starts_with(".f.enc.kestrune-"));
+  EXPECT_EQ(status_of(front_end.left[0]).st_mode & 0777, 0600u);
+  EXPECT_EQ(read_file(folder / "f"), pattern_bytes(5000));
+}
+
+// Writes new bytes of the same length into the input, by its name, once the
+// conversion has read its first block, as an editor saving in place does.
+// With `coarse_clock`, every time it reports is cut to the second, as on
+// exFAT or ext4 with small inodes, so only a watch can see the edit.
+class EditingFileSystem final : public ForwardingFileSystem {
+ public:
+  EditingFileSystem(FileSystem& real, bool coarse_clock)
+      : ForwardingFileSystem(real), coarse_clock_(coarse_clock) {}
   std::error_code open_for_reading(const std::filesystem::path& path,
                                    std::unique_ptr<ReadableFile>& file,
                                    FileStatus& status) override {
@@ -115,14 +199,28 @@ class EditingFileSystem final : public ForwardingFileSystem {
         }
         return error;
       }
-      std::error_code status(FileStatus& now) override { return real->status(now); }
+      std::error_code status(FileStatus& now) override {
+        const std::error_code error = real->status(now);
+        if (coarse_clock) to_seconds(now);
+        return error;
+      }
+      bool coarse_clock = false;
     };
     auto editing = std::make_unique<Editing>();
     editing->path = path;
+    editing->coarse_clock = coarse_clock_;
     if (auto error = real_.open_for_reading(path, editing->real, status)) return error;
+    if (coarse_clock_) to_seconds(status);
     file = std::move(editing);
     return {};
   }
+
+ private:
+  static void to_seconds(FileStatus& status) {
+    status.modified -= status.modified % 1000000000;
+    status.changed -= status.changed % 1000000000;
+  }
+  bool coarse_clock_;
 };
 
 TEST_F(PosixEdges, InputEditedInPlaceDuringItsConversionIsKept) {
@@ -130,22 +228,30 @@ TEST_F(PosixEdges, InputEditedInPlaceDuringItsConversionIsKept) {
   write_file(folder / "doc", plain);
   drop({folder / "doc"});
   const Bytes container = read_file(folder / "doc.enc");
-  EditingFileSystem editing(*file_system);
-  ConversionEnv editing_env{editing, native_crypto_service(), front_end, fixed_clock(1700000000)};
   const std::vector<std::filesystem::path> encrypted{folder / "doc.enc"};
   const std::vector<std::filesystem::path> plain_file{folder / "doc"};
-
-  age(folder / "doc.enc");
-  dispatch_dropped_files(editing_env, u"pw", encrypted);
-  write_file(folder / "doc", plain);
-  age(folder / "doc");
-  dispatch_dropped_files(editing_env, u"pw", plain_file);
-  EXPECT_EQ(front_end.failures, (std::vector{shown(kCantReadEncrypted), shown(kCantReadSource)}));
-  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"doc", "doc.enc"}));
-  Bytes edited = plain;
-  std::copy_n("EDIT", 4, edited.begin() + 10);
-  EXPECT_EQ(read_file(folder / "doc"), edited);
-  EXPECT_NE(read_file(folder / "doc.enc"), container);  // edited too, and kept
+  for (const bool coarse_clock : {false, true}) {
+    SCOPED_TRACE(coarse_clock ? "times in whole seconds" : "fine times");
+    EditingFileSystem editing(*file_system, coarse_clock);
+    ConversionEnv editing_env{editing, native_crypto_service(), front_end, fixed_clock(1700000000)};
+    write_file(folder / "doc.enc", container);
+    std::filesystem::remove(folder / "doc");
+    front_end.failures.clear();
+    front_end.causes.clear();
+    age(folder / "doc.enc");
+    dispatch_dropped_files(editing_env, u"pw", encrypted);
+    write_file(folder / "doc", plain);
+    age(folder / "doc");
+    dispatch_dropped_files(editing_env, u"pw", plain_file);
+    EXPECT_EQ(front_end.failures, (std::vector{shown(kCantReadEncrypted), shown(kCantReadSource)}));
+    const std::error_code changed = FileError::changed_while_read;
+    EXPECT_EQ(front_end.causes, std::vector(2, changed));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"doc", "doc.enc"}));
+    Bytes edited = plain;
+    std::copy_n("EDIT", 4, edited.begin() + 10);
+    EXPECT_EQ(read_file(folder / "doc"), edited);
+    EXPECT_NE(read_file(folder / "doc.enc"), container);  // edited too, and kept
+  }
 }
 
 TEST_F(PosixEdges, NamesWithoutAFileAreRefusedBeforeReading) {
@@ -176,7 +282,13 @@ TEST_F(PosixEdges, DevicesAndFifosAreNeverOpened) {
   char events[4096];
   EXPECT_EQ(::read(watch, events, sizeof events), -1) << "a device or FIFO was opened";
   ::close(watch);
-  EXPECT_EQ(front_end.failures, std::vector(paths.size(), shown(kCantOpenSource)));
+  paths.push_back(folder.path());
+  dispatch_dropped_files(env, u"pw", paths);
+  EXPECT_EQ(front_end.failures, std::vector(2 * paths.size() - 1, shown(kCantOpenSource)));
+  // Each says what the path is, never an error that did not happen.
+  const std::error_code not_regular = FileError::not_regular_file;
+  EXPECT_EQ(front_end.causes.back(), std::errc::is_a_directory);
+  EXPECT_EQ(front_end.causes.front(), not_regular);
 }
 
 TEST_F(PosixEdges, InputsWhoseContentsStayAreNamed) {

@@ -108,7 +108,8 @@ truncated_while_converting() {
   local status=$?
   local result=0
   [ "$status" -eq 1 ] || { echo "exit status $status (was the conversion over before the cut?)"; result=1; }
-  [ "$(cat "$work/err")" = "$mnt/f: Encrypt ERROR: Can't read source file." ] || { cat "$work/err"; result=1; }
+  [ "$(cat "$work/err")" = "$mnt/f: Encrypt ERROR: Can't read source file. (it changed while it was converted)" ] ||
+    { cat "$work/err"; result=1; }
   [ "$(ls -A "$mnt")" = "f" ] || { echo "left behind: $(ls -A "$mnt")"; result=1; }
   umount "$mnt"
   return $result
@@ -152,6 +153,27 @@ immutable_input_is_named() {
     { echo "exit $status: $err"; return 1; }
 }
 
+# Small inodes keep file times in whole seconds: an edit in the second the
+# conversion started changes neither size nor times, and is caught all the
+# same, the input kept with its edit.
+edit_on_a_one_second_clock() {
+  mkfs.ext4 -q -F -I 128 "$work/ext4.img" 256M >/dev/null 2>&1 && mount -o loop "$work/ext4.img" "$mnt" ||
+    { echo "one-second clock: skipped, no loop mount"; skipped=$((skipped + 1)); return 0; }
+  head -c $((90 * 1024 * 1024)) /dev/zero > "$mnt/doc"
+  local second status result=0
+  second=$(date +%s); until [ "$(date +%s)" != "$second" ]; do sleep 0.01; done
+  touch "$mnt/doc"
+  printf 'pw\n' | "$cli" --password-stdin "$mnt/doc" 2>"$work/err" &
+  until compgen -G "$mnt/.doc.enc.kestrune-*.tmp" >/dev/null || [ -e "$mnt/doc.enc" ]; do sleep 0.005; done
+  printf EDITED | dd of="$mnt/doc" conv=notrunc status=none
+  wait $!; status=$?
+  [ "$status" -eq 1 ] && [ "$(head -c 6 "$mnt/doc")" = EDITED ] && [ "$(ls -A "$mnt")" = "doc
+lost+found" ] && [ "$(cat "$work/err")" = "$mnt/doc: Encrypt ERROR: Can't read source file. (it changed while it was converted)" ] ||
+    { echo "exit $status: $(cat "$work/err"); $(ls -A "$mnt" | tr '\n' ' ')"; result=1; }
+  umount "$mnt"
+  return $result
+}
+
 check "full disk while encrypting" full_disk
 check "full disk while decrypting" full_disk_decrypting
 check "file-size limit" file_size_limit
@@ -160,6 +182,7 @@ check "read refused" read_refused
 check "input truncated while converting" truncated_while_converting
 check "rename refused" rename_refused
 check "immutable input" immutable_input_is_named
+check "edit on a one-second clock" edit_on_a_one_second_clock
 
 echo "real faults: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -68,7 +68,8 @@ Bytes from_hex(const std::string& hex) {
 }
 
 std::unique_ptr<RecordKey> key_from(CryptoService& service, HashAlgorithm hash,
-                                    CipherAlgorithm cipher, std::span<const std::uint8_t> material) {
+                                    CipherAlgorithm cipher,
+                                    std::span<const std::uint8_t> material) {
   std::unique_ptr<RecordKey> key;
   service.derive_key(hash, cipher, material, key);
   return key;

@@ -33,6 +33,9 @@ class RecordingFrontEnd final : public FrontEnd {
     if (failed.cause == std::errc::not_enough_memory) ++allocation_failures;
   }
   void input_kept(std::string_view reason, std::error_code) override { kept.emplace_back(reason); }
+  void temporary_left(const std::filesystem::path& temporary, std::error_code) override {
+    left.push_back(temporary);
+  }
   void set_busy(bool busy) override { busy_changes.push_back(busy); }
   void progress(const std::filesystem::path&, std::uint64_t done, std::uint64_t total) override {
     last_done = done;
@@ -42,7 +45,8 @@ class RecordingFrontEnd final : public FrontEnd {
   std::vector<ShownFailure> failures;
   std::vector<std::error_code> causes;  // one a failure, empty where none was given
   int allocation_failures = 0;
-  std::vector<std::string> kept;  // the reasons, in order
+  std::vector<std::string> kept;            // the reasons, in order
+  std::vector<std::filesystem::path> left;  // temporaries that could not be removed
   std::vector<bool> busy_changes;
   std::uint64_t last_done = 0;
   std::uint64_t last_total = 0;

@@ -118,8 +118,8 @@ TEST_P(ContainerVectors, EncryptToTheSameBytesAndBack) {
 TEST(ContainerVectorsAtOnce, TwoThreadsWithDifferentChoicesMatchTheVectors) {
   ASSERT_EQ(container_vector_rows().size(), 1500u);
   int checked[2] = {};
-  std::thread other([&] { checked[1] = check_container_vectors(HashAlgorithm::md5,
-                                                               CipherAlgorithm::des); });
+  std::thread other(
+      [&] { checked[1] = check_container_vectors(HashAlgorithm::md5, CipherAlgorithm::des); });
   checked[0] = check_container_vectors(HashAlgorithm::sha512, CipherAlgorithm::aes128);
   other.join();
   EXPECT_EQ(checked[0], 60);

@@ -205,13 +205,13 @@ class IpsecMbCryptoService final : public CryptoService {
     SecureBytes material_digest;
     if (auto error = digest(hash, key_material, material_digest)) return error;
     // A failed digest comes back empty, and the key's length tells.
-    const SecureBytes key = derive_key_bytes(
-        hash, cipher, {material_digest.data(), material_digest.size()},
-        [this, hash](std::span<const std::uint8_t> data) {
-          SecureBytes expanded;
-          digest(hash, data, expanded);
-          return expanded;
-        });
+    const SecureBytes key =
+        derive_key_bytes(hash, cipher, {material_digest.data(), material_digest.size()},
+                         [this, hash](std::span<const std::uint8_t> data) {
+                           SecureBytes expanded;
+                           digest(hash, data, expanded);
+                           return expanded;
+                         });
     if (key.size() != key_length(cipher)) return CryptoError::library_failed;
     record_key = IpsecMbRecordKey::make(cipher, key);
     return record_key != nullptr ? std::error_code{} : CryptoError::library_failed;

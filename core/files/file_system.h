@@ -9,9 +9,21 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace kestrune {
+
+// What decides, besides the mode, who may use a file and what it is, kept
+// by name and value as the platform stores it: on POSIX the access ACL
+// ("system.posix_acl_access") and the "user." and "security." extended
+// attributes; on Windows a DACL with entries of its own ("dacl") or one
+// protected from its folder's ("protected-dacl").
+struct CarriedAttribute {
+  std::string name;
+  std::vector<std::uint8_t> value;
+};
 
 struct FileStatus {
   bool is_regular = false;
@@ -30,6 +42,10 @@ struct FileStatus {
   std::uint32_t permissions = 0600;
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  // Filled in when the file is opened for reading, for its output to take.
+  std::vector<CarriedAttribute> carried;
+  // Windows: whether it is hidden or a system file, which its output keeps.
+  std::uint32_t hidden_and_system = 0;
   // Other names of the same file keep its contents when this one goes.
   std::uint64_t links = 1;
   // The path named a symbolic link; the status is of the file it leads to.
@@ -47,7 +63,8 @@ class ReadableFile {
   // the end of the file. A short count is not an error and not the end.
   virtual std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) = 0;
   // The open file's status now (size, times), to tell whether it changed
-  // while it was read.
+  // while it was read. Fails with FileError::changed_while_read where the
+  // platform saw a write to it since it was opened, whatever its clock.
   virtual std::error_code status(FileStatus& status) = 0;
 };
 
@@ -56,8 +73,11 @@ class WritableFile {
   virtual ~WritableFile() = default;  // closes without reporting, if still open
   // Writes all of `data`, or fails.
   virtual std::error_code write(std::span<const std::uint8_t> data) = 0;
-  // Gives the file the input's permission bits and, where the process may,
-  // its owner and group, so the output is never more widely readable.
+  // Gives the file the input's permission bits, its carried attributes
+  // (access rules exactly; labels where the process may) and, where the
+  // process may, its owner and group, so the output is never more widely
+  // readable; whatever it changed is flushed to stable storage. Fails when
+  // the access rules cannot be given.
   virtual std::error_code take_permissions(const FileStatus& input) = 0;
   // Flushes what was written to stable storage.
   virtual std::error_code sync() = 0;
@@ -85,7 +105,8 @@ class FileSystem {
 
   // Opens a regular file for reading and tells what it is: the file opened,
   // not whatever the name leads to a moment later. Anything else (a folder,
-  // a device, a FIFO) fails without being opened.
+  // a device, a FIFO) fails without being opened: a folder with
+  // is_a_directory, anything else with FileError::not_regular_file.
   virtual std::error_code open_for_reading(const std::filesystem::path& path,
                                            std::unique_ptr<ReadableFile>& file,
                                            FileStatus& status) = 0;

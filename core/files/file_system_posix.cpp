@@ -1,11 +1,17 @@
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <new>
 #include <string>
+#include <string_view>
 
+#include "core/files/file_errors.h"
 #include "core/files/file_system_posix.h"
 #include "core/files/temporary_name.h"
 
@@ -67,9 +73,27 @@ FileStatus status_of(const struct stat& info) {
   return status;
 }
 
+// Every change an edit or another writer makes to a file, seen as it
+// happens: one-second (or two-second) file times cannot tell an edit in
+// the second a conversion started from none.
+constexpr std::uint32_t kEditEvents =
+    IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+
+// Watches the open file itself, through its descriptor's name in /proc, so
+// the watch is on the file read even if its path was swapped meanwhile. A
+// watch that cannot be had (no inotify left, no /proc) leaves the size and
+// time checks alone to catch edits.
+Descriptor watch_for_edits(int fd) {
+  Descriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (watch.get() < 0) return watch;
+  const std::string own_name = "/proc/self/fd/" + std::to_string(fd);
+  if (::inotify_add_watch(watch.get(), own_name.c_str(), kEditEvents) < 0) return Descriptor(-1);
+  return watch;
+}
+
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  explicit PosixReadableFile(int fd) : fd_(fd), watch_(watch_for_edits(fd)) {}
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     bytes_read = 0;
     for (;;) {
@@ -82,6 +106,7 @@ class PosixReadableFile final : public ReadableFile {
     }
   }
   std::error_code status(FileStatus& status) override {
+    if (edited()) return FileError::changed_while_read;
     struct stat info {};
     if (::fstat(fd_.get(), &info) != 0) return last_error();
     status = status_of(info);
@@ -89,8 +114,101 @@ class PosixReadableFile final : public ReadableFile {
   }
 
  private:
+  // Any event at all is an edit: the watch asks for nothing else.
+  bool edited() const {
+    if (watch_.get() < 0) return false;
+    alignas(struct inotify_event) char events[sizeof(struct inotify_event) + NAME_MAX + 1];
+    return ::read(watch_.get(), events, sizeof events) > 0;
+  }
+
   Descriptor fd_;
+  Descriptor watch_;
 };
+
+bool is_carried_attribute(std::string_view name) {
+  return name == "system.posix_acl_access" || name.starts_with("user.") ||
+         name.starts_with("security.");
+}
+
+// A label the system gives every file by itself; the output takes the
+// input's only where the process may set it.
+bool is_label(std::string_view name) { return name.starts_with("security."); }
+
+// The value of one attribute; `present` is false when it went away since
+// it was listed.
+std::error_code read_attribute(int fd, const std::string& name, std::vector<std::uint8_t>& value,
+                               bool& present) {
+  present = false;
+  for (;;) {
+    const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+    if (size < 0) return errno == ENODATA ? std::error_code{} : last_error();
+    value.resize(static_cast<std::size_t>(size));
+    const ssize_t got = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+    if (got < 0 && errno == ERANGE) continue;  // it grew between the two calls
+    if (got < 0) return errno == ENODATA ? std::error_code{} : last_error();
+    value.resize(static_cast<std::size_t>(got));
+    present = true;
+    return {};
+  }
+}
+
+// The names of a file's extended attributes, NUL-separated; none where the
+// file system keeps none.
+std::error_code list_attributes(int fd, std::string& names) {
+  for (;;) {
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP ? std::error_code{} : last_error();
+    names.resize(static_cast<std::size_t>(size));
+    if (size == 0) return {};
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got < 0 && errno == ERANGE) continue;
+    if (got < 0) return last_error();
+    names.resize(static_cast<std::size_t>(got));
+    return {};
+  }
+}
+
+// The access ACL and the user's and the system's attributes of the open
+// input, for its output to take.
+std::error_code read_carried_attributes(int fd, std::vector<CarriedAttribute>& carried) {
+  std::string names;
+  if (auto error = list_attributes(fd, names)) return error;
+  for (std::size_t start = 0; start < names.size();) {
+    const std::string name = names.c_str() + start;
+    start += name.size() + 1;
+    if (!is_carried_attribute(name)) continue;
+    CarriedAttribute attribute{name, {}};
+    bool present = false;
+    if (auto error = read_attribute(fd, name, attribute.value, present)) {
+      if (is_label(name)) continue;
+      return error;
+    }
+    if (present) carried.push_back(std::move(attribute));
+  }
+  return {};
+}
+
+// Gives `fd` the input's carried attributes; without an access ACL of its
+// own, the input's mode bits alone decide, so any ACL the output inherited
+// from its folder goes. Sets `changed` when it changed anything.
+std::error_code take_carried_attributes(int fd, const std::vector<CarriedAttribute>& carried,
+                                        bool& changed) {
+  bool has_acl = false;
+  for (const CarriedAttribute& attribute : carried) {
+    has_acl = has_acl || attribute.name == "system.posix_acl_access";
+    if (::fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(),
+                    0) == 0)
+      changed = true;
+    else if (!is_label(attribute.name))
+      return last_error();
+  }
+  if (has_acl) return {};
+  if (::fremovexattr(fd, "system.posix_acl_access") == 0) {
+    changed = true;
+    return {};
+  }
+  return errno == ENODATA || errno == ENOTSUP ? std::error_code{} : last_error();
+}
 
 // Giving a file away is for root; anyone may keep a group they belong to.
 // Neither refusal is an error: the file stays the user's own.
@@ -124,18 +242,15 @@ class PosixWritableFile final : public WritableFile {
     }
     return {};
   }
-  // The owner first: a change of owner may clear mode bits. A file made by
-  // the input's owner in its group, with its mode, needs no call at all:
-  // with many small files of one's own, every call counts.
+  // The owner first: a change of owner may clear mode bits; the access
+  // rules last, as the mode bits are part of them. What changed is flushed,
+  // since the file was already flushed before it was renamed.
   std::error_code take_permissions(const FileStatus& input) override {
     const int fd = placed_.file.get();
-    const FileStatus& created = placed_.created;
-    if (created.owner != input.owner || created.group != input.group) {
-      if (auto error = take_owner(fd, input)) return error;
-    } else if (created.permissions == (input.permissions & 0777)) {
-      return {};
-    }
-    return ::fchmod(fd, input.permissions & 0777) == 0 ? std::error_code{} : last_error();
+    bool changed = false;
+    if (auto error = take_owner_and_mode(input, changed)) return error;
+    if (auto error = take_carried_attributes(fd, input.carried, changed)) return error;
+    return changed ? sync() : std::error_code{};
   }
   std::error_code sync() override {
     return ::fsync(placed_.file.get()) == 0 ? std::error_code{} : last_error();
@@ -170,6 +285,21 @@ class PosixWritableFile final : public WritableFile {
   }
 
  private:
+  // A file made by the input's owner in its group, with its mode, needs no
+  // call: with many small files of one's own, every call counts.
+  std::error_code take_owner_and_mode(const FileStatus& input, bool& changed) {
+    const int fd = placed_.file.get();
+    const FileStatus& created = placed_.created;
+    const std::uint32_t mode = input.permissions & 0777;
+    if (created.owner != input.owner || created.group != input.group) {
+      if (auto error = take_owner(fd, input)) return error;
+    } else if (created.permissions == mode) {
+      return {};
+    }
+    changed = true;
+    return ::fchmod(fd, mode) == 0 ? std::error_code{} : last_error();
+  }
+
   PlacedFile placed_;
   bool renamed_ = false;
 };
@@ -204,6 +334,13 @@ bool names_no_file(const std::filesystem::path& target) {
   return name.empty() || name == "." || name == "..";
 }
 
+// Why a file of `mode` cannot be read as one; nothing when it can.
+std::error_code what_is_not_regular(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return std::make_error_code(std::errc::is_a_directory);
+  return FileError::not_regular_file;
+}
+
 // Looks before opening: opening a device can have effects of its own (a
 // tape rewinds, a watchdog starts), and a FIFO would block.
 std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
@@ -211,8 +348,7 @@ std::error_code check_is_regular_file(const std::filesystem::path& path, bool& t
   if (::lstat(path.c_str(), &info) != 0) return last_error();
   through_link = S_ISLNK(info.st_mode);
   if (through_link && ::stat(path.c_str(), &info) != 0) return last_error();
-  return S_ISREG(info.st_mode) ? std::error_code{}
-                               : std::make_error_code(std::errc::invalid_argument);
+  return what_is_not_regular(info.st_mode);
 }
 
 // An existing file under the output's name is replaced only where the user
@@ -239,9 +375,10 @@ class PosixFileSystem final : public FileSystem {
     if (fd.get() < 0) return last_error();
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return last_error();
-    if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    if (auto error = what_is_not_regular(info.st_mode)) return error;
     status = status_of(info);
     status.through_symbolic_link = through_link;
+    if (auto error = read_carried_attributes(fd.get(), status.carried)) return error;
     // O_NONBLOCK is the only status flag it was opened with.
     if (::fcntl(fd.get(), F_SETFL, 0) != 0) return last_error();
     file = std::make_unique<PosixReadableFile>(fd.release());
@@ -267,11 +404,17 @@ class PosixFileSystem final : public FileSystem {
     if (name_max > 0 && name_length > name_max)
       return std::make_error_code(std::errc::filename_too_long);
     if (auto error = check_target_writable(placed.folder.get(), placed.target)) return error;
-    const std::size_t stem_limit = name_max > 0 ? temporary_stem_limit(name_max)
-                                                : kLongestTemporaryStem;
+    const std::size_t stem_limit =
+        name_max > 0 ? temporary_stem_limit(name_max) : kLongestTemporaryStem;
     if (auto error = create_in_folder(placed, stem_limit)) return error;
-    temporary = target.parent_path() / placed.name;
-    file = std::make_unique<PosixWritableFile>(std::move(placed));
+    // Memory that runs out now must not leave the new file unnamed to anyone.
+    try {
+      temporary = target.parent_path() / placed.name;
+      file = std::make_unique<PosixWritableFile>(std::move(placed));
+    } catch (const std::bad_alloc&) {
+      ::unlinkat(placed.folder.get(), placed.name.c_str(), 0);
+      return std::make_error_code(std::errc::not_enough_memory);
+    }
     return {};
   }
 
@@ -286,8 +429,7 @@ class PosixFileSystem final : public FileSystem {
     if (folder.get() < 0) return last_error();
     const std::string name = path.filename().native();
     struct stat info {};
-    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-      return last_error();
+    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
     another_file = !status_of(info).same_file_as(converted);
     if (another_file) return {};
     return ::unlinkat(folder.get(), name.c_str(), 0) == 0 ? std::error_code{} : last_error();

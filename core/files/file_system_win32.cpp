@@ -1,12 +1,15 @@
 #include <windows.h>
 
+#include <aclapi.h>
 #include <bcrypt.h>
 
 #include <algorithm>
 #include <cwctype>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "core/files/file_errors.h"
 #include "core/files/file_system_win32.h"
 #include "core/files/temporary_name.h"
 
@@ -15,9 +18,16 @@ namespace {
 
 std::error_code last_error() { return {static_cast<int>(GetLastError()), std::system_category()}; }
 
-// Absolute paths get the "\\?\" form, so a path near the 260-unit limit
-// still works once ".enc" or a temporary name is added to it.
-std::wstring native_name(const std::filesystem::path& path) {
+// Paths get the "\\?\" form, relative ones made absolute first, so a path
+// near the 260-unit limit still works once ".enc" or a temporary name is
+// added to it, wherever the working folder is.
+std::wstring native_name(const std::filesystem::path& given) {
+  std::error_code error;
+  const std::filesystem::path path =
+      given.is_absolute() || given.native().starts_with(LR"(\\?\)") || given.empty()
+          ? given
+          : std::filesystem::absolute(given, error);
+  if (error) return given.native();
   const std::wstring name = path.lexically_normal().make_preferred().native();
   if (!path.is_absolute() || name.starts_with(LR"(\\?\)")) return path.native();
   if (name.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + name.substr(2);
@@ -84,6 +94,67 @@ std::error_code status_of(HANDLE handle, FileStatus& status) {
   status.modified = ticks(times.LastWriteTime);
   status.changed = ticks(times.ChangeTime);
   status.links = info.nNumberOfLinks;
+  status.hidden_and_system =
+      info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  return {};
+}
+
+constexpr const char* kExplicitDacl = "dacl";
+constexpr const char* kProtectedDacl = "protected-dacl";
+
+// Frees what the security functions allocated.
+struct LocalMemory {
+  PSECURITY_DESCRIPTOR memory = nullptr;
+  ~LocalMemory() {
+    if (memory != nullptr) LocalFree(memory);
+  }
+};
+
+// Whether any entry of `dacl` is the file's own rather than its folder's.
+bool has_explicit_entry(PACL dacl) {
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (GetAce(dacl, i, &entry) && (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0)
+      return true;
+  }
+  return false;
+}
+
+// The input's DACL, when it has rules of its own (or refuses its folder's);
+// one of inherited entries only is left for the output's folder to give,
+// as is a file whose rules cannot be read (FAT, some shares): its output
+// takes its folder's, as any new file there would.
+void read_own_dacl(HANDLE file, std::vector<CarriedAttribute>& carried) {
+  LocalMemory descriptor;
+  PACL dacl = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                      nullptr, &descriptor.memory) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (dacl == nullptr || !GetSecurityDescriptorControl(descriptor.memory, &control, &revision))
+    return;
+  const bool is_protected = (control & SE_DACL_PROTECTED) != 0;
+  if (!is_protected && !has_explicit_entry(dacl)) return;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(dacl);
+  carried.push_back({is_protected ? kProtectedDacl : kExplicitDacl,
+                     std::vector<std::uint8_t>(bytes, bytes + dacl->AclSize)});
+}
+
+// Gives `file` the input's own DACL; inherited entries come from its folder
+// unless the input refused them.
+std::error_code take_dacl(HANDLE file, const std::vector<CarriedAttribute>& carried) {
+  for (const CarriedAttribute& attribute : carried) {
+    const bool is_protected = attribute.name == kProtectedDacl;
+    if (!is_protected && attribute.name != kExplicitDacl) continue;
+    std::vector<std::uint8_t> dacl = attribute.value;  // the call takes no const
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | (is_protected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD result = SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr,
+                                         reinterpret_cast<PACL>(dacl.data()), nullptr);
+    if (result != ERROR_SUCCESS) return {static_cast<int>(result), std::system_category()};
+  }
   return {};
 }
 
@@ -119,11 +190,15 @@ class Win32WritableFile final : public WritableFile {
     }
     return {};
   }
-  // New files take the folder's inherited access rules; only the hidden
-  // attribute of the temporary goes.
-  std::error_code take_permissions(const FileStatus&) override {
+  // New files take the folder's inherited access rules, plus the input's
+  // own DACL where it has one; the temporary's hidden attribute goes,
+  // unless the input was hidden (or a system file) too, so a hidden file's
+  // container stays out of sight.
+  std::error_code take_permissions(const FileStatus& input) override {
+    if (auto error = take_dacl(file_.get(), input.carried)) return error;
     FILE_BASIC_INFO basic{};  // times of zero stay as they are
-    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes =
+        input.hidden_and_system != 0 ? input.hidden_and_system : FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)
                ? std::error_code{}
                : last_error();
@@ -174,6 +249,16 @@ std::error_code random_tag(TemporaryTagBytes& tag) {
   return {};
 }
 
+// An existing output another program holds open without letting it be
+// deleted would refuse the rename only at the very end.
+std::error_code check_not_held_open(const std::filesystem::path& target) {
+  FileHandle existing(CreateFileW(native_name(target).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (existing.is_open() || GetLastError() != ERROR_SHARING_VIOLATION) return {};
+  return last_error();
+}
+
 // The final name must be possible before any work is done for it: a name,
 // no longer than a folder entry may be, no folder in its place, and no
 // read-only file, which the rename would refuse only at the very end.
@@ -189,13 +274,25 @@ std::error_code check_target_name(const std::filesystem::path& target) {
     return std::make_error_code(std::errc::is_a_directory);
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
     return std::make_error_code(std::errc::permission_denied);
-  return {};
+  return check_not_held_open(target);
+}
+
+// The device namespace in any spelling ("\\.\", "//./", "\??\"), and the
+// "\\?\" form of anything but a drive path or a share.
+bool names_a_namespace(std::wstring name) {
+  std::replace(name.begin(), name.end(), L'/', L'\\');
+  if (name.starts_with(LR"(\\.\)") || name.starts_with(LR"(\??\)")) return true;
+  if (!name.starts_with(LR"(\\?\)")) return false;
+  const std::wstring rest = name.substr(4);
+  const bool drive = rest.size() >= 2 && std::iswalpha(rest[0]) && rest[1] == L':';
+  const bool share = rest.size() >= 4 && _wcsnicmp(rest.c_str(), L"UNC\\", 4) == 0;
+  return !drive && !share;
 }
 
 // Names that lead to devices wherever they stand: CON, NUL, COM1 and the
 // like (with any extension), and the device namespace.
 bool names_a_device(const std::filesystem::path& path) {
-  if (path.native().starts_with(LR"(\\.\)")) return true;
+  if (names_a_namespace(path.native())) return true;
   std::wstring stem = path.filename().native();
   stem = stem.substr(0, std::min(stem.find(L'.'), stem.find(L':')));
   while (!stem.empty() && stem.back() == L' ') stem.pop_back();
@@ -210,13 +307,30 @@ bool names_a_device(const std::filesystem::path& path) {
 
 // Looks before opening: opening a device can have effects of its own.
 std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
-  if (names_a_device(path)) return std::make_error_code(std::errc::invalid_argument);
+  if (names_a_device(path)) return FileError::not_regular_file;
   const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
-  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
-    return std::make_error_code(std::errc::invalid_argument);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::make_error_code(std::errc::is_a_directory);
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return FileError::not_regular_file;
   through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return {};
+}
+
+// Memory that runs out now must not leave the new file unnamed to anyone.
+std::error_code adopt_temporary(HANDLE handle, const std::filesystem::path& name,
+                                const std::wstring& final_name, std::unique_ptr<WritableFile>& file,
+                                std::filesystem::path& temporary) {
+  try {
+    temporary = name;
+    file = std::make_unique<Win32WritableFile>(handle, final_name);
+    return {};
+  } catch (const std::bad_alloc&) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(handle);
+    return std::make_error_code(std::errc::not_enough_memory);
+  }
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -232,9 +346,9 @@ class Win32FileSystem final : public FileSystem {
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle.is_open()) return last_error();
     // Consoles, pipes and devices are not files to convert.
-    if (GetFileType(handle.get()) != FILE_TYPE_DISK)
-      return std::make_error_code(std::errc::invalid_argument);
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) return FileError::not_regular_file;
     if (auto error = status_of(handle.get(), status)) return error;
+    read_own_dacl(handle.get(), status.carried);
     status.through_symbolic_link = through_link;
     file = std::make_unique<Win32ReadableFile>(handle.release());
     return {};
@@ -251,17 +365,15 @@ class Win32FileSystem final : public FileSystem {
       if (auto failed = random_tag(tag)) return failed;
       // Every Windows file system takes names of 255 units.
       const std::filesystem::path name =
-          target.parent_path() / hidden_temporary_name<wchar_t>(target.filename().native(), tag,
-                                                                kLongestTemporaryStem);
+          target.parent_path() /
+          hidden_temporary_name<wchar_t>(target.filename().native(), tag, kLongestTemporaryStem);
       // The new file inherits the folder's access rules, as any file the
       // user creates there would.
-      const HANDLE handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE, 0,
-                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
-      if (handle != INVALID_HANDLE_VALUE) {
-        temporary = name;
-        file = std::make_unique<Win32WritableFile>(handle, final_name);
-        return {};
-      }
+      const HANDLE handle =
+          CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+      if (handle != INVALID_HANDLE_VALUE)
+        return adopt_temporary(handle, name, final_name, file, temporary);
       if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
     }
     return std::make_error_code(std::errc::file_exists);

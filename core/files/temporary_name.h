@@ -26,7 +26,8 @@ inline constexpr std::size_t kLongestTemporaryStem = 160;
 
 // The longest stem that fits a folder whose names may hold `name_max` units.
 constexpr std::size_t temporary_stem_limit(std::size_t name_max) {
-  const std::size_t fits = name_max > kTemporaryNameOverhead ? name_max - kTemporaryNameOverhead : 0;
+  const std::size_t fits =
+      name_max > kTemporaryNameOverhead ? name_max - kTemporaryNameOverhead : 0;
   return fits < kLongestTemporaryStem ? fits : kLongestTemporaryStem;
 }
 

@@ -59,9 +59,10 @@ void ScriptedCore::convert(ConversionEnv& env, std::u16string_view password,
     std::lock_guard lock(mutex_);
     overlapped_ = overlapped_ || running_ > 0;
     ++running_;
-    calls_.push_back(
-        {std::u16string(password), {paths.begin(), paths.end()}, env.choices.hash(),
-         env.choices.cipher()});
+    calls_.push_back({std::u16string(password),
+                      {paths.begin(), paths.end()},
+                      env.choices.hash(),
+                      env.choices.cipher()});
   }
   for (const std::filesystem::path& path : paths) {
     bool held = false;
