@@ -289,7 +289,7 @@ repeated_signals_leave_no_half_file() {
 signal_at_each_step() {
   local dir="$work/steps" call pid status
   mkdir -p "$dir" && head -c 5000000 /dev/urandom >"$dir.orig"
-  for call in fsync unlink; do
+  for call in fsync unlinkat; do
     cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
     printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
       "$cli" --password-stdin -v "$dir/f" "$dir/next" 2>"$dir.err" &
