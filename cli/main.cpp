@@ -19,7 +19,6 @@
 #include "cli/stop_safe_file_system.h"
 #include "cli/stop_signals.h"
 #include "cli/utf8.h"
-#include "core/algorithms.h"
 #include "core/container_names.h"
 #include "core/kestrune.h"
 #include "core/messages.h"
