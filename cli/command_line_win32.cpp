@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "cli/utf16_win32.h"
 #include "cli/utf8.h"
 
 #include <windows.h>
@@ -8,13 +9,10 @@
 namespace kestrune {
 namespace {
 
+// A lone surrogate half, which Windows allows in names, shows as U+FFFD.
 std::string to_utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
-                      nullptr, nullptr);
+  std::string utf8(utf8_size(text, false), '\0');
+  if (!write_utf8(text, utf8, false)) return {};
   return utf8;
 }
 

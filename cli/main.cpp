@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
+#include "cli/cli_front_end.h"
 #include "cli/command_line.h"
 #include "cli/password_prompt.h"
 #include "cli/progress_line.h"
 #include "cli/stop_safe_file_system.h"
 #include "cli/stop_signals.h"
 #include "cli/utf8.h"
-#include "core/algorithms.h"
 #include "core/container_names.h"
 #include "core/kestrune.h"
 #include "core/messages.h"
@@ -27,121 +28,9 @@
 namespace {
 
 constexpr int kExitConverted = 0;
+constexpr int kExitHelpOrVersionShown = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-constexpr const char* kUsage =
-    "Usage: kestrune-cli [-ktvq] [--no-progress] [--hash NAME] [--cipher NAME]\n"
-    "                    [--password-stdin] [--allow-empty-password] [--] PATH...\n"
-    "\n"
-    "Encrypts each PATH into PATH.enc, or decrypts PATH when its name ends in\n"
-    ".enc, and removes the input once the output is safely written.\n"
-    "\n"
-    "  -k, --keep         keep each input once its output is in place\n"
-    "  -t, --test         check each container (PATH.enc) with the password and\n"
-    "                     choices given: decrypt every record in memory, write\n"
-    "                     and remove nothing. Passing means every record's length\n"
-    "                     and padding are right; nothing else in a container can\n"
-    "                     tell a wrong password, so on a container of one short\n"
-    "                     record a wrong one passes about once in 256\n"
-    "  -v, --verbose      one line per file: 'a -> a.enc (SIZE, RATE)', 'a.enc: OK'\n"
-    "  -q, --quiet        no 'PATH: kept: REASON' notices; failures still print\n"
-    "      --no-progress  no progress line (it shows only when standard error is\n"
-    "                     a terminal and a file takes more than a second)\n"
-    "      --hash NAME    SHA1, SHA256 (default), SHA384, SHA512 or MD5\n"
-    "      --cipher NAME  DES, 3DES, AES128, AES192 or AES256 (default)\n"
-    "      --password-stdin  read the password from the first line of standard\n"
-    "                     input instead of asking on the terminal (64 KiB at most)\n"
-    "      --allow-empty-password  accept an empty password, whose key anyone can make\n"
-    "      --help         show this text\n"
-    "      --version      show the version\n"
-    "  --                 end of options: every argument after it is a PATH\n"
-    "\n"
-    "Short options combine: -kv is -k -v.\n"
-    "\n"
-    "Only about the first half of the password's characters count, and at most\n"
-    "259 characters: a longer line is accepted, but the rest does not count.\n"
-    "\n"
-    "Exit status: 0 when every path converted (or tested good), 1 when any failed,\n"
-    "2 for a usage error, 128 + N when signal N stopped it: the paths after the\n"
-    "one under way were not started, and every path was either converted\n"
-    "completely or left as it was (with -v, 'PATH: stopped' names the one left).\n";
-
-struct Options {
-  kestrune::HashAlgorithm hash = kestrune::kDefaultChoices.hash;
-  kestrune::CipherAlgorithm cipher = kestrune::kDefaultChoices.cipher;
-  bool password_from_stdin = false;
-  bool allow_empty_password = false;
-  bool keep = false;
-  bool test = false;
-  bool verbose = false;
-  bool quiet = false;
-  bool progress = true;
-  std::vector<std::filesystem::path> paths;
-};
-
-// Prints each failure, and each input that still holds its contents unless
-// told to be quiet, with the path it belongs to: one line each. Shows the
-// progress line while a file converts.
-class CliFrontEnd final : public kestrune::FrontEnd {
- public:
-  CliFrontEnd(bool quiet, bool show_progress) : quiet_(quiet), progress_line_(show_progress) {}
-
-  void show_failure(const kestrune::Outcome& failed) override {
-    progress_line_.clear();
-    std::cerr << kestrune::printable_path(current_path_) << ": " << failed.failure.caption << ": "
-              << failed.failure.text;
-    end_line(failed.cause);
-  }
-  void temporary_left(const std::filesystem::path& temporary, std::error_code cause) override {
-    progress_line_.clear();
-    std::cerr << kestrune::printable_path(current_path_) << ": left "
-              << kestrune::printable_path(temporary) << ": remove it";
-    end_line(cause);
-  }
-  void input_kept(std::string_view reason, std::error_code cause) override {
-    if (quiet_) return;
-    progress_line_.clear();
-    std::cerr << kestrune::printable_path(current_path_) << ": kept: " << reason;
-    end_line(cause);
-  }
-  void set_busy(bool busy) override {
-    if (!busy) progress_line_.clear();
-  }
-  void progress(const std::filesystem::path&, std::uint64_t done, std::uint64_t total) override {
-    bytes_done_ = done;
-    progress_line_.update(done, total);
-  }
-
-  // The core stops the file under way when this says so.
-  bool cancel_requested() override { return kestrune::stop_signal() != 0; }
-
-  void start_file(const std::filesystem::path& path) {
-    current_path_ = path;
-    bytes_done_ = 0;
-    progress_line_.start(kestrune::printable_path(path.filename()));
-  }
-  // What the file under way has coded so far, and for how long.
-  std::uint64_t bytes_done() const { return bytes_done_; }
-  double seconds() const { return progress_line_.seconds_since_start(); }
-
- private:
-  // The system's word for what went wrong, when it gave one.
-  static void end_line(std::error_code cause) {
-    if (cause) std::cerr << " (" << cause.message() << ')';
-    std::cerr << '\n';
-  }
-
-  bool quiet_;
-  kestrune::ProgressLine progress_line_;
-  std::filesystem::path current_path_;
-  std::uint64_t bytes_done_ = 0;
-};
-
-// An argument quoted in a message, harmless to the terminal.
-std::string printable_argument(const std::string& argument) {
-  return kestrune::printable_path(kestrune::path_from_argument(argument));
-}
 
 int usage_error(const std::string& message) {
   std::cerr << "kestrune-cli: " << message << "\nTry 'kestrune-cli --help'.\n";
@@ -152,87 +41,23 @@ int usage_error(const std::string& message) {
 // as for any program whose output a script relies on.
 int print_to_stdout(std::string_view text) {
   const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-  if (written && std::fflush(stdout) == 0) return kExitConverted;
+  if (written && std::fflush(stdout) == 0) return kExitHelpOrVersionShown;
   const std::error_code cause(errno, std::generic_category());
   std::cerr << "kestrune-cli: write error: " << cause.message() << '\n';
   return kExitFailed;
 }
 
-// Sets the switch `flag` (short or long) names; false when it names none.
-bool set_switch(std::string_view flag, Options& options) {
-  if (flag == "-k" || flag == "--keep")
-    options.keep = true;
-  else if (flag == "-t" || flag == "--test")
-    options.test = true;
-  else if (flag == "-v" || flag == "--verbose")
-    options.verbose = true;
-  else if (flag == "-q" || flag == "--quiet")
-    options.quiet = true;
-  else if (flag == "--no-progress")
-    options.progress = false;
-  else if (flag == "--password-stdin")
-    options.password_from_stdin = true;
-  else if (flag == "--allow-empty-password")
-    options.allow_empty_password = true;
-  else
-    return false;
-  return true;
-}
-
-// "-kv" is "-k -v"; an empty status when every letter is a switch.
-std::optional<int> set_short_switches(const std::string& argument, Options& options) {
-  for (const char letter : std::string_view(argument).substr(1)) {
-    const std::string flag{'-', letter};
-    if (!set_switch(flag, options))
-      return usage_error("unknown option '" + printable_argument(flag) + "'");
+// Nothing when the command line asks for conversions; otherwise prints the
+// help, the version or the usage error, and gives the exit status.
+std::optional<int> answer_without_converting(const kestrune::ParsedArguments& parsed) {
+  using Request = kestrune::ParsedArguments::Request;
+  switch (parsed.request) {
+    case Request::convert: return std::nullopt;
+    case Request::show_help: return print_to_stdout(kestrune::usage_text());
+    case Request::show_version: return print_to_stdout("kestrune-cli " KESTRUNE_VERSION "\n");
+    case Request::usage_error: return usage_error(parsed.error);
   }
   return std::nullopt;
-}
-
-// Only containers can be tested; a plain name is a mistake in the command.
-std::optional<int> check_test_paths(const Options& options) {
-  if (!options.test) return std::nullopt;
-  for (const auto& path : options.paths)
-    if (!kestrune::is_container_name(path))
-      return usage_error("--test checks containers only: '" + kestrune::printable_path(path) +
-                         "' does not end in .enc");
-  return std::nullopt;
-}
-
-// Parses the command line; returns an exit status when it should end here.
-std::optional<int> parse_arguments(const std::vector<std::string>& arguments, Options& options) {
-  bool only_paths = false;
-  const std::size_t argc = arguments.size();
-  for (std::size_t i = 1; i < argc; ++i) {
-    const std::string& argument = arguments[i];
-    if (only_paths || argument.empty() || argument[0] != '-' || argument == "-") {
-      options.paths.push_back(kestrune::path_from_argument(argument));
-    } else if (argument == "--") {
-      only_paths = true;
-    } else if (argument[1] != '-') {
-      if (const auto status = set_short_switches(argument, options)) return status;
-    } else if (argument == "--help") {
-      return print_to_stdout(kUsage);
-    } else if (argument == "--version") {
-      return print_to_stdout("kestrune-cli " KESTRUNE_VERSION "\n");
-    } else if (argument == "--hash" || argument == "--cipher") {
-      if (i + 1 >= argc) return usage_error(argument + " needs a name");
-      const std::string& name = arguments[++i];
-      if (argument == "--hash") {
-        const auto hash = kestrune::hash_from_label(name);
-        if (!hash) return usage_error("unknown hash '" + printable_argument(name) + "'");
-        options.hash = *hash;
-      } else {
-        const auto cipher = kestrune::cipher_from_label(name);
-        if (!cipher) return usage_error("unknown cipher '" + printable_argument(name) + "'");
-        options.cipher = *cipher;
-      }
-    } else if (!set_switch(argument, options)) {
-      return usage_error("unknown option '" + printable_argument(argument) + "'");
-    }
-  }
-  if (options.paths.empty()) return usage_error("no PATH given");
-  return check_test_paths(options);
 }
 
 bool any_will_be_encrypted(const std::vector<std::filesystem::path>& paths) {
@@ -257,7 +82,7 @@ std::string line_error(const kestrune::PasswordLine& line, bool from_stdin) {
 // The password as UTF-8, from standard input or the terminal (twice when
 // something will be encrypted, so a typo cannot lock a file away). Every
 // copy is on secret pages, wiped when it goes.
-kestrune::PasswordLine obtain_password(const Options& options, std::string& error) {
+kestrune::PasswordLine obtain_password(const kestrune::CliOptions& options, std::string& error) {
   if (options.password_from_stdin) {
     kestrune::PasswordLine line = kestrune::read_first_line();
     error = line_error(line, true);
@@ -274,7 +99,7 @@ kestrune::PasswordLine obtain_password(const Options& options, std::string& erro
 
 // The -v line of a file that converted or tested good.
 std::string verbose_line(const std::filesystem::path& path, bool tested,
-                         const CliFrontEnd& front_end) {
+                         const kestrune::CliFrontEnd& front_end) {
   const std::string name = kestrune::printable_path(path);
   if (tested) return name + ": OK";
   const std::filesystem::path output = kestrune::is_container_name(path)
@@ -287,7 +112,8 @@ std::string verbose_line(const std::filesystem::path& path, bool tested,
 // Says why each of `paths` cannot start when memory has run out; how many.
 // Naming them needs memory too: when even that fails, one line says so
 // without any.
-int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd& front_end) {
+int report_unstartable(std::span<const std::filesystem::path> paths,
+                       kestrune::CliFrontEnd& front_end) {
   try {
     for (const std::filesystem::path& path : paths) {
       front_end.start_file(path);
@@ -303,11 +129,12 @@ int report_unstartable(std::span<const std::filesystem::path> paths, CliFrontEnd
 }
 
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
-int convert_paths(const Options& options, std::u16string_view password) {
+int convert_paths(const kestrune::CliOptions& options, std::u16string_view password) {
   const std::vector<std::filesystem::path>& paths = options.paths;
   const auto file_system =
       kestrune::make_stop_safe_file_system(kestrune::make_native_file_system());
-  CliFrontEnd front_end(options.quiet, options.progress && kestrune::stderr_redraws_in_place());
+  kestrune::CliFrontEnd front_end(options.quiet,
+                                  options.progress && kestrune::stderr_redraws_in_place());
   std::size_t next = 0;
   int failures = 0;
   try {
@@ -344,9 +171,10 @@ int run(int argc, char** argv) {
 #ifdef SIGXFSZ  // Windows has no file-size signal
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  Options options;
-  if (const auto status = parse_arguments(kestrune::command_line_arguments(argc, argv), options))
-    return *status;
+  const kestrune::ParsedArguments parsed =
+      kestrune::parse_arguments(kestrune::command_line_arguments(argc, argv));
+  if (const auto status = answer_without_converting(parsed)) return *status;
+  const kestrune::CliOptions& options = parsed.options;
 
   std::optional<kestrune::SecretU16String> password;
   {  // the UTF-8 form goes (wiped) as soon as the UTF-16 one is made

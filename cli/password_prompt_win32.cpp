@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/password_prompt.h"
+#include "cli/utf16_win32.h"
 
 namespace kestrune {
 namespace {
@@ -73,15 +74,12 @@ class Console {
 
 PasswordLine to_utf8(const SecretWString& text) {
   if (text.empty()) return {PasswordLine::Status::read, {}};
-  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(),
-                                       static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  // A lone surrogate half is the only text the conversion refuses.
-  if (size <= 0) return {PasswordLine::Status::not_unicode, {}};
-  if (static_cast<std::size_t>(size) > kMaxPasswordLine)
-    return {PasswordLine::Status::too_long, {}};
-  PasswordLine line{PasswordLine::Status::read, SecureBytes(static_cast<std::size_t>(size))};
-  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      reinterpret_cast<char*>(line.bytes.data()), size, nullptr, nullptr);
+  const std::size_t size = utf8_size(text, true);
+  if (size == 0) return {PasswordLine::Status::not_unicode, {}};
+  if (size > kMaxPasswordLine) return {PasswordLine::Status::too_long, {}};
+  PasswordLine line{PasswordLine::Status::read, SecureBytes(size)};
+  if (!write_utf8(text, {reinterpret_cast<char*>(line.bytes.data()), size}, true))
+    return {PasswordLine::Status::not_unicode, {}};
   return line;
 }
 

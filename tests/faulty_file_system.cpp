@@ -3,10 +3,10 @@
 namespace kestrune::test {
 namespace {
 
-class FaultyReadableFile final : public ReadableFile {
+class FaultyReadableFile final : public ForwardingReadableFile {
  public:
   FaultyReadableFile(std::unique_ptr<ReadableFile> real, FaultyFileSystem& faults)
-      : real_(std::move(real)), faults_(faults) {}
+      : ForwardingReadableFile(std::move(real)), faults_(faults) {}
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     bytes_read = 0;
     if (error_pending_) return faults_.fault_error();
@@ -22,15 +22,14 @@ class FaultyReadableFile final : public ReadableFile {
   }
 
  private:
-  std::unique_ptr<ReadableFile> real_;
   FaultyFileSystem& faults_;
   bool error_pending_ = false;
 };
 
-class FaultyWritableFile final : public WritableFile {
+class FaultyWritableFile final : public ForwardingWritableFile {
  public:
   FaultyWritableFile(std::unique_ptr<WritableFile> real, FaultyFileSystem& faults)
-      : real_(std::move(real)), faults_(faults) {}
+      : ForwardingWritableFile(std::move(real)), faults_(faults) {}
   std::error_code write(std::span<const std::uint8_t> data) override {
     // A failing write may have put part of the data on disk, as a full disk does.
     if (faults_.should_fail(Call::write)) {
@@ -68,7 +67,6 @@ class FaultyWritableFile final : public WritableFile {
   }
 
  private:
-  std::unique_ptr<WritableFile> real_;
   FaultyFileSystem& faults_;
 };
 

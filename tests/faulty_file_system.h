@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "core/files/file_system.h"
+#include "tests/forwarding_file_system.h"
 
 namespace kestrune::test {
 
@@ -30,9 +30,9 @@ enum class Call {
 inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::input_status) + 1;
 std::string_view name_of(Call call);
 
-class FaultyFileSystem final : public FileSystem {
+class FaultyFileSystem final : public ForwardingFileSystem {
  public:
-  explicit FaultyFileSystem(FileSystem& real) : real_(real) {}
+  using ForwardingFileSystem::ForwardingFileSystem;
 
   // Makes call number `ordinal` (from 1) of `call` fail with `error`. With
   // `after_some_data`, a read first returns part of what was asked and the
@@ -61,7 +61,6 @@ class FaultyFileSystem final : public FileSystem {
                                bool& another_file) override;
 
  private:
-  FileSystem& real_;
   std::array<std::size_t, kCallKinds> counts_{};
   Call fault_call_ = Call::open_for_reading;
   std::size_t fault_ordinal_ = 0;

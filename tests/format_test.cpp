@@ -55,6 +55,52 @@ TEST(TemporaryNames, FitTheFolderAndKeepTheirPattern) {
   EXPECT_TRUE(name.ends_with(L"w.kestrune-0123456z.tmp"));
 }
 
+// A name already taken costs another try under a fresh tag; any other
+// failure ends the creation at once, and so do a hundred taken names.
+TEST(TemporaryNames, TakenNamesAreTriedAgainAHundredTimesAtMost) {
+  std::vector<std::string> tried;
+  std::size_t taken_first = 0;
+  const std::error_code denied = std::make_error_code(std::errc::permission_denied);
+  std::error_code other_failure;
+  const auto create = [&](const std::string& name, bool& taken) {
+    tried.push_back(name);
+    taken = tried.size() <= taken_first;
+    return taken ? std::make_error_code(std::errc::file_exists) : other_failure;
+  };
+  const struct {
+    std::size_t taken_first;
+    std::error_code other_failure;
+    std::error_code expected;
+    std::size_t tries;
+  } cases[] = {
+      {0, {}, {}, 1},
+      {2, {}, {}, 3},
+      {0, denied, denied, 1},
+      {1, denied, denied, 2},
+      {1000, {}, std::make_error_code(std::errc::file_exists), 100},
+  };
+  for (const auto& c : cases) {
+    tried.clear();
+    taken_first = c.taken_first;
+    other_failure = c.other_failure;
+    EXPECT_EQ(create_under_fresh_name<char>("f", kLongestTemporaryStem, create), c.expected);
+    ASSERT_EQ(tried.size(), c.tries);
+    for (const std::string& name : tried) EXPECT_TRUE(name.starts_with(".f.kestrune-")) << name;
+    if (c.tries > 1) {
+      EXPECT_NE(tried[0], tried[1]);
+    }
+  }
+}
+
+TEST(TemporaryNames, TargetsThatNameNoFileAreRefused) {
+  for (const std::string_view name : {"", ".", ".."})
+    EXPECT_TRUE(names_no_file<char>(name)) << name;
+  for (const std::string_view name : {"...", ".a", "a.", "a"})
+    EXPECT_FALSE(names_no_file<char>(name)) << name;
+  EXPECT_TRUE(names_no_file<wchar_t>(L".."));
+  EXPECT_FALSE(names_no_file<wchar_t>(L"..."));
+}
+
 TEST(LengthCodes, BothFormsRoundTripAtTheirEdges) {
   EXPECT_EQ(encode_length_code(1024), 0x8400);
   EXPECT_EQ(encode_length_code(1025), 0x0001);

@@ -13,6 +13,7 @@
 
 #include "core/files/file_errors.h"
 #include "core/files/file_system_posix.h"
+#include "core/files/path_look.h"
 #include "core/files/temporary_name.h"
 
 namespace kestrune {
@@ -304,12 +305,6 @@ class PosixWritableFile final : public WritableFile {
   bool renamed_ = false;
 };
 
-std::error_code random_tag(TemporaryTagBytes& tag) {
-  if (::getrandom(tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size()))
-    return last_error();
-  return {};
-}
-
 // Every common file system takes names of 143 bytes (eCryptfs is the
 // tightest), so only longer ones cost a question to the file system.
 constexpr std::size_t kNameMaxEverywhere = 143;
@@ -328,27 +323,9 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
   return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
-// A name that cannot become a file: none at all, or one naming a folder.
-bool names_no_file(const std::filesystem::path& target) {
-  const std::filesystem::path name = target.filename();
-  return name.empty() || name == "." || name == "..";
-}
-
-// Why a file of `mode` cannot be read as one; nothing when it can.
-std::error_code what_is_not_regular(mode_t mode) {
-  if (S_ISREG(mode)) return {};
-  if (S_ISDIR(mode)) return std::make_error_code(std::errc::is_a_directory);
-  return FileError::not_regular_file;
-}
-
-// Looks before opening: opening a device can have effects of its own (a
-// tape rewinds, a watchdog starts), and a FIFO would block.
-std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return last_error();
-  through_link = S_ISLNK(info.st_mode);
-  if (through_link && ::stat(path.c_str(), &info) != 0) return last_error();
-  return what_is_not_regular(info.st_mode);
+PathLook::Kind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return PathLook::Kind::regular_file;
+  return S_ISDIR(mode) ? PathLook::Kind::folder : PathLook::Kind::other;
 }
 
 // An existing file under the output's name is replaced only where the user
@@ -375,7 +352,7 @@ class PosixFileSystem final : public FileSystem {
     if (fd.get() < 0) return last_error();
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return last_error();
-    if (auto error = what_is_not_regular(info.st_mode)) return error;
+    if (auto error = why_not_regular(kind_of(info.st_mode))) return error;
     status = status_of(info);
     status.through_symbolic_link = through_link;
     if (auto error = read_carried_attributes(fd.get(), status.carried)) return error;
@@ -388,7 +365,8 @@ class PosixFileSystem final : public FileSystem {
   std::error_code create_temporary(const std::filesystem::path& target,
                                    std::unique_ptr<WritableFile>& file,
                                    std::filesystem::path& temporary) override {
-    if (names_no_file(target)) return std::make_error_code(std::errc::is_a_directory);
+    if (names_no_file<char>(target.filename().native()))
+      return std::make_error_code(std::errc::is_a_directory);
     PlacedFile placed{
         Descriptor(::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
         Descriptor(-1),
@@ -439,30 +417,48 @@ class PosixFileSystem final : public FileSystem {
   // Creates the temporary under a fresh name in the open folder, never
   // through a link, and notes which file it is.
   static std::error_code create_in_folder(PlacedFile& placed, std::size_t stem_limit) {
-    TemporaryTagBytes tag;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (auto error = random_tag(tag)) return error;
-      placed.name = hidden_temporary_name<char>(placed.target, tag, stem_limit);
-      const int fd =
-          ::openat(placed.folder.get(), placed.name.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-      if (fd < 0 && errno == EEXIST) continue;
-      if (fd < 0) return last_error();
-      placed.file = Descriptor(fd);
-      struct stat info {};
-      if (::fstat(fd, &info) != 0) {
-        const std::error_code error = last_error();
-        ::unlinkat(placed.folder.get(), placed.name.c_str(), 0);
-        return error;
-      }
-      placed.created = status_of(info);
-      return {};
+    return create_under_fresh_name<char>(
+        placed.target, stem_limit, [&placed](std::string name, bool& taken) {
+          const int fd =
+              ::openat(placed.folder.get(), name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+          taken = fd < 0 && errno == EEXIST;
+          if (fd < 0) return last_error();
+          placed.name = std::move(name);
+          placed.file = Descriptor(fd);
+          return note_created(placed);
+        });
+  }
+
+  // Which file the new one is; one that cannot tell is removed again.
+  static std::error_code note_created(PlacedFile& placed) {
+    struct stat info {};
+    if (::fstat(placed.file.get(), &info) != 0) {
+      const std::error_code error = last_error();
+      ::unlinkat(placed.folder.get(), placed.name.c_str(), 0);
+      return error;
     }
-    return std::make_error_code(std::errc::file_exists);
+    placed.created = status_of(info);
+    return {};
   }
 };
 
 }  // namespace
+
+std::error_code random_tag(TemporaryTagBytes& tag) {
+  if (::getrandom(tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size()))
+    return last_error();
+  return {};
+}
+
+std::error_code look_at(const std::filesystem::path& path, PathLook& look) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return last_error();
+  look.through_link = S_ISLNK(info.st_mode);
+  if (look.through_link && ::stat(path.c_str(), &info) != 0) return last_error();
+  look.kind = kind_of(info.st_mode);
+  return {};
+}
 
 std::unique_ptr<FileSystem> make_posix_file_system() { return std::make_unique<PosixFileSystem>(); }
 

@@ -11,6 +11,7 @@
 
 #include "core/files/file_errors.h"
 #include "core/files/file_system_win32.h"
+#include "core/files/path_look.h"
 #include "core/files/temporary_name.h"
 
 namespace kestrune {
@@ -242,13 +243,6 @@ class Win32WritableFile final : public WritableFile {
   std::wstring target_;  // the absolute name the file is renamed to
 };
 
-std::error_code random_tag(TemporaryTagBytes& tag) {
-  if (BCryptGenRandom(nullptr, tag.data(), static_cast<ULONG>(tag.size()),
-                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-    return std::make_error_code(std::errc::io_error);
-  return {};
-}
-
 // An existing output another program holds open without letting it be
 // deleted would refuse the rename only at the very end.
 std::error_code check_not_held_open(const std::filesystem::path& target) {
@@ -265,8 +259,7 @@ std::error_code check_not_held_open(const std::filesystem::path& target) {
 std::error_code check_target_name(const std::filesystem::path& target) {
   constexpr std::size_t kMaxNameLength = 255;
   const std::wstring name = target.filename().native();
-  if (name.empty() || name == L"." || name == L"..")
-    return std::make_error_code(std::errc::is_a_directory);
+  if (names_no_file<wchar_t>(name)) return std::make_error_code(std::errc::is_a_directory);
   if (name.size() > kMaxNameLength) return std::make_error_code(std::errc::filename_too_long);
   const DWORD attributes = GetFileAttributesW(native_name(target).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {};
@@ -303,18 +296,6 @@ bool names_a_device(const std::filesystem::path& path) {
     if (stem == device) return true;
   return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
          stem[3] >= L'0' && stem[3] <= L'9';
-}
-
-// Looks before opening: opening a device can have effects of its own.
-std::error_code check_is_regular_file(const std::filesystem::path& path, bool& through_link) {
-  if (names_a_device(path)) return FileError::not_regular_file;
-  const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return std::make_error_code(std::errc::is_a_directory);
-  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return FileError::not_regular_file;
-  through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  return {};
 }
 
 // Memory that runs out now must not leave the new file unnamed to anyone.
@@ -360,23 +341,23 @@ class Win32FileSystem final : public FileSystem {
     if (auto error = check_target_name(target)) return error;
     std::wstring final_name;
     if (auto error = absolute_name(target, final_name)) return error;
-    TemporaryTagBytes tag;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (auto failed = random_tag(tag)) return failed;
-      // Every Windows file system takes names of 255 units.
-      const std::filesystem::path name =
-          target.parent_path() /
-          hidden_temporary_name<wchar_t>(target.filename().native(), tag, kLongestTemporaryStem);
-      // The new file inherits the folder's access rules, as any file the
-      // user creates there would.
-      const HANDLE handle =
-          CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
-                      CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
-      if (handle != INVALID_HANDLE_VALUE)
-        return adopt_temporary(handle, name, final_name, file, temporary);
-      if (GetLastError() != ERROR_FILE_EXISTS) return last_error();
-    }
-    return std::make_error_code(std::errc::file_exists);
+    // Every Windows file system takes names of 255 units.
+    std::filesystem::path name;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const std::error_code error = create_under_fresh_name<wchar_t>(
+        target.filename().native(), kLongestTemporaryStem,
+        [&](const std::wstring& fresh, bool& taken) {
+          name = target.parent_path() / fresh;
+          // The new file inherits the folder's access rules, as any file
+          // the user creates there would.
+          handle = CreateFileW(native_name(name).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+          if (handle != INVALID_HANDLE_VALUE) return std::error_code{};
+          taken = GetLastError() == ERROR_FILE_EXISTS;
+          return last_error();
+        });
+    if (error) return error;
+    return adopt_temporary(handle, name, final_name, file, temporary);
   }
 
   // One handle, opened for deletion, both tells which file the name leads
@@ -401,6 +382,25 @@ class Win32FileSystem final : public FileSystem {
 };
 
 }  // namespace
+
+std::error_code random_tag(TemporaryTagBytes& tag) {
+  if (BCryptGenRandom(nullptr, tag.data(), static_cast<ULONG>(tag.size()),
+                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+    return std::make_error_code(std::errc::io_error);
+  return {};
+}
+
+std::error_code look_at(const std::filesystem::path& path, PathLook& look) {
+  if (names_a_device(path)) return {};  // PathLook::Kind::other
+  const DWORD attributes = GetFileAttributesW(native_name(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    look.kind = PathLook::Kind::folder;
+  else if ((attributes & FILE_ATTRIBUTE_DEVICE) == 0)
+    look.kind = PathLook::Kind::regular_file;
+  look.through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return {};
+}
 
 std::unique_ptr<FileSystem> make_win32_file_system() { return std::make_unique<Win32FileSystem>(); }
 

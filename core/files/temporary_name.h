@@ -9,12 +9,17 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace kestrune {
 
 // Random bytes per name: nobody can guess the next name from those seen.
 inline constexpr std::size_t kTemporaryTagBytes = 8;
 using TemporaryTagBytes = std::array<std::uint8_t, kTemporaryTagBytes>;
+
+// Fills `tag` from the system's random source; each platform's file system
+// defines it.
+std::error_code random_tag(TemporaryTagBytes& tag);
 
 // Characters a temporary's name adds to its stem: ".", ".kestrune-", the
 // tag and ".tmp".
@@ -56,6 +61,35 @@ std::basic_string<Char> hidden_temporary_name(std::basic_string_view<Char> targe
   for (const std::uint8_t byte : tag) name += Char(kDigits[byte % kDigits.size()]);
   for (const char c : std::string_view(".tmp")) name += Char(c);
   return name;
+}
+
+// Names that are taken are passed over this many times before giving up:
+// with random tags, a clash even once means someone is guessing them.
+inline constexpr int kTemporaryNameAttempts = 100;
+
+// Creates a temporary beside `target_name` under a fresh hidden name:
+// `create(name, taken)` makes the file, or sets `taken` when the name
+// already exists, and another name is tried.
+template <typename Char, typename Create>
+std::error_code create_under_fresh_name(std::basic_string_view<Char> target_name,
+                                        std::size_t stem_limit, Create&& create) {
+  TemporaryTagBytes tag;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    if (auto error = random_tag(tag)) return error;
+    bool taken = false;
+    const std::error_code error =
+        create(hidden_temporary_name<Char>(target_name, tag, stem_limit), taken);
+    if (!taken) return error;
+  }
+  return std::make_error_code(std::errc::file_exists);
+}
+
+// A target name that cannot become a file: none at all, or one naming a
+// folder.
+template <typename Char>
+bool names_no_file(std::basic_string_view<Char> name) {
+  const bool only_dots = name.find_first_not_of(Char('.')) == std::basic_string_view<Char>::npos;
+  return name.empty() || (only_dots && name.size() <= 2);
 }
 
 }  // namespace kestrune

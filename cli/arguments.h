@@ -1,0 +1,44 @@
+// kestrune-cli's command line: what it asks for, read without printing
+// anything, so the caller decides what is shown and how the program ends.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/algorithms.h"
+
+namespace kestrune {
+
+struct CliOptions {
+  HashAlgorithm hash = kDefaultChoices.hash;
+  CipherAlgorithm cipher = kDefaultChoices.cipher;
+  bool password_from_stdin = false;
+  bool allow_empty_password = false;
+  bool keep = false;
+  bool test = false;
+  bool verbose = false;
+  bool quiet = false;
+  bool progress = true;
+  std::vector<std::filesystem::path> paths;
+};
+
+struct ParsedArguments {
+  enum class Request { convert, show_help, show_version, usage_error };
+
+  Request request = Request::convert;
+  CliOptions options;
+  // For a usage error: what is wrong, with any argument it quotes escaped
+  // for the terminal.
+  std::string error;
+};
+
+// `arguments` holds the program name first. Parsing stops at --help,
+// --version or the first mistake, as the program does.
+ParsedArguments parse_arguments(const std::vector<std::string>& arguments);
+
+// The text --help shows.
+std::string_view usage_text();
+
+}  // namespace kestrune
