@@ -52,8 +52,9 @@ struct ConversionEnv {
 // Encrypts `path` into "<path>.enc" with the choices read as it starts, and
 // removes `path` once the container is safely in place. On failure the
 // plain file is untouched and no output remains, unless the failure came
-// after the container was renamed into place (the check of its name, its
-// close or the flush of its folder failed): it then stays beside the
+// after the container was renamed into place (the check of its name, giving
+// it the input's owner, mode and access rules, its close or the flush of its
+// folder failed): it then stays, its owner's alone at the least, beside the
 // untouched plain file.
 Outcome encrypt_file(ConversionEnv& env, const std::filesystem::path& path,
                      std::u16string_view password);
