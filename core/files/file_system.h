@@ -19,7 +19,8 @@ namespace kestrune {
 // by name and value as the platform stores it: on POSIX the access ACL
 // ("system.posix_acl_access") and the "user." and "security." extended
 // attributes; on Windows a DACL with entries of its own ("dacl") or one
-// protected from its folder's ("protected-dacl").
+// protected from its folder's ("protected-dacl"), and the mark of the web
+// ("Zone.Identifier", the bytes of that stream).
 struct CarriedAttribute {
   std::string name;
   std::vector<std::uint8_t> value;

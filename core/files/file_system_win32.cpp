@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 #include <bcrypt.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -159,6 +160,92 @@ std::error_code take_dacl(HANDLE file, const std::vector<CarriedAttribute>& carr
   return {};
 }
 
+// Writes all of `data`, or fails.
+std::error_code write_all(HANDLE file, std::span<const std::uint8_t> data) {
+  while (!data.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(file, data.data(), chunk_size(data.size()), &written, nullptr))
+      return last_error();
+    data = data.subspan(written);
+  }
+  return {};
+}
+
+constexpr const char* kMarkOfTheWeb = "Zone.Identifier";
+// Far beyond any mark a browser writes; a bigger stream is not read whole
+// into memory, and not silently dropped either.
+constexpr std::size_t kLargestMark = std::size_t{1} << 20;
+
+// FAT and exFAT keep no named streams, and neither does Wine.
+bool keeps_named_streams(HANDLE file) {
+  DWORD flags = 0;
+  return GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+// Opens the mark-of-the-web stream of the open `file` relative to its
+// handle, so no name is looked up: whatever its path leads to meanwhile,
+// the stream is this file's.
+std::error_code open_mark_stream(HANDLE file, ACCESS_MASK access, ULONG disposition,
+                                 HANDLE& stream) {
+  wchar_t name[] = L":Zone.Identifier";
+  UNICODE_STRING unicode{sizeof name - sizeof(wchar_t), sizeof name, name};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, file, nullptr);
+  IO_STATUS_BLOCK io{};
+  stream = INVALID_HANDLE_VALUE;
+  const NTSTATUS status =
+      NtCreateFile(&stream, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                   FILE_SHARE_READ, disposition,
+                   FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0);
+  if (NT_SUCCESS(status)) return {};
+  stream = INVALID_HANDLE_VALUE;
+  return {static_cast<int>(RtlNtStatusToDosError(status)), std::system_category()};
+}
+
+std::error_code read_whole_mark(HANDLE stream, std::vector<std::uint8_t>& mark) {
+  std::uint8_t chunk[4096];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(stream, chunk, sizeof chunk, &got, nullptr)) return last_error();
+    if (got == 0) return {};
+    if (mark.size() + got > kLargestMark) return {ERROR_FILE_TOO_LARGE, std::system_category()};
+    mark.insert(mark.end(), chunk, chunk + got);
+  }
+}
+
+// The input's mark of the web, which browsers and mail clients put on
+// downloads, so that its output is still treated as downloaded. A mark that
+// is there but cannot be read fails the opening: it would be lost with the
+// input.
+std::error_code read_mark_of_the_web(HANDLE file, std::vector<CarriedAttribute>& carried) {
+  if (!keeps_named_streams(file)) return {};
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  const std::error_code error = open_mark_stream(file, GENERIC_READ, FILE_OPEN, opened);
+  if (error.value() == ERROR_FILE_NOT_FOUND) return {};  // not downloaded
+  if (error) return error;
+  FileHandle stream(opened);
+  CarriedAttribute mark{kMarkOfTheWeb, {}};
+  if (auto failed = read_whole_mark(stream.get(), mark.value)) return failed;
+  carried.push_back(std::move(mark));
+  return {};
+}
+
+// Gives `file` the input's mark of the web, flushed as the file was. An
+// output on a volume without named streams (reached through a link) cannot
+// keep one, and that is no failure.
+std::error_code take_mark_of_the_web(HANDLE file, const std::vector<CarriedAttribute>& carried) {
+  const auto mark = std::find_if(carried.begin(), carried.end(),
+                                 [](const CarriedAttribute& a) { return a.name == kMarkOfTheWeb; });
+  if (mark == carried.end() || !keeps_named_streams(file)) return {};
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  if (auto error = open_mark_stream(file, GENERIC_WRITE, FILE_OVERWRITE_IF, opened)) return error;
+  FileHandle stream(opened);
+  if (auto error = write_all(stream.get(), mark->value)) return error;
+  if (!FlushFileBuffers(stream.get())) return last_error();
+  return stream.close();
+}
+
 class Win32ReadableFile final : public ReadableFile {
  public:
   explicit Win32ReadableFile(HANDLE handle) : file_(handle) {}
@@ -183,19 +270,15 @@ class Win32WritableFile final : public WritableFile {
   Win32WritableFile(HANDLE handle, std::wstring target)
       : file_(handle), target_(std::move(target)) {}
   std::error_code write(std::span<const std::uint8_t> data) override {
-    while (!data.empty()) {
-      DWORD written = 0;
-      if (!WriteFile(file_.get(), data.data(), chunk_size(data.size()), &written, nullptr))
-        return last_error();
-      data = data.subspan(written);
-    }
-    return {};
+    return write_all(file_.get(), data);
   }
   // New files take the folder's inherited access rules, plus the input's
   // own DACL where it has one; the temporary's hidden attribute goes,
   // unless the input was hidden (or a system file) too, so a hidden file's
-  // container stays out of sight.
+  // container stays out of sight. The mark of the web comes first: its
+  // stream is opened anew, which the input's DACL might not allow.
   std::error_code take_permissions(const FileStatus& input) override {
+    if (auto error = take_mark_of_the_web(file_.get(), input.carried)) return error;
     if (auto error = take_dacl(file_.get(), input.carried)) return error;
     FILE_BASIC_INFO basic{};  // times of zero stay as they are
     basic.FileAttributes =
@@ -330,6 +413,7 @@ class Win32FileSystem final : public FileSystem {
     if (GetFileType(handle.get()) != FILE_TYPE_DISK) return FileError::not_regular_file;
     if (auto error = status_of(handle.get(), status)) return error;
     read_own_dacl(handle.get(), status.carried);
+    if (auto error = read_mark_of_the_web(handle.get(), status.carried)) return error;
     status.through_symbolic_link = through_link;
     file = std::make_unique<Win32ReadableFile>(handle.release());
     return {};

@@ -1,6 +1,7 @@
 // The Win32 file-system seam, alone and under whole conversions: hidden
 // temporaries beside the target, replacing renames, devices refused,
-// read-only inputs kept, and paths past the old 260-unit limit.
+// read-only inputs kept, paths past the old 260-unit limit, and the access
+// rules, attributes and mark of the web an output takes from its input.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -50,6 +51,41 @@ class DeepFolder {
   std::filesystem::path path_;
   std::vector<std::filesystem::path> made_;
 };
+
+// Wine reports no named streams, yet may take "name:stream" for a file of
+// that whole name: the volume's word is what counts.
+bool keeps_named_streams(const std::filesystem::path& folder) {
+  const HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  DWORD flags = 0;
+  GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+  CloseHandle(handle);
+  return (flags & FILE_NAMED_STREAMS) != 0;
+}
+
+// The mark-of-the-web stream of `path`; reading gives nothing where there
+// is none.
+bool write_stream(const std::filesystem::path& path, const std::string& bytes) {
+  const HANDLE stream = CreateFileW((path.native() + L":Zone.Identifier").c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (stream == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool wrote =
+      WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return CloseHandle(stream) && wrote && written == bytes.size();
+}
+
+std::string read_stream(const std::filesystem::path& path) {
+  const HANDLE stream = CreateFileW((path.native() + L":Zone.Identifier").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (stream == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(4096, '\0');
+  DWORD got = 0;
+  if (!ReadFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+  CloseHandle(stream);
+  bytes.resize(got);
+  return bytes;
+}
 
 Bytes read_through_seam(FileSystem& file_system, const std::filesystem::path& path) {
   std::unique_ptr<ReadableFile> file;
@@ -339,6 +375,47 @@ TEST_F(Win32FileSystemTest, HiddenInputGivesAHiddenOutput) {
   EXPECT_EQ(container & kKept, kKept);
   EXPECT_EQ(plain & kKept, kKept);
   SetFileAttributesW((folder / "h").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A downloaded file's mark of the web is given to its output in both
+// directions. Wine keeps no named streams (its volumes lack
+// FILE_NAMED_STREAMS, and a relative NtCreateFile of ":Zone.Identifier"
+// fails), so there the mark is put into the input's status as the seam
+// would read it, and the conversion must leave it out without failing or
+// making anything else.
+TEST_F(Win32FileSystemTest, MarkOfTheWebIsKeptBothWays) {
+  class Marking final : public ForwardingFileSystem {
+   public:
+    Marking(FileSystem& real, std::string mark) : ForwardingFileSystem(real), mark_(mark) {}
+    std::error_code open_for_reading(const std::filesystem::path& path,
+                                     std::unique_ptr<ReadableFile>& file,
+                                     FileStatus& status) override {
+      const std::error_code error = real_.open_for_reading(path, file, status);
+      if (!mark_.empty())
+        status.carried.push_back({"Zone.Identifier", Bytes(mark_.begin(), mark_.end())});
+      return error;
+    }
+
+   private:
+    std::string mark_;
+  };
+  const std::string mark = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/d\r\n";
+  write_file(folder / "d", pattern_bytes(40));
+  const bool keeps_streams = keeps_named_streams(folder.path());
+  if (keeps_streams) {
+    ASSERT_TRUE(write_stream(folder / "d", mark));
+  }
+  Marking marking(*file_system, keeps_streams ? "" : mark);
+  ConversionEnv marking_env{marking, native_crypto_service(), front_end, fixed_clock(5)};
+  encrypt_file(marking_env, folder / "d", u"pw");
+  const std::string container = read_stream(folder / "d.enc");
+  decrypt_file(marking_env, folder / "d.enc", u"pw");
+  EXPECT_TRUE(front_end.failures.empty());
+  EXPECT_EQ(folder.entries(), std::vector<std::string>{"d"});
+  EXPECT_EQ(read_file(folder / "d"), pattern_bytes(40));
+  const std::string kept = keeps_streams ? mark : "";
+  EXPECT_EQ(container, kept);
+  EXPECT_EQ(read_stream(folder / "d"), kept);
 }
 
 }  // namespace
