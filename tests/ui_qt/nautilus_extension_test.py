@@ -4,7 +4,6 @@ items each selection gets and what each runs.
 
 Usage: nautilus_extension_test.py EXTENSION
 """
-import importlib.util
 import sys
 import types
 
@@ -45,9 +44,10 @@ nautilus = types.SimpleNamespace(MenuItem=MenuItem, MenuProvider=type("MenuProvi
 sys.modules["gi"] = types.ModuleType("gi")
 sys.modules["gi.repository"] = types.SimpleNamespace(GLib=glib, GObject=gobject, Nautilus=nautilus)
 
-module_spec = importlib.util.spec_from_file_location("kestrune_extension", sys.argv[1])
-extension = importlib.util.module_from_spec(module_spec)
-module_spec.loader.exec_module(extension)
+# Run as Nautilus runs it: the file's code in a module of its own.
+extension = types.ModuleType("kestrune_extension")
+with open(sys.argv[1], encoding="utf-8") as source:
+    exec(compile(source.read(), sys.argv[1], "exec"), extension.__dict__)
 provider = extension.KestruneMenuProvider()
 
 CASES = [
