@@ -27,29 +27,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-skip() {
-  echo "SKIP: $*" >&2
-  exit 77
-}
-
-# A session bus of the test's own; the accessibility bus is started on it by
-# D-Bus activation when asked for, and told a screen reader is listening.
-start_accessibility_bus() {
-  dbus-daemon --session --nofork --print-address=3 3>"$work/bus" 2>"$work/dbus.log" &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/bus" ] && break; sleep 0.1; done
-  [ -s "$work/bus" ] || skip "the D-Bus session bus did not start: $(cat "$work/dbus.log")"
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
-  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
-    org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled \
-    variant:boolean:true >"$work/a11y.log" 2>&1 ||
-    skip "the accessibility bus did not start: $(cat "$work/a11y.log")"
-}
-
 rm -rf "$work"
 mkdir -p "$work"
 start_xvfb
-start_accessibility_bus
+start_session_bus
 
 "$kestrune" >"$work/kestrune.log" 2>&1 &
 pids+=($!)
