@@ -46,6 +46,11 @@ void CliFrontEnd::progress(const std::filesystem::path&, std::uint64_t done, std
   progress_line_.update(done, total);
 }
 
+void CliFrontEnd::note(const std::string& line) {
+  progress_line_.clear();
+  std::cerr << line << '\n';
+}
+
 bool CliFrontEnd::cancel_requested() { return stop_signal() != 0; }
 
 void CliFrontEnd::start_file(const std::filesystem::path& path) {

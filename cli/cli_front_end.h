@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -28,6 +29,8 @@ class CliFrontEnd final : public FrontEnd {
   bool cancel_requested() override;
 
   void start_file(const std::filesystem::path& path);
+  // A line of its own about the file under way (the -v lines).
+  void note(const std::string& line);
   // What the file under way has converted so far, and for how long.
   std::uint64_t bytes_done() const { return bytes_done_; }
   double seconds() const { return progress_line_.seconds_since_start(); }

@@ -14,6 +14,7 @@
 #include "cli/arguments.h"
 #include "cli/cli_front_end.h"
 #include "cli/command_line.h"
+#include "cli/file_action.h"
 #include "cli/password_prompt.h"
 #include "cli/progress_line.h"
 #include "cli/stop_safe_file_system.h"
@@ -97,18 +98,6 @@ kestrune::PasswordLine obtain_password(const kestrune::CliOptions& options, std:
   return first;
 }
 
-// The -v line of a file that converted or tested good.
-std::string verbose_line(const std::filesystem::path& path, bool tested,
-                         const kestrune::CliFrontEnd& front_end) {
-  const std::string name = kestrune::printable_path(path);
-  if (tested) return name + ": OK";
-  const std::filesystem::path output = kestrune::is_container_name(path)
-                                           ? kestrune::plain_name_for(path)
-                                           : kestrune::container_name_for(path);
-  return kestrune::conversion_summary(name, kestrune::printable_path(output),
-                                      front_end.bytes_done(), front_end.seconds());
-}
-
 // Says why each of `paths` cannot start when memory has run out; how many.
 // Naming them needs memory too: when even that fails, one line says so
 // without any.
@@ -143,17 +132,10 @@ int convert_paths(const kestrune::CliOptions& options, std::u16string_view passw
     env.choices.set_hash(options.hash);
     env.choices.set_cipher(options.cipher);
     while (next < paths.size() && kestrune::stop_signal() == 0) {
-      const std::filesystem::path& path = paths[next];
-      front_end.start_file(path);
-      const kestrune::Outcome outcome = options.test
-                                            ? kestrune::verify_container(env, path, password)
-                                            : kestrune::convert_by_name(env, path, password);
-      ++next;  // done with, whatever the -v line below costs
+      const kestrune::Outcome outcome =
+          kestrune::act_on_file(options, env, front_end, paths[next], password);
+      ++next;
       if (outcome.kind == kestrune::Outcome::Kind::failed) ++failures;
-      if (options.verbose && outcome.kind == kestrune::Outcome::Kind::cancelled)
-        std::cerr << kestrune::printable_path(path) << ": stopped\n";
-      else if (options.verbose && outcome.ok())
-        std::cerr << verbose_line(path, options.test, front_end) << '\n';
     }
   } catch (const std::bad_alloc&) {
     // Conversions catch their own; this is the memory they all share, so

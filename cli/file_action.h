@@ -1,0 +1,18 @@
+// What kestrune-cli does with one path: convert it (or with -t test it) and
+// say so, through the front end it is given, so that whoever runs many
+// paths decides where and in what order the lines come out.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "cli/arguments.h"
+#include "cli/cli_front_end.h"
+#include "core/kestrune.h"
+
+namespace kestrune {
+
+Outcome act_on_file(const CliOptions& options, ConversionEnv& env, CliFrontEnd& front_end,
+                    const std::filesystem::path& path, std::u16string_view password);
+
+}  // namespace kestrune
