@@ -42,11 +42,16 @@ class CryptHandles {
   ~CryptHandles() { release(); }
 
   // Flags 0 first; the second attempt creates the user's default key
-  // container of this type on first use.
+  // container on first use. Two conversions starting at once on a new
+  // profile both find it missing and only one creates it: the other opens
+  // what that one made.
   bool acquire(DWORD provider_type) {
     release();
-    return CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, 0) ||
-           CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, CRYPT_NEWKEYSET);
+    if (CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, 0) ||
+        CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, CRYPT_NEWKEYSET))
+      return true;
+    return GetLastError() == static_cast<DWORD>(NTE_EXISTS) &&
+           CryptAcquireContextW(&provider_, nullptr, nullptr, provider_type, 0);
   }
 
   bool create_hash(HashAlgorithm hash) {

@@ -4,6 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
+
+// clang-format off
+#include <windows.h>
+#include <wincrypt.h>
+// clang-format on
 
 #include "core/crypto/crypto_service_cryptoapi.h"
 #include "core/key_context.h"
@@ -106,6 +113,39 @@ TEST(CryptoApiBackEnd, SlotsAtTheEndOfTheBlockStayInside) {
 
   OneRecord cramped = record_of(plain, 2, 2 + 2047);
   EXPECT_FALSE(key->encrypt(cramped.batch()));
+}
+
+// Deleting the user's key containers is only for a throwaway Wine prefix,
+// never for a real Windows profile.
+bool runs_under_wine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void delete_default_key_containers() {
+  for (DWORD type : {PROV_RSA_AES, PROV_RSA_SCHANNEL}) {
+    HCRYPTPROV unused = 0;
+    CryptAcquireContextW(&unused, nullptr, nullptr, type, CRYPT_DELETEKEYSET);
+  }
+}
+
+// On a new profile the default key container does not exist yet; files
+// that start at the same moment must all get their keys, not only the one
+// that happened to create it.
+TEST(CryptoApiBackEnd, KeysDerivedAtOnceOnANewProfileAllSucceed) {
+  if (!runs_under_wine()) GTEST_SKIP() << "would delete this profile's key containers";
+  for (int round = 0; round < 20; ++round) {
+    delete_default_key_containers();
+    std::vector<std::thread> threads;
+    int derived[8] = {};
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&derived, i] {
+        const CipherAlgorithm cipher = i % 2 ? CipherAlgorithm::des : CipherAlgorithm::aes128;
+        derived[i] = key_for(HashAlgorithm::md5, cipher, u"at once") != nullptr;
+      });
+    for (std::thread& thread : threads) thread.join();
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(derived[i], 1) << "round " << round << " thread " << i;
+  }
 }
 
 }  // namespace
