@@ -34,9 +34,10 @@ void add_folder(const std::filesystem::path& folder, std::uint64_t device,
         break;
       case EntryLook::Kind::regular_file:
       case EntryLook::Kind::unknown:
-        planned.push_back({entry, is_temporary_name(entry) ? PlannedPath::Kind::leftover
-                                                           : PlannedPath::Kind::found,
-                           {}});
+        planned.push_back(
+            {entry,
+             is_temporary_name(entry) ? PlannedPath::Kind::leftover : PlannedPath::Kind::found,
+             {}});
         break;
       case EntryLook::Kind::other: break;  // links, devices, FIFOs, sockets
     }
@@ -49,8 +50,7 @@ void add_folder(const std::filesystem::path& folder, std::uint64_t device,
 std::vector<PlannedPath> plan_paths(const CliOptions& options) {
   std::vector<PlannedPath> planned;
   for (const std::filesystem::path& path : options.paths) {
-    const EntryLook look =
-        options.recursive ? look_without_following(path) : EntryLook{};
+    const EntryLook look = options.recursive ? look_without_following(path) : EntryLook{};
     if (look.kind == EntryLook::Kind::folder)
       add_folder(path, look.device, planned);
     else

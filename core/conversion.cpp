@@ -60,7 +60,7 @@ class TemporaryOutput {
     if (auto error = file_->check_name()) return error;
     if (auto error = file_->rename_into_place(replace_existing))
       return !replace_existing && error == std::errc::file_exists ? FileError::output_exists
-                                                                   : error;
+                                                                  : error;
     renamed_ = true;
     if (auto error = file_->check_name()) return error;
     if (auto error = file_->take_permissions(input)) return error;

@@ -161,7 +161,9 @@ TEST_F(Conversion, NameTakenMeanwhileIsNotReplacedWhenOutputsReplaceNothing) {
     Intruder intrude_;
   };
   const Intruder intruders[] = {
-      [](const std::filesystem::path& target) { write_file(target, {'o', 'l', 'd'}); },
+      [](const std::filesystem::path& target) {
+        write_file(target, {'o', 'l', 'd'});
+      },
 #ifndef _WIN32
       [](const std::filesystem::path& target) { std::filesystem::create_symlink("none", target); },
 #endif

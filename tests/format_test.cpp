@@ -22,9 +22,9 @@ TEST(ContainerNames, SuffixIsExactAndCaseSensitive) {
 
   // What an interrupted run leaves, and near misses that are someone's files.
   EXPECT_TRUE(is_temporary_name("/d/.a.b.kestrune-0123456z.tmp"));
-  for (const char* name : {"a.kestrune-0123456z.tmp", ".a.kestrune-0123456Z.tmp",
-                           ".a.kestrune-0123456.tmp", ".a.kestrune_0123456z.tmp",
-                           ".a.kestrune-0123456z.tmp.enc", ".kestrune-0123456z.tmp"})
+  for (const char* name :
+       {"a.kestrune-0123456z.tmp", ".a.kestrune-0123456Z.tmp", ".a.kestrune-0123456.tmp",
+        ".a.kestrune_0123456z.tmp", ".a.kestrune-0123456z.tmp.enc", ".kestrune-0123456z.tmp"})
     EXPECT_FALSE(is_temporary_name(name)) << name;
 }
 

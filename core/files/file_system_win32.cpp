@@ -263,9 +263,7 @@ class Win32ReadableFile final : public ReadableFile {
   FileHandle file_;
 };
 
-bool name_taken(DWORD error) {
-  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-}
+bool name_taken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
 // The temporary, open with DELETE access and without sharing: nobody else
 // can open, rename or remove it, and it is renamed through its handle.
