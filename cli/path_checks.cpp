@@ -23,10 +23,13 @@ std::optional<PathLeft> against_direction(const CliOptions& options,
   return std::nullopt;
 }
 
-// Any entry at all: a dangling link is a name taken too.
-bool name_taken(const std::filesystem::path& path) {
+// Any entry at all under the output's name, a dangling link too. Only an
+// input that can be converted is asked about: anything else (a folder, a
+// missing name) fails with its own message, as it always has.
+bool output_in_the_way(const std::filesystem::path& path) {
   std::error_code error;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  return std::filesystem::exists(std::filesystem::symlink_status(output_name_for(path), error));
 }
 
 // A file met in a folder and not of the direction asked is passed over
@@ -35,7 +38,7 @@ std::optional<PathLeft> file_left(const CliOptions& options, const PlannedPath& 
   const std::filesystem::path& path = planned.path;
   if (auto against = against_direction(options, path))
     return planned.kind == PlannedPath::Kind::found ? PathLeft{} : *against;
-  if (!options.test && !options.force && name_taken(output_name_for(path)))
+  if (!options.test && !options.force && output_in_the_way(path))
     return PathLeft{output_exists_line(path), true};
   return std::nullopt;
 }

@@ -73,7 +73,8 @@ d: d.enc exists; not replaced (use -f to replace it)" ] && cmp -s notes ../notes
     [ "$err" = "notes.enc: File open ERROR: Can't open decryption file. (Permission denied)" ]
 }
 
-# -e and -d refuse a path the other way, as failures that change nothing.
+# -e and -d refuse a path the other way, as failures that change nothing;
+# without -r a folder fails as it always has, whatever bears its output's name.
 one_direction_only() {
   mkdir -p "$work/way" && printf 'p' >"$work/way/p" && printf 'c' >"$work/way/c.enc"
   local err status
@@ -84,7 +85,10 @@ one_direction_only() {
 p.enc" ] || { echo "-e: $status: $err"; return 1; }
   err=$(printf 'pw\n' | "$cli" --password-stdin -d "$work/way/p.enc" "$work/way/c" 2>&1)
   [ $? -eq 1 ] && [ "$err" = "$work/way/c: not a container (no .enc suffix); not decrypted" ] &&
-    [ "$(cat "$work/way/p")" = p ]
+    [ "$(cat "$work/way/p")" = p ] || { echo "-d: $err"; return 1; }
+  mkdir "$work/way/dir" "$work/way/dir.enc"
+  err=$(printf 'pw\n' | "$cli" --password-stdin -e "$work/way/dir" 2>&1)
+  [ $? -eq 1 ] && [ "$err" = "$work/way/dir: File open ERROR: Can't open source file. (Is a directory)" ]
 }
 
 wrong_password_is_reported_and_keeps_the_container() {
