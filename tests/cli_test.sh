@@ -172,7 +172,7 @@ keep_changes_nothing_but_the_removal() {
   head -c 300000 /dev/urandom >a && printf 'pw\n' >"$work/pw"
   local attempt second
   for attempt in 1 2 3 4 5; do
-    rm -f b* && cp a b && second=$(date +%s)
+    rm -f a.enc b* && cp a b && second=$(date +%s)
     "$cli" --password-stdin -k a <"$work/pw" && "$cli" --password-stdin b <"$work/pw" || return 1
     [ "$(date +%s)" = "$second" ] && break
   done
@@ -249,6 +249,7 @@ SCRIPT
   out=$(script -qec "bash paused.sh $run -k big" /dev/null)
   [[ "$out" == *$'\r'"big  "*"% "*" of 64.0 MiB  "*"/s"*$'\e[K\r\e[K' ]] ||
     { echo "progress: $(printf '%q' "$out")"; return 1; }
+  rm big.enc
   out=$(script -qec "bash paused.sh $run -k big 2>err; $run --no-progress -t big.enc <pw" /dev/null)
   [ -z "$out" ] && [ ! -s err ] || { echo "no progress: $(printf '%q' "$out") $(cat err)"; return 1; }
 }
@@ -362,7 +363,7 @@ signal_at_each_step() {
   local dir="$work/steps" call pid status
   mkdir -p "$dir" && head -c 5000000 /dev/urandom >"$dir.orig"
   for call in fsync unlinkat; do
-    cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
+    rm -f "$dir/f.enc" && cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
     # LeakSanitizer cannot run under ptrace: a sanitized build ends in its
     # error instead of the exit status looked for.
     printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
@@ -584,7 +585,8 @@ out_of_memory_is_a_failure_not_an_abort() {
   [ "$said_so" -eq 1 ] || return 1
   # A second file after a first that memory stopped: finely, since only a
   # narrow band of limits runs out just after its temporary is made.
-  head -c 100000 /dev/urandom >"$work/oom/f" && printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
+  rm -f "$work/oom/f.enc" && head -c 100000 /dev/urandom >"$work/oom/f" &&
+    printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
   mv "$work/oom/f.enc" "$work/oom/g.enc"
   for limit in $(seq 24000 50 32000); do
     (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/g.enc" "$work/oom/f") 2>/dev/null
