@@ -9,12 +9,27 @@ namespace kestrune {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: kestrune-cli [-ktvq] [--no-progress] [--hash NAME] [--cipher NAME]\n"
+    "Usage: kestrune-cli [-edrfktvq] [--no-progress] [--hash NAME] [--cipher NAME]\n"
     "                    [--password-stdin] [--allow-empty-password] [--] PATH...\n"
     "\n"
     "Encrypts each PATH into PATH.enc, or decrypts PATH when its name ends in\n"
-    ".enc, and removes the input once the output is safely written.\n"
+    ".enc, and removes the input once the output is safely written. An output\n"
+    "never replaces a file of its name, unless -f is given.\n"
     "\n"
+    "  -e, --encrypt      encrypt only: a PATH ending in .enc is refused\n"
+    "  -d, --decrypt      decrypt only: a PATH not ending in .enc is refused\n"
+    "  -r, --recursive    also convert every regular file in each folder PATH and\n"
+    "                     its subfolders, in the order of their names' bytes. It\n"
+    "                     needs -e (files ending in .enc are passed over) or -d\n"
+    "                     (only they are converted); with -t, every container\n"
+    "                     found is tested. Symbolic links met are neither followed\n"
+    "                     nor converted, and no folder on another file system is\n"
+    "                     entered (as find -xdev does; on Windows, no reparse point\n"
+    "                     is followed). Temporaries an interrupted run left\n"
+    "                     (.NAME.kestrune-XXXXXXXX.tmp) are never converted; -v\n"
+    "                     names them\n"
+    "  -f, --force        replace a file of the output's name (one without write\n"
+    "                     permission is still refused)\n"
     "  -k, --keep         keep each input once its output is in place\n"
     "  -t, --test         check each container (PATH.enc) with the password and\n"
     "                     choices given: decrypt every record in memory, write\n"
@@ -58,12 +73,27 @@ ParsedArguments& fail(ParsedArguments& parsed, std::string message) {
   return parsed;
 }
 
-// Sets the switch `flag` (short or long) names; false when it names none.
-bool set_switch(std::string_view flag, CliOptions& options) {
+enum class SwitchFound { set, unknown, clashing };
+
+// -e after -d, or -d after -e, asks for both directions at once.
+SwitchFound set_direction(Direction direction, CliOptions& options) {
+  const bool clashing = options.direction != Direction::by_name && options.direction != direction;
+  options.direction = direction;
+  return clashing ? SwitchFound::clashing : SwitchFound::set;
+}
+
+// Sets the switch `flag` (short or long) names.
+SwitchFound set_switch(std::string_view flag, CliOptions& options) {
+  if (flag == "-e" || flag == "--encrypt") return set_direction(Direction::encrypt, options);
+  if (flag == "-d" || flag == "--decrypt") return set_direction(Direction::decrypt, options);
   if (flag == "-k" || flag == "--keep")
     options.keep = true;
   else if (flag == "-t" || flag == "--test")
     options.test = true;
+  else if (flag == "-r" || flag == "--recursive")
+    options.recursive = true;
+  else if (flag == "-f" || flag == "--force")
+    options.force = true;
   else if (flag == "-v" || flag == "--verbose")
     options.verbose = true;
   else if (flag == "-q" || flag == "--quiet")
@@ -75,19 +105,29 @@ bool set_switch(std::string_view flag, CliOptions& options) {
   else if (flag == "--allow-empty-password")
     options.allow_empty_password = true;
   else
-    return false;
-  return true;
+    return SwitchFound::unknown;
+  return SwitchFound::set;
+}
+
+// Sets the switch `flag` names; false (and the error set) when it names
+// none or clashes with one before it.
+bool take_switch(std::string_view flag, ParsedArguments& parsed) {
+  switch (set_switch(flag, parsed.options)) {
+    case SwitchFound::set: return true;
+    case SwitchFound::unknown:
+      fail(parsed, "unknown option '" + printable_argument(flag) + "'");
+      return false;
+    case SwitchFound::clashing:
+      fail(parsed, "--encrypt and --decrypt cannot go together");
+      return false;
+  }
+  return false;
 }
 
 // "-kv" is "-k -v"; false (and the error set) at the first unknown letter.
 bool set_short_switches(std::string_view argument, ParsedArguments& parsed) {
-  for (const char letter : argument.substr(1)) {
-    const std::string flag{'-', letter};
-    if (!set_switch(flag, parsed.options)) {
-      fail(parsed, "unknown option '" + printable_argument(flag) + "'");
-      return false;
-    }
-  }
+  for (const char letter : argument.substr(1))
+    if (!take_switch(std::string{'-', letter}, parsed)) return false;
   return true;
 }
 
@@ -110,10 +150,17 @@ bool set_choice(std::string_view option, const std::string& name, ParsedArgument
 }
 
 // Only containers can be tested; a plain name is a mistake in the command.
+// Folders hold files of both kinds, so a walk needs to be told which to
+// convert; testing walks as decrypting does.
 ParsedArguments& check_paths(ParsedArguments& parsed) {
-  const CliOptions& options = parsed.options;
+  CliOptions& options = parsed.options;
   if (options.paths.empty()) return fail(parsed, "no PATH given");
-  if (!options.test) return parsed;
+  if (options.test && options.direction == Direction::encrypt)
+    return fail(parsed, "--test checks containers: it does not go with --encrypt");
+  if (options.test) options.direction = Direction::decrypt;
+  if (options.recursive && options.direction == Direction::by_name)
+    return fail(parsed, "--recursive needs a direction: add -e to encrypt or -d to decrypt");
+  if (!options.test || options.recursive) return parsed;
   for (const auto& path : options.paths)
     if (!is_container_name(path))
       return fail(parsed, "--test checks containers only: '" + printable_path(path) +
@@ -144,8 +191,8 @@ ParsedArguments parse_arguments(const std::vector<std::string>& arguments) {
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= count) return fail(parsed, argument + " needs a name");
       if (!set_choice(argument, arguments[++i], parsed)) return parsed;
-    } else if (!set_switch(argument, parsed.options)) {
-      return fail(parsed, "unknown option '" + printable_argument(argument) + "'");
+    } else if (!take_switch(argument, parsed)) {
+      return parsed;
     }
   }
   return check_paths(parsed);

@@ -11,13 +11,20 @@
 
 namespace kestrune {
 
+// Which way paths are converted: as each one's name says, or one way only
+// (-e, -d), the others refused when given and passed over in folders.
+enum class Direction { by_name, encrypt, decrypt };
+
 struct CliOptions {
   HashAlgorithm hash = kDefaultChoices.hash;
   CipherAlgorithm cipher = kDefaultChoices.cipher;
   bool password_from_stdin = false;
   bool allow_empty_password = false;
   bool keep = false;
-  bool test = false;
+  bool test = false;  // implies decrypting
+  bool recursive = false;
+  bool force = false;  // outputs replace what bears their names
+  Direction direction = Direction::by_name;
   bool verbose = false;
   bool quiet = false;
   bool progress = true;

@@ -3,7 +3,9 @@
 #include <iostream>
 
 #include "cli/command_line.h"
+#include "cli/path_checks.h"
 #include "cli/stop_signals.h"
+#include "core/messages.h"
 
 namespace kestrune {
 namespace {
@@ -16,7 +18,9 @@ void end_line(std::error_code cause) {
 
 }  // namespace
 
+// An output's name taken while it was written reads as one taken before.
 void CliFrontEnd::show_failure(const Outcome& failed) {
+  if (failed.failure.text == kOutputExists.text) return note(output_exists_line(current_path_));
   progress_line_.clear();
   std::cerr << printable_path(current_path_) << ": " << failed.failure.caption << ": "
             << failed.failure.text;

@@ -3,16 +3,18 @@
 // paths decides where and in what order the lines come out.
 #pragma once
 
-#include <filesystem>
 #include <string_view>
 
 #include "cli/arguments.h"
 #include "cli/cli_front_end.h"
+#include "cli/folder_walk.h"
 #include "core/kestrune.h"
 
 namespace kestrune {
 
+// A path left unconverted (see cli/path_checks.h) ends as done when it was
+// only passed over, as failed when it was refused.
 Outcome act_on_file(const CliOptions& options, ConversionEnv& env, CliFrontEnd& front_end,
-                    const std::filesystem::path& path, std::u16string_view password);
+                    const PlannedPath& planned, std::u16string_view password);
 
 }  // namespace kestrune

@@ -15,6 +15,7 @@
 #include "cli/cli_front_end.h"
 #include "cli/command_line.h"
 #include "cli/file_action.h"
+#include "cli/folder_walk.h"
 #include "cli/password_prompt.h"
 #include "cli/progress_line.h"
 #include "cli/stop_safe_file_system.h"
@@ -61,8 +62,10 @@ std::optional<int> answer_without_converting(const kestrune::ParsedArguments& pa
   return std::nullopt;
 }
 
-bool any_will_be_encrypted(const std::vector<std::filesystem::path>& paths) {
-  for (const auto& path : paths)
+bool any_will_be_encrypted(const kestrune::CliOptions& options) {
+  if (options.direction != kestrune::Direction::by_name)
+    return options.direction == kestrune::Direction::encrypt;
+  for (const auto& path : options.paths)
     if (!kestrune::is_container_name(path)) return true;
   return false;
 }
@@ -91,7 +94,7 @@ kestrune::PasswordLine obtain_password(const kestrune::CliOptions& options, std:
   }
   kestrune::PasswordLine first = kestrune::prompt_without_echo("Password: ");
   error = line_error(first, false);
-  if (!error.empty() || !any_will_be_encrypted(options.paths)) return first;
+  if (!error.empty() || !any_will_be_encrypted(options)) return first;
   const kestrune::PasswordLine second = kestrune::prompt_without_echo("Confirm password: ");
   error = line_error(second, false);
   if (error.empty() && first.text() != second.text()) error = "the passwords do not match";
@@ -101,12 +104,12 @@ kestrune::PasswordLine obtain_password(const kestrune::CliOptions& options, std:
 // Says why each of `paths` cannot start when memory has run out; how many.
 // Naming them needs memory too: when even that fails, one line says so
 // without any.
-int report_unstartable(std::span<const std::filesystem::path> paths,
+int report_unstartable(std::span<const kestrune::PlannedPath> paths,
                        kestrune::CliFrontEnd& front_end) {
   try {
-    for (const std::filesystem::path& path : paths) {
-      front_end.start_file(path);
-      const kestrune::Failure start = kestrune::is_container_name(path)
+    for (const kestrune::PlannedPath& planned : paths) {
+      front_end.start_file(planned.path);
+      const kestrune::Failure start = kestrune::is_container_name(planned.path)
                                           ? kestrune::kCantStartDecryption
                                           : kestrune::kCantStartEncryption;
       front_end.show_failure(kestrune::Outcome::out_of_memory(start));
@@ -119,7 +122,7 @@ int report_unstartable(std::span<const std::filesystem::path> paths,
 
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const kestrune::CliOptions& options, std::u16string_view password) {
-  const std::vector<std::filesystem::path>& paths = options.paths;
+  const std::vector<kestrune::PlannedPath> paths = kestrune::plan_paths(options);
   const auto file_system =
       kestrune::make_stop_safe_file_system(kestrune::make_native_file_system());
   kestrune::CliFrontEnd front_end(options.quiet,
@@ -129,6 +132,7 @@ int convert_paths(const kestrune::CliOptions& options, std::u16string_view passw
   try {
     kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
     env.keep_inputs = options.keep;
+    env.replace_existing_output = options.force;
     env.choices.set_hash(options.hash);
     env.choices.set_cipher(options.cipher);
     while (next < paths.size() && kestrune::stop_signal() == 0) {

@@ -22,9 +22,9 @@ class StopSafeWritableFile final : public WritableFile {
   }
   std::error_code sync() override { return real_->sync(); }
   std::error_code check_name() override { return real_->check_name(); }
-  std::error_code rename_into_place() override {
+  std::error_code rename_into_place(bool replace_existing) override {
     set_temporary_phase(TemporaryPhase::committing);
-    const std::error_code error = real_->rename_into_place();
+    const std::error_code error = real_->rename_into_place(replace_existing);
     renamed_ = !error;
     return error;
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/files/temporary_name.h"
+
 namespace kestrune {
 namespace {
 
@@ -23,6 +25,11 @@ std::filesystem::path container_name_for(const std::filesystem::path& plain) {
 std::filesystem::path plain_name_for(const std::filesystem::path& container) {
   const Native& name = container.native();
   return std::filesystem::path(name.substr(0, name.size() - kSuffix.size()));
+}
+
+bool is_temporary_name(const std::filesystem::path& path) {
+  const Native name = path.filename().native();
+  return is_hidden_temporary_name<Native::value_type>(name);
 }
 
 std::uint16_t encode_length_code(std::uint32_t body_length) {

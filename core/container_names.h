@@ -11,5 +11,8 @@ bool is_container_name(const std::filesystem::path& path);
 std::filesystem::path container_name_for(const std::filesystem::path& plain);
 // "report.txt.enc" -> "report.txt"; the path must be a container name.
 std::filesystem::path plain_name_for(const std::filesystem::path& container);
+// A path whose file name is that of a temporary output, as an interrupted
+// run leaves them: ".<name>.kestrune-<8 letters or digits>.tmp".
+bool is_temporary_name(const std::filesystem::path& path);
 
 }  // namespace kestrune

@@ -54,10 +54,13 @@ class TemporaryOutput {
   // both names led to it: no name swapped for a link is renamed or kept.
   // Only then does it get the input's owner, mode and access rules: until
   // it has its final name it stays its owner's alone, so a temporary left
-  // by a failure never shows its contents to anyone else.
-  std::error_code place(const FileStatus& input) {
+  // by a failure never shows its contents to anyone else. A name taken
+  // that must not be replaced fails as FileError::output_exists.
+  std::error_code place(const FileStatus& input, bool replace_existing) {
     if (auto error = file_->check_name()) return error;
-    if (auto error = file_->rename_into_place()) return error;
+    if (auto error = file_->rename_into_place(replace_existing))
+      return !replace_existing && error == std::errc::file_exists ? FileError::output_exists
+                                                                  : error;
     renamed_ = true;
     if (auto error = file_->check_name()) return error;
     if (auto error = file_->take_permissions(input)) return error;
@@ -127,7 +130,8 @@ Outcome convert_steps(ConversionEnv& env, const ConversionPlan& plan, std::u16st
   if (auto error = output.finish()) return Outcome::failed(texts.write, error);
   if (Outcome unchanged = check_unchanged(*input, status, texts.read); !unchanged.ok())
     return unchanged;
-  if (auto error = output.place(status)) return Outcome::failed(texts.write, error);
+  if (auto error = output.place(status, env.replace_existing_output))
+    return Outcome::failed(error == FileError::output_exists ? kOutputExists : texts.write, error);
   if (env.keep_inputs) return Outcome::done();
   input.reset();  // Windows cannot delete a file that is still open
   remove_input(file_system, env.front_end, plan.input, status);

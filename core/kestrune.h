@@ -35,7 +35,10 @@ ConversionBlocksPtr allocate_conversion_blocks();
 
 // What conversions run against: the two seams (the native ones come from
 // services.h), the front end, the clock, whether inputs stay once their
-// outputs are in place, the choices each file starts with, and the block
+// outputs are in place, whether an output replaces a file of its name (the
+// dialogs replace; without, such a file, even one appearing while the
+// output is written, fails the conversion with kOutputExists and stays as
+// it was), the choices each file starts with, and the block
 // memory (so a front end makes one environment and keeps it). An
 // environment serves one conversion at a time; conversions in separate
 // environments share nothing and may run at once.
@@ -45,6 +48,7 @@ struct ConversionEnv {
   FrontEnd& front_end;
   Clock clock = system_clock_seconds;
   bool keep_inputs = false;
+  bool replace_existing_output = true;
   SelectedChoices choices{};
   ConversionBlocksPtr blocks = allocate_conversion_blocks();
 };

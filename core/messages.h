@@ -27,6 +27,10 @@ inline constexpr Failure kCantDecryptData{"Can't Data Decryption", kDecryptCapti
 inline constexpr Failure kCantReadEncrypted{"Can't read encrypted file.", kDecryptCaption};
 inline constexpr Failure kCantWriteDecryptionFile{"Can't write decryption file.", kDecryptCaption};
 
+// Only where the front end asked that outputs replace nothing (the
+// dialogs replace them): an entry of the output's name was there first.
+inline constexpr Failure kOutputExists{"The output file already exists.", kFileOpenCaption};
+
 // Why an input still holds its contents after a successful conversion.
 inline constexpr std::string_view kKeptReadOnly = "it has no write permission";
 inline constexpr std::string_view kKeptReplaced = "its name now leads to another file";

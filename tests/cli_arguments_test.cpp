@@ -54,6 +54,23 @@ TEST(CliArguments, RequestsAndUsageErrorsWithTheirMessages) {
       {{"-t", "--", "x\ty"},
        Request::usage_error,
        "--test checks containers only: 'x\\ty' does not end in .enc"},
+      // A folder holds both kinds of file: a walk is told which to convert.
+      {{"-r", "d"},
+       Request::usage_error,
+       "--recursive needs a direction: add -e to encrypt or -d to decrypt"},
+      {{"-rk", "d"},
+       Request::usage_error,
+       "--recursive needs a direction: add -e to encrypt or -d to decrypt"},
+      {{"-red", "d"}, Request::usage_error, "--encrypt and --decrypt cannot go together"},
+      {{"--decrypt", "a", "--encrypt"},
+       Request::usage_error,
+       "--encrypt and --decrypt cannot go together"},
+      {{"-et", "a.enc"},
+       Request::usage_error,
+       "--test checks containers: it does not go with --encrypt"},
+      {{"-ee", "-r", "d"}, Request::convert, ""},
+      {{"-rt", "d"}, Request::convert, ""},
+      {{"-dt", "a.enc"}, Request::convert, ""},
   };
   for (const UsageCase& each : cases) {
     const ParsedArguments parsed = parse(each.arguments);
@@ -66,7 +83,8 @@ TEST(CliArguments, RequestsAndUsageErrorsWithTheirMessages) {
 TEST(CliArguments, SwitchesLongShortAndCombined) {
   const CliOptions none = parse({"a"}).options;
   EXPECT_FALSE(none.keep || none.test || none.verbose || none.quiet || none.password_from_stdin ||
-               none.allow_empty_password);
+               none.allow_empty_password || none.recursive || none.force);
+  EXPECT_EQ(none.direction, Direction::by_name);
   EXPECT_TRUE(none.progress);
   EXPECT_EQ(none.hash, kDefaultChoices.hash);
   EXPECT_EQ(none.cipher, kDefaultChoices.cipher);
@@ -80,6 +98,15 @@ TEST(CliArguments, SwitchesLongShortAndCombined) {
   }
   EXPECT_FALSE(long_ones.progress);
   EXPECT_TRUE(long_ones.password_from_stdin && long_ones.allow_empty_password);
+
+  // A test reads containers, so it decrypts, as far as paths go.
+  for (const CliOptions& options : {long_ones, combined})
+    EXPECT_EQ(options.direction, Direction::decrypt);
+  const CliOptions walking = parse({"--recursive", "--force", "--encrypt", "d"}).options;
+  const CliOptions walking_short = parse({"-rfd", "d"}).options;
+  EXPECT_TRUE(walking.recursive && walking.force && walking_short.recursive && walking_short.force);
+  EXPECT_EQ(walking.direction, Direction::encrypt);
+  EXPECT_EQ(walking_short.direction, Direction::decrypt);
 }
 
 TEST(CliArguments, ChoicesByTheirLabels) {
@@ -102,7 +129,8 @@ TEST(CliArguments, HelpNamesEveryOption) {
   const std::string help(usage_text());
   for (const char* option :
        {"--keep", "--test", "--verbose", "--quiet", "--no-progress", "--hash", "--cipher",
-        "--password-stdin", "--allow-empty-password", "--help", "--version"})
+        "--password-stdin", "--allow-empty-password", "--help", "--version", "--recursive",
+        "--encrypt", "--decrypt", "--force", "-xdev"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -131,6 +159,14 @@ TEST_F(CliFrontEndOutput, OneLinePerNoticeWithThePathAndItsCause) {
                         std::make_error_code(std::errc::permission_denied).message() + ")\n" +
                         path + ": kept: it is read-only\n" + path +
                         ": left dir/.a.tmp: remove it\n");
+}
+
+// An output's name taken while it was written reads as one taken before.
+TEST_F(CliFrontEndOutput, OutputFoundAtTheEndIsNamedAsOneFoundAtTheStart) {
+  CliFrontEnd front_end(false, false);
+  front_end.start_file("d/a\n.enc");
+  front_end.show_failure(Outcome::failed(kOutputExists));
+  EXPECT_EQ(text(), "d/a\\n.enc: d/a\\n exists; not replaced (use -f to replace it)\n");
 }
 
 TEST_F(CliFrontEndOutput, QuietLeavesOutOnlyTheKeptNotices) {

@@ -22,6 +22,75 @@ round_trip() {
     cmp -s "$work/doc.pdf" "$work/orig" && [ ! -e "$work/doc.pdf.enc" ]
 }
 
+# Modes and names of everything under a folder, and its files' bytes.
+tree_listing() {
+  (cd "$1" && find . -printf '%p %y %m\n' | sort && find . -type f -print0 | sort -z | xargs -0 cat | cksum)
+}
+
+# -r -e then -r -d gives every file back with its mode: links are not
+# followed, a leftover temporary is named and never converted, any name
+# works, and a file that fails does not stop the others.
+folders_round_trip() {
+  local tree="$work/tree" err status
+  mkdir -p "$tree/a/b/c" "$tree/d" "$work/outside" && printf 'o' >"$work/outside/o"
+  printf 'top' >"$tree/top" && chmod 0640 "$tree/top"
+  head -c 70000 /dev/urandom >"$tree/a/b/c/deep" && chmod 0751 "$tree/a/b/c/deep"
+  printf 'nl' >"$tree/a/new"$'\n'"line" && printf 'ff' >"$tree/a/bad"$'\xff'
+  ln -s "$work/outside" "$tree/a/link" && printf 'half' >"$tree/a/.top.kestrune-0123456z.tmp"
+  printf 'no container' >"$tree/d/broken.enc"
+  local before; before=$(tree_listing "$tree")
+  err=$(printf 'pw\n' | "$cli" --password-stdin -rev "$tree" 2>&1)
+  status=$?
+  [ "$status" -eq 0 ] && [ "$(find "$tree" -type f ! -name '*.enc')" = "$tree/a/.top.kestrune-0123456z.tmp" ] &&
+    [ "$(printf '%s\n' "$err" | grep -c ' -> ')" -eq 4 ] && [ "$(ls -A "$work/outside")" = o ] &&
+    [[ "$err" == *"$tree/a/.top.kestrune-0123456z.tmp: left by an interrupted run; not converted"* ]] &&
+    [[ "$err" == *"$tree/a/bad\\xff -> $tree/a/bad\\xff.enc"* ]] ||
+    { echo "encrypting: $status: $err"; return 1; }
+  err=$(printf 'pw\n' | "$cli" --password-stdin -rd "$tree" 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$tree/d/broken.enc: Decrypt ERROR: Can't Data Decryption" ] &&
+    [ "$(tree_listing "$tree")" = "$before" ] || { echo "decrypting: $status: $err"; return 1; }
+}
+
+# An output never replaces what bears its name unless -f says so, and a
+# read-only one not even then.
+existing_output_is_not_replaced() {
+  mkdir -p "$work/exist" && cd "$work/exist" || return 1
+  echo old >notes && printf 'pw\n' | "$cli" --password-stdin -k notes && echo "NEW work" >notes
+  cp notes ../notes.ref && cp notes.enc ../notes.enc.ref && ln -s nowhere d.enc && printf 'd' >d
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin notes.enc d 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "notes.enc: notes exists; not replaced (use -f to replace it)
+d: d.enc exists; not replaced (use -f to replace it)" ] && cmp -s notes ../notes.ref &&
+    cmp -s notes.enc ../notes.enc.ref && [ -L d.enc ] && [ "$(ls -A | wc -l)" -eq 4 ] ||
+    { echo "refused: $status: $err"; return 1; }
+  printf 'pw\n' | "$cli" --password-stdin -f notes.enc && [ "$(cat notes)" = old ] &&
+    [ ! -e notes.enc ] || return 1
+  chmod 0444 notes && printf 'pw\n' | "$cli" --password-stdin -fk d && mv d.enc notes.enc
+  err=$(printf 'pw\n' | "$cli" --password-stdin -f notes.enc 2>&1)
+  [ $? -eq 1 ] && [ "$(cat notes)" = old ] &&
+    [ "$err" = "notes.enc: File open ERROR: Can't open decryption file. (Permission denied)" ]
+}
+
+# -e and -d refuse a path the other way, as failures that change nothing;
+# without -r a folder fails as it always has, whatever bears its output's name.
+one_direction_only() {
+  mkdir -p "$work/way" && printf 'p' >"$work/way/p" && printf 'c' >"$work/way/c.enc"
+  local err status
+  err=$(printf 'pw\n' | "$cli" --password-stdin -e "$work/way/c.enc" "$work/way/p" 2>&1)
+  status=$?
+  [ "$status" -eq 1 ] && [ "$err" = "$work/way/c.enc: already a container (.enc); not encrypted again" ] &&
+    [ "$(ls "$work/way")" = "c.enc
+p.enc" ] || { echo "-e: $status: $err"; return 1; }
+  err=$(printf 'pw\n' | "$cli" --password-stdin -d "$work/way/p.enc" "$work/way/c" 2>&1)
+  [ $? -eq 1 ] && [ "$err" = "$work/way/c: not a container (no .enc suffix); not decrypted" ] &&
+    [ "$(cat "$work/way/p")" = p ] || { echo "-d: $err"; return 1; }
+  mkdir "$work/way/dir" "$work/way/dir.enc"
+  err=$(printf 'pw\n' | "$cli" --password-stdin -e "$work/way/dir" 2>&1)
+  [ $? -eq 1 ] && [ "$err" = "$work/way/dir: File open ERROR: Can't open source file. (Is a directory)" ]
+}
+
 wrong_password_is_reported_and_keeps_the_container() {
   printf 'x' > "$work/w.txt"
   printf 'right\n' | "$cli" --password-stdin "$work/w.txt" || return 1
@@ -62,6 +131,8 @@ usage_errors_exit_2() {
     usage_error_says "longer than 64 KiB" /dev/zero --password-stdin "$work/z" &&
     usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z" &&
     usage_error_says "unknown hash '\x1b[2J'" "$work/pw" --hash $'\e[2J' "$work/z" &&
+    usage_error_says "add -e to encrypt or -d to decrypt" "$work/pw" --password-stdin -rk "$work" &&
+    usage_error_says "--encrypt and --decrypt cannot go together" "$work/pw" -e -d "$work/z" &&
     usage_error_says "unknown option '--\x07\x1b'" "$work/pw" $'--\a\e' "$work/z" &&
     ! "$cli" --hash $'\e[2J\a' 2>&1 | grep -q $'[\a\e]'
 }
@@ -101,7 +172,7 @@ keep_changes_nothing_but_the_removal() {
   head -c 300000 /dev/urandom >a && printf 'pw\n' >"$work/pw"
   local attempt second
   for attempt in 1 2 3 4 5; do
-    rm -f b* && cp a b && second=$(date +%s)
+    rm -f a.enc b* && cp a b && second=$(date +%s)
     "$cli" --password-stdin -k a <"$work/pw" && "$cli" --password-stdin b <"$work/pw" || return 1
     [ "$(date +%s)" = "$second" ] && break
   done
@@ -178,6 +249,7 @@ SCRIPT
   out=$(script -qec "bash paused.sh $run -k big" /dev/null)
   [[ "$out" == *$'\r'"big  "*"% "*" of 64.0 MiB  "*"/s"*$'\e[K\r\e[K' ]] ||
     { echo "progress: $(printf '%q' "$out")"; return 1; }
+  rm big.enc
   out=$(script -qec "bash paused.sh $run -k big 2>err; $run --no-progress -t big.enc <pw" /dev/null)
   [ -z "$out" ] && [ ! -s err ] || { echo "no progress: $(printf '%q' "$out") $(cat err)"; return 1; }
 }
@@ -193,7 +265,8 @@ completion_offers() {  # WORDS... EXPECTED: the last word is completed
 completion() {
   mkdir -p "$work/complete" && cd "$work/complete" && touch a.enc b.txt || return 1
   completion_offers --ci --cipher && completion_offers --cipher A 'AES128 AES192 AES256' &&
-    completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc
+    completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc &&
+    mkdir -p sub && completion_offers -re '' sub && completion_offers --decrypt '' 'a.enc sub'
 }
 
 terminal_prompt_confirms_before_encrypting() {
@@ -290,7 +363,7 @@ signal_at_each_step() {
   local dir="$work/steps" call pid status
   mkdir -p "$dir" && head -c 5000000 /dev/urandom >"$dir.orig"
   for call in fsync unlinkat; do
-    cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
+    rm -f "$dir/f.enc" && cp "$dir.orig" "$dir/f" && printf 'n' >"$dir/next"
     # LeakSanitizer cannot run under ptrace: a sanitized build ends in its
     # error instead of the exit status looked for.
     printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
@@ -512,7 +585,8 @@ out_of_memory_is_a_failure_not_an_abort() {
   [ "$said_so" -eq 1 ] || return 1
   # A second file after a first that memory stopped: finely, since only a
   # narrow band of limits runs out just after its temporary is made.
-  head -c 100000 /dev/urandom >"$work/oom/f" && printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
+  rm -f "$work/oom/f.enc" && head -c 100000 /dev/urandom >"$work/oom/f" &&
+    printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/f"
   mv "$work/oom/f.enc" "$work/oom/g.enc"
   for limit in $(seq 24000 50 32000); do
     (ulimit -v "$limit"; printf 'pw\n' | "$cli" --password-stdin -k "$work/oom/g.enc" "$work/oom/f") 2>/dev/null
@@ -522,6 +596,9 @@ out_of_memory_is_a_failure_not_an_abort() {
 }
 
 check "round trip" round_trip
+check "folders round trip" folders_round_trip
+check "existing output kept" existing_output_is_not_replaced
+check "one direction only" one_direction_only
 check "wrong password" wrong_password_is_reported_and_keeps_the_container
 check "failure does not stop the rest" one_failure_does_not_stop_the_others
 check "usage errors" usage_errors_exit_2

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <functional>
 #include <utility>
 
 #include "core/block_pipeline.h"
@@ -139,6 +140,58 @@ TEST_F(Conversion, KeptInputsStayAndTheContainerIsTheSame) {
   EXPECT_EQ(read_file(folder / "a.enc"), container);
   EXPECT_TRUE(front_end.failures.empty());
   EXPECT_TRUE(front_end.kept.empty());
+}
+
+// Whatever takes the output's name while it is written, a file or a link
+// to nowhere, stays as it was when outputs are to replace nothing.
+TEST_F(Conversion, NameTakenMeanwhileIsNotReplacedWhenOutputsReplaceNothing) {
+  using Intruder = std::function<void(const std::filesystem::path&)>;
+  class Intruding final : public ForwardingFileSystem {
+   public:
+    Intruding(FileSystem& real, Intruder intrude) : ForwardingFileSystem(real), intrude_(intrude) {}
+    std::error_code create_temporary(const std::filesystem::path& target,
+                                     std::unique_ptr<WritableFile>& file,
+                                     std::filesystem::path& temporary) override {
+      const std::error_code error = real_.create_temporary(target, file, temporary);
+      intrude_(target);
+      return error;
+    }
+
+   private:
+    Intruder intrude_;
+  };
+  const Intruder intruders[] = {
+      [](const std::filesystem::path& target) {
+        write_file(target, {'o', 'l', 'd'});
+      },
+#ifndef _WIN32
+      [](const std::filesystem::path& target) { std::filesystem::create_symlink("none", target); },
+#endif
+  };
+  env.keep_inputs = true;
+  for (const Intruder& intrude : intruders) {
+    for (const bool encrypting : {true, false}) {
+      ScratchFolder scratch;
+      write_file(scratch / "a", pattern_bytes(3000));
+      ASSERT_TRUE(encrypt_file(env, scratch / "a", u"pw").ok());
+      const auto input = scratch / (encrypting ? "a" : "a.enc");
+      const auto output = scratch / (encrypting ? "a.enc" : "a");
+      const Bytes input_bytes = read_file(input);
+      std::filesystem::remove(output);
+      Intruding intruding(*file_system, intrude);
+      ConversionEnv cautious{intruding, native_crypto_service(), front_end, fixed_clock(5)};
+      cautious.replace_existing_output = false;
+      front_end.failures.clear();
+      EXPECT_EQ(convert_by_name(cautious, input, u"pw").failure.text, kOutputExists.text);
+      EXPECT_EQ(front_end.failures, std::vector{shown(kOutputExists)});
+      EXPECT_EQ(read_file(input), input_bytes);
+      if (std::filesystem::is_symlink(output))
+        EXPECT_EQ(std::filesystem::read_symlink(output), "none");
+      else
+        EXPECT_EQ(read_file(output), (Bytes{'o', 'l', 'd'}));
+      EXPECT_EQ(scratch.entries().size(), 2u);
+    }
+  }
 }
 
 // FIFOs, NAME_MAX and modes are POSIX matters; tests/win32 covers Windows.

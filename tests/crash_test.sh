@@ -67,7 +67,8 @@ while [ $trial -lt "$trials" ] && [ "$(date +%s)" -lt "$deadline" ]; do
   else
     cp "$work/ref/container" "$work/run/big.enc"; echo old > "$work/run/big"; target=big.enc
   fi
-  printf 'pw\n' | "$cli" --password-stdin "$work/run/$target" 2>/dev/null &
+  # -f: the old output is there to be replaced, completely or not at all.
+  printf 'pw\n' | "$cli" --password-stdin -f "$work/run/$target" 2>/dev/null &
   pid=$!
   delay_us=$(( (RANDOM * 32768 + RANDOM) % (span_us + span_us / 4 + 1) ))
   sleep "$(printf '%d.%06d' $((delay_us / 1000000)) $((delay_us % 1000000)))"

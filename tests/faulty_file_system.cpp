@@ -48,9 +48,10 @@ class FaultyWritableFile final : public ForwardingWritableFile {
   std::error_code check_name() override {
     return faults_.should_fail(Call::check_name) ? faults_.fault_error() : real_->check_name();
   }
-  std::error_code rename_into_place() override {
-    return faults_.should_fail(Call::rename_into_place) ? faults_.fault_error()
-                                                        : real_->rename_into_place();
+  std::error_code rename_into_place(bool replace_existing) override {
+    return faults_.should_fail(Call::rename_into_place)
+               ? faults_.fault_error()
+               : real_->rename_into_place(replace_existing);
   }
   std::error_code close() override {
     if (faults_.should_fail(Call::close)) {

@@ -19,6 +19,13 @@ TEST(ContainerNames, SuffixIsExactAndCaseSensitive) {
   EXPECT_EQ(container_name_for("/d/report.txt"), "/d/report.txt.enc");
   EXPECT_EQ(container_name_for("/d/report.ENC"), "/d/report.ENC.enc");
   EXPECT_EQ(plain_name_for("/d/report.txt.enc"), "/d/report.txt");
+
+  // What an interrupted run leaves, and near misses that are someone's files.
+  EXPECT_TRUE(is_temporary_name("/d/.a.b.kestrune-0123456z.tmp"));
+  for (const char* name :
+       {"a.kestrune-0123456z.tmp", ".a.kestrune-0123456Z.tmp", ".a.kestrune-0123456.tmp",
+        ".a.kestrune_0123456z.tmp", ".a.kestrune-0123456z.tmp.enc", ".kestrune-0123456z.tmp"})
+    EXPECT_FALSE(is_temporary_name(name)) << name;
 }
 
 // A temporary's name fits wherever its target's does (eCryptfs takes 143
@@ -46,6 +53,7 @@ TEST(TemporaryNames, FitTheFolderAndKeepTheirPattern) {
         hidden_temporary_name<char>(c.target, tag, temporary_stem_limit(c.name_max));
     EXPECT_EQ(name, "." + c.expected_stem + ".kestrune-0123456z.tmp");
     EXPECT_LE(name.size(), c.name_max);
+    EXPECT_TRUE(is_temporary_name(name));
   }
   std::wstring split_pair(159, L'w');
   split_pair.push_back(wchar_t(0xD83D));
@@ -53,6 +61,7 @@ TEST(TemporaryNames, FitTheFolderAndKeepTheirPattern) {
   const std::wstring name = hidden_temporary_name<wchar_t>(split_pair, tag, 160);
   EXPECT_EQ(name.size(), 159 + kTemporaryNameOverhead);
   EXPECT_TRUE(name.ends_with(L"w.kestrune-0123456z.tmp"));
+  EXPECT_TRUE(is_hidden_temporary_name<wchar_t>(name));
 }
 
 // A name already taken costs another try under a fresh tag; any other

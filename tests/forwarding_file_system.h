@@ -31,7 +31,9 @@ class ForwardingWritableFile : public WritableFile {
   }
   std::error_code sync() override { return real_->sync(); }
   std::error_code check_name() override { return real_->check_name(); }
-  std::error_code rename_into_place() override { return real_->rename_into_place(); }
+  std::error_code rename_into_place(bool replace_existing) override {
+    return real_->rename_into_place(replace_existing);
+  }
   std::error_code close() override { return real_->close(); }
   std::error_code discard() override { return real_->discard(); }
   std::error_code sync_folder() override { return real_->sync_folder(); }

@@ -148,7 +148,9 @@ class UnremovableFileSystem final : public ForwardingFileSystem {
       }
       std::error_code sync() override { return std::make_error_code(std::errc::io_error); }
       std::error_code check_name() override { return real->check_name(); }
-      std::error_code rename_into_place() override { return real->rename_into_place(); }
+      std::error_code rename_into_place(bool replace_existing) override {
+        return real->rename_into_place(replace_existing);
+      }
       std::error_code close() override { return real->close(); }
       std::error_code discard() override {
         return std::make_error_code(std::errc::permission_denied);
@@ -336,8 +338,9 @@ class NameSwappingFileSystem final : public ForwardingFileSystem {
       }
       std::error_code sync() override { return after_rename ? real->sync() : swap(real->sync()); }
       std::error_code check_name() override { return real->check_name(); }
-      std::error_code rename_into_place() override {
-        return after_rename ? swap(real->rename_into_place()) : real->rename_into_place();
+      std::error_code rename_into_place(bool replace_existing) override {
+        const std::error_code error = real->rename_into_place(replace_existing);
+        return after_rename ? swap(error) : error;
       }
       std::error_code close() override { return real->close(); }
       std::error_code discard() override { return real->discard(); }

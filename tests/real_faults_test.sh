@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Real faults on real file systems: a full disk, a file-size limit, a
 # read-only file system, a read the kernel refuses, an input truncated while
-# it converts, a rename the file system refuses, and an input that cannot be
-# removed. Each message ends in the system's cause, where it gave one. Needs root
-# (mount, chattr); skipped otherwise, with exit status 77, which CTest
-# reports as a skip.
+# it converts, a rename the file system refuses (or lacks), and an input
+# that cannot be removed. Each message ends in the system's cause, where it
+# gave one. Needs root (mount, chattr); skipped otherwise, with exit status
+# 77, which CTest reports as a skip.
 # Usage: real_faults_test.sh CLI
 set -uo pipefail
 cli="$1"
@@ -30,11 +30,12 @@ check() {  # NAME COMMAND...
 }
 
 # Runs the CLI on FILE and expects MESSAGE, FILE unchanged (against REF) and
-# nothing else in its folder but OTHER, when given.
+# nothing else in its folder but OTHER, when given. An OTHER is replaced
+# (-f), as far as the fault lets it be.
 expect_failure() {  # FILE REF MESSAGE [OTHER]
   local file="$1" ref="$2" message="$3" other="${4:-}"
   local err
-  err=$(printf 'pw\n' | "$cli" --password-stdin "$file" 2>&1 >/dev/null)
+  err=$(printf 'pw\n' | "$cli" --password-stdin ${other:+-f} "$file" 2>&1 >/dev/null)
   local status=$?
   [ "$status" -eq 1 ] || { echo "exit status $status"; return 1; }
   [ "$err" = "$file: $message" ] || { echo "message: $err"; return 1; }
@@ -134,6 +135,24 @@ rename_refused() {
   return $result
 }
 
+# Where the file system has no rename that refuses a taken name, a second
+# name does the same; a file system that has neither refuses the output.
+rename_without_replacing_falls_back() {
+  command -v strace >/dev/null || { echo "real faults: fallback skipped, needs strace"; skipped=$((skipped + 1)); return 0; }
+  mkdir -p "$work/fallback" && head -c 100000 /dev/urandom >"$work/fallback/f"
+  cp "$work/fallback/f" "$work/ref"
+  printf 'pw\n' | strace -f -o /dev/null -e inject=renameat2:error=EINVAL \
+    "$cli" --password-stdin "$work/fallback/f" && [ "$(ls -A "$work/fallback")" = f.enc ] &&
+    printf 'pw\n' | "$cli" --password-stdin "$work/fallback/f.enc" && cmp -s "$work/fallback/f" "$work/ref" ||
+    { echo "fallback: $(ls -A "$work/fallback")"; return 1; }
+  local err
+  err=$(printf 'pw\n' | strace -f -o /dev/null -e inject=renameat2:error=EINVAL \
+    -e inject=linkat:error=EPERM "$cli" --password-stdin "$work/fallback/f" 2>&1)
+  [ $? -eq 1 ] && [ "$(ls -A "$work/fallback")" = f ] && cmp -s "$work/fallback/f" "$work/ref" &&
+    [ "$err" = "$work/fallback/f: Encrypt ERROR: Can't write encryption file. (Operation not permitted)" ] ||
+    { echo "no fallback: $err"; return 1; }
+}
+
 # An immutable input cannot be removed: the conversion succeeds, and the CLI
 # says the input was kept.
 immutable_input_is_named() {
@@ -182,6 +201,7 @@ check "read refused" read_refused
 check "input truncated while converting" truncated_while_converting
 check "rename refused" rename_refused
 check "immutable input" immutable_input_is_named
+check "rename without replacing falls back" rename_without_replacing_falls_back
 check "edit on a one-second clock" edit_on_a_one_second_clock
 
 echo "real faults: $passed passed, $failed failed, $skipped skipped"

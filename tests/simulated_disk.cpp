@@ -59,9 +59,11 @@ class SimulatedWriter final : public WritableFile {
                ? std::error_code{}
                : std::make_error_code(std::errc::file_exists);
   }
-  std::error_code rename_into_place() override {
+  std::error_code rename_into_place(bool replace_existing) override {
     std::lock_guard lock(disk_.mutex);
     if (!disk_.has_power()) return power_failure();
+    if (!replace_existing && disk_.has_name(target_))
+      return std::make_error_code(std::errc::file_exists);
     disk_.rename(name_, target_);
     renamed_ = true;
     return {};

@@ -47,6 +47,7 @@ class SimulatedDisk final : public FileSystem {
   bool has_power();
   // For the files the disk hands out, which hold `mutex` while they ask.
   bool name_leads_to(const std::string& name, const Inode* inode) const;
+  bool has_name(const std::string& name) const { return names_.contains(name); }
   void rename(const std::string& from, const std::string& to);
   void remove_name(const std::string& name);
   // A folder sync: every name change so far becomes durable.

@@ -12,6 +12,7 @@ class FileErrorCategory final : public std::error_category {
     switch (static_cast<FileError>(value)) {
       case FileError::changed_while_read: return "it changed while it was converted";
       case FileError::not_regular_file: return "not a regular file";
+      case FileError::output_exists: return "the output's name is taken";
     }
     return "unknown file error";
   }

@@ -9,6 +9,7 @@ namespace kestrune {
 enum class FileError {
   changed_while_read = 1,  // another program wrote to the input meanwhile
   not_regular_file,        // a FIFO, a device or a socket
+  output_exists,           // the output's name was taken, and was not to be replaced
 };
 
 const std::error_category& file_error_category();

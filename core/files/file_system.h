@@ -86,9 +86,12 @@ class WritableFile {
   // renamed) still leads to this open file: in a folder others may write
   // to, a name can be swapped for a link at any moment.
   virtual std::error_code check_name() = 0;
-  // Renames the open file onto the target it was created for, replacing any
-  // file there in one step.
-  virtual std::error_code rename_into_place() = 0;
+  // Renames the open file onto the target it was created for. With
+  // `replace_existing`, any file there is replaced in one step; without, an
+  // entry of any kind under the target's name (a dangling link too) stays
+  // as it is and the rename fails with std::errc::file_exists, however late
+  // that entry appeared.
+  virtual std::error_code rename_into_place(bool replace_existing) = 0;
   virtual std::error_code close() = 0;
   // Removes the file while it still bears its temporary name: the output of
   // a conversion that failed. The name is found as rename_into_place finds

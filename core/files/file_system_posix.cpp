@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/inotify.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -266,7 +267,8 @@ class PosixWritableFile final : public WritableFile {
                ? std::error_code{}
                : std::make_error_code(std::errc::file_exists);
   }
-  std::error_code rename_into_place() override {
+  std::error_code rename_into_place(bool replace_existing) override {
+    if (!replace_existing) return rename_without_replacing();
     const int folder = placed_.folder.get();
     if (::renameat(folder, placed_.name.c_str(), folder, placed_.target.c_str()) != 0)
       return last_error();
@@ -286,6 +288,24 @@ class PosixWritableFile final : public WritableFile {
   }
 
  private:
+  // The system refuses the rename when the target's name is taken. File
+  // systems without that kind of rename (some network and FUSE ones) get
+  // a second name, which is refused the same way, and lose the first: the
+  // output is in place once the second name is.
+  std::error_code rename_without_replacing() {
+    const int folder = placed_.folder.get();
+    const char* name = placed_.name.c_str();
+    const char* target = placed_.target.c_str();
+    if (::renameat2(folder, name, folder, target, RENAME_NOREPLACE) == 0) {
+      renamed_ = true;
+      return {};
+    }
+    if (errno != EINVAL && errno != ENOSYS) return last_error();
+    if (::linkat(folder, name, folder, target, 0) != 0) return last_error();
+    renamed_ = true;
+    return ::unlinkat(folder, name, 0) == 0 ? std::error_code{} : last_error();
+  }
+
   // A file made by the input's owner in its group, with its mode, needs no
   // call: with many small files of one's own, every call counts.
   std::error_code take_owner_and_mode(const FileStatus& input, bool& changed) {

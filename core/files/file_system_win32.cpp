@@ -263,6 +263,8 @@ class Win32ReadableFile final : public ReadableFile {
   FileHandle file_;
 };
 
+bool name_taken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+
 // The temporary, open with DELETE access and without sharing: nobody else
 // can open, rename or remove it, and it is renamed through its handle.
 class Win32WritableFile final : public WritableFile {
@@ -294,18 +296,20 @@ class Win32WritableFile final : public WritableFile {
   // else can open meanwhile.
   std::error_code check_name() override { return {}; }
   // Flushed again afterwards, so the rename is on disk as
-  // MOVEFILE_WRITE_THROUGH would leave it.
-  std::error_code rename_into_place() override {
+  // MOVEFILE_WRITE_THROUGH would leave it. Without replacing, the system
+  // refuses a taken name in the same step as the rename.
+  std::error_code rename_into_place(bool replace_existing) override {
     const std::size_t name_bytes = target_.size() * sizeof(wchar_t);
     std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replace_existing ? TRUE : FALSE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(name_bytes);
     std::copy(target_.begin(), target_.end(), rename->FileName);
     if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size())))
-      return last_error();
+      return name_taken(GetLastError()) ? std::make_error_code(std::errc::file_exists)
+                                        : last_error();
     return sync();
   }
   std::error_code close() override { return file_.close(); }

@@ -63,6 +63,26 @@ std::basic_string<Char> hidden_temporary_name(std::basic_string_view<Char> targe
   return name;
 }
 
+// Whether a file's name is one hidden_temporary_name gives: what an
+// interrupted run leaves, which is never anyone's file to convert.
+template <typename Char>
+bool is_hidden_temporary_name(std::basic_string_view<Char> name) {
+  constexpr std::string_view kInfix = ".kestrune-";
+  constexpr std::string_view kEnd = ".tmp";
+  if (name.size() < kTemporaryNameOverhead || name[0] != Char('.')) return false;
+  const std::size_t tag_start = name.size() - kEnd.size() - kTemporaryTagBytes;
+  const auto matches = [name](std::size_t start, std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (name[start + i] != Char(text[i])) return false;
+    return true;
+  };
+  for (std::size_t i = tag_start; i < tag_start + kTemporaryTagBytes; ++i)
+    if (!((name[i] >= Char('0') && name[i] <= Char('9')) ||
+          (name[i] >= Char('a') && name[i] <= Char('z'))))
+      return false;
+  return matches(tag_start - kInfix.size(), kInfix) && matches(name.size() - kEnd.size(), kEnd);
+}
+
 // Names that are taken are passed over this many times before giving up:
 // with random tags, a clash even once means someone is guessing them.
 inline constexpr int kTemporaryNameAttempts = 100;

@@ -117,11 +117,25 @@ TEST_F(Win32FileSystemTest, TemporaryIsHiddenBesideTheTargetAndRenameReplacesIt)
   ASSERT_FALSE(file->write(Bytes{9, 8}));
   ASSERT_FALSE(file->take_permissions({}));
   ASSERT_FALSE(file->sync());
-  ASSERT_FALSE(file->rename_into_place());
+  ASSERT_FALSE(file->rename_into_place(true));
   ASSERT_FALSE(file->close());
   EXPECT_FALSE(file->sync_folder());
   EXPECT_EQ(read_file(target), (Bytes{9, 8}));
   EXPECT_EQ(attributes_of(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_FALSE(exists_long(temporary));
+}
+
+// A name taken while the output was written stays as it was.
+TEST_F(Win32FileSystemTest, RenameWithoutReplacingLeavesATakenNameAsItWas) {
+  const auto target = folder / "report.txt";
+  std::unique_ptr<WritableFile> file;
+  std::filesystem::path temporary;
+  ASSERT_FALSE(file_system->create_temporary(target, file, temporary));
+  write_file(target, {1, 2, 3});
+  ASSERT_FALSE(file->write(Bytes{9}));
+  EXPECT_EQ(file->rename_into_place(false), std::errc::file_exists);
+  ASSERT_FALSE(file->discard());
+  EXPECT_EQ(read_file(target), (Bytes{1, 2, 3}));
   EXPECT_FALSE(exists_long(temporary));
 }
 
@@ -288,7 +302,7 @@ TEST_F(Win32FileSystemTest, PathsPastTheOldLimitConvertBothWays) {
     std::filesystem::path temporary;
     ASSERT_FALSE(file_system->create_temporary(plain, file, temporary));
     ASSERT_FALSE(file->write(content));
-    ASSERT_FALSE(file->rename_into_place());
+    ASSERT_FALSE(file->rename_into_place(true));
     ASSERT_FALSE(file->close());
   }
   encrypt_file(env, plain, u"long");
