@@ -187,10 +187,10 @@ std::optional<std::size_t> Batch::take_path() {
 void Batch::finish(std::size_t index, FinishedFile finished) {
   const std::lock_guard lock(mutex_);
   if (finished.failed) ++failures_;
+  progress_.file_done();
   unprinted_[index - first_unprinted_] = std::move(finished);
   while (!unprinted_.empty() && unprinted_.front().has_value()) {
     progress_.print(unprinted_.front()->lines);
-    progress_.file_done();
     unprinted_.pop_front();
     ++first_unprinted_;
   }

@@ -184,7 +184,8 @@ quiet_keeps_errors() {
 }
 
 # A file that takes seconds shows its progress line on a terminal, and the
-# line is gone when the file is; standard error in a file gets none of it.
+# line is gone when the file is (with -j, the batch's line when the batch
+# is); standard error in a file gets none of it.
 # The conversion is paused mid-file, so any machine is slow enough.
 progress_only_on_a_terminal() {
   mkdir -p "$work/progress" && cd "$work/progress" || return 1
@@ -199,6 +200,11 @@ SCRIPT
   out=$(script -qec "bash paused.sh $run -k big" /dev/null)
   [[ "$out" == *$'\r'"big  "*"% "*" of 64.0 MiB  "*"/s"*$'\e[K\r\e[K' ]] ||
     { echo "progress: $(printf '%q' "$out")"; return 1; }
+  # Several files at once: the batch's line, whichever file is slow.
+  printf 's' >small
+  out=$(script -qec "bash paused.sh $run -k -j 2 big small" /dev/null)
+  [[ "$out" == *$'\r'"1 of 2 files  "*" MiB  "*"/s"$'\e[K'*$'\r\e[K' ]] ||
+    { echo "batch progress: $(printf '%q' "$out")"; return 1; }
   out=$(script -qec "bash paused.sh $run -k big 2>err; $run --no-progress -t big.enc <pw" /dev/null)
   [ -z "$out" ] && [ ! -s err ] || { echo "no progress: $(printf '%q' "$out") $(cat err)"; return 1; }
 }
@@ -214,7 +220,8 @@ completion_offers() {  # WORDS... EXPECTED: the last word is completed
 completion() {
   mkdir -p "$work/complete" && cd "$work/complete" && touch a.enc b.txt || return 1
   completion_offers --ci --cipher && completion_offers --cipher A 'AES128 AES192 AES256' &&
-    completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc
+    completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc &&
+    completion_offers --jo --jobs && completion_offers -j '' ''
 }
 
 terminal_prompt_confirms_before_encrypting() {
