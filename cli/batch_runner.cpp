@@ -127,16 +127,11 @@ int Batch::run(FileSystem& file_system) {
   }
   {
     std::vector<std::jthread> threads;
-    {
-      // The signals come to this thread only, where the temporaries it
-      // creates can hold them back.
-      const StopSignalsHeld held;
-      try {
-        for (std::size_t i = 1; i < converters.size(); ++i)
-          threads.emplace_back([this, &converter = *converters[i]] { convert_with(converter); });
-      } catch (const std::system_error&) {  // fewer threads do the same work
-      } catch (const std::bad_alloc&) {
-      }
+    try {
+      for (std::size_t i = 1; i < converters.size(); ++i)
+        threads.emplace_back([this, &converter = *converters[i]] { convert_with(converter); });
+    } catch (const std::system_error&) {  // fewer threads do the same work
+    } catch (const std::bad_alloc&) {
     }
     convert_with(*converters.front());
   }

@@ -53,17 +53,12 @@ class FollowedTemporary {
 
 // Holds stop signals back on the calling thread while it lives, so that
 // none comes between a temporary's creation and the note of its name.
-// Threads started meanwhile keep them held for good: the signals then come
-// to the thread that started them.
 class StopSignalsHeld {
  public:
   StopSignalsHeld();
   StopSignalsHeld(const StopSignalsHeld&) = delete;
   StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
   ~StopSignalsHeld();
-
- private:
-  bool held_before_ = false;  // then they stay held
 };
 
 }  // namespace kestrune

@@ -181,13 +181,10 @@ void FollowedTemporary::removed() {
 
 StopSignalsHeld::StopSignalsHeld() {
   const sigset_t set = stop_signal_set();
-  sigset_t before;
-  pthread_sigmask(SIG_BLOCK, &set, &before);
-  held_before_ = sigismember(&before, SIGTERM) == 1;
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 StopSignalsHeld::~StopSignalsHeld() {
-  if (held_before_) return;
   const sigset_t set = stop_signal_set();
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }

@@ -366,18 +366,19 @@ signals_mid_batch() {
 
 # One file held while its input is removed (after its rename) and others
 # being written when two TERMs come: the one finishes, the others stop, and
-# nothing is left half done.
+# nothing is left half done. Only the removal of that input is held, so the
+# other files' threads are free to take the signals.
 signals_while_one_of_many_commits() {
   local dir="$work/batch-commit" name pid status
   mkdir -p "$dir" && head -c 20000000 /dev/urandom >"$dir.orig" && printf 's' >"$dir.small"
-  cp "$dir.small" "$dir/a" && cp "$dir.orig" "$dir/b" && cp "$dir.orig" "$dir/c"
-  printf 'pw\n' | strace -f -o /dev/null -e inject=unlinkat:delay_enter=1500000 \
+  cp "$dir.small" "$dir/a" && cp "$dir.orig" "$dir/b" && cp "$dir.orig" "$dir/c" && cd "$dir" || return 1
+  printf 'pw\n' | strace -f -o /dev/null -P a -e trace=unlinkat -e inject=unlinkat:delay_enter=1500000 \
     env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-    "$cli" --password-stdin -j 3 --cipher 3DES "$dir/a" "$dir/b" "$dir/c" 2>"$dir.err" &
+    "$cli" --password-stdin -j 3 --cipher 3DES a b c 2>"$dir.err" &
   sleep 0.7
   pid=$(pgrep -P $!) && kill -TERM "$pid" && sleep 0.1 && kill -TERM "$pid"
   wait $!; status=$?
-  [ "$status" -eq 143 ] && [ -e "$dir/a.enc" ] || { echo "status $status, $(ls -A "$dir" | tr '\n' ' ')"; return 1; }
+  [ "$status" -eq 143 ] && [ -e a.enc ] || { echo "status $status, $(ls -A | tr '\n' ' ')"; return 1; }
   converted_or_untouched "$dir" a "$dir.small" --cipher 3DES &&
     for name in b c; do converted_or_untouched "$dir" "$name" "$dir.orig" --cipher 3DES || return 1; done
 }
