@@ -31,6 +31,9 @@ namespace {
 // all the others pile up.
 constexpr std::size_t kMostWaitingFiles = 1024;
 
+// Each file under way holds a slot of the stop signals' for its temporary.
+static_assert(kMostJobs <= kMostFollowedTemporaries);
+
 // Says why each of `paths` cannot start when memory has run out; how many.
 // Naming them needs memory too: when even that fails, one line says so
 // without any.

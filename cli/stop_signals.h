@@ -1,8 +1,8 @@
-// A conversion interrupted from outside stops the way a failure does: its
-// temporary removed, its input untouched, later paths not started; so does
-// each of the conversions under way at the same time. Once its
-// output has been renamed into place it finishes instead, removing its
-// input, so every path ends converted completely or untouched.
+// A conversion interrupted from outside stops the way a failure does, and
+// so does each one under way beside it: its temporary removed, its input
+// untouched, later paths not started. Once its output has been renamed into
+// place it finishes instead, removing its input, so every path ends
+// converted completely or untouched.
 #pragma once
 
 #include <filesystem>
@@ -28,7 +28,8 @@ inline constexpr unsigned kMostFollowedTemporaries = 64;
 // of its own among a fixed few, taken at creation, so that the signal
 // reaches every temporary under way without allocating. Until `writing`
 // (and from `committing` on) the signal leaves the process running: this
-// conversion stops, or finishes, at its own pace.
+// conversion stops, or finishes, at its own pace. On Windows, where nothing
+// can remove a temporary from outside, every phase holds the signal off.
 class FollowedTemporary {
  public:
   // Takes a free slot, waiting while a signal looks at them all.
