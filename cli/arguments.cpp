@@ -12,8 +12,9 @@ namespace kestrune {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: kestrune-cli [-ktvq] [-j N] [--no-progress] [--hash NAME] [--cipher NAME]\n"
-    "                    [--password-stdin] [--allow-empty-password] [--] PATH...\n"
+    "Usage: kestrune-cli [-ktvq] [-j N] [--no-progress] [--hash NAME]\n"
+    "                    [--cipher NAME] [--password-stdin] [--allow-empty-password]\n"
+    "                    [--] PATH...\n"
     "\n"
     "Encrypts each PATH into PATH.enc, or decrypts PATH when its name ends in\n"
     ".enc, and removes the input once the output is safely written.\n"
