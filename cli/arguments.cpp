@@ -1,6 +1,9 @@
 #include "cli/arguments.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
+#include <thread>
 
 #include "cli/command_line.h"
 #include "core/container_names.h"
@@ -9,8 +12,9 @@ namespace kestrune {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: kestrune-cli [-edrfktvq] [--no-progress] [--hash NAME] [--cipher NAME]\n"
-    "                    [--password-stdin] [--allow-empty-password] [--] PATH...\n"
+    "Usage: kestrune-cli [-edrfktvq] [-j N] [--no-progress] [--hash NAME]\n"
+    "                    [--cipher NAME] [--password-stdin] [--allow-empty-password]\n"
+    "                    [--] PATH...\n"
     "\n"
     "Encrypts each PATH into PATH.enc, or decrypts PATH when its name ends in\n"
     ".enc, and removes the input once the output is safely written. An output\n"
@@ -39,6 +43,9 @@ constexpr std::string_view kUsage =
     "                     record a wrong one passes about once in 256\n"
     "  -v, --verbose      one line per file: 'a -> a.enc (SIZE, RATE)', 'a.enc: OK'\n"
     "  -q, --quiet        no 'PATH: kept: REASON' notices; failures still print\n"
+    "  -j, --jobs N       convert up to N files (1 to 64) at the same time; the\n"
+    "                     default is the number of processors, from 2 to 8.\n"
+    "                     Messages still come in the order of the paths\n"
     "      --no-progress  no progress line (it shows only when standard error is\n"
     "                     a terminal and a file takes more than a second)\n"
     "      --hash NAME    SHA1, SHA256 (default), SHA384, SHA512 or MD5\n"
@@ -50,15 +57,15 @@ constexpr std::string_view kUsage =
     "      --version      show the version\n"
     "  --                 end of options: every argument after it is a PATH\n"
     "\n"
-    "Short options combine: -kv is -k -v.\n"
+    "Short options combine: -kv is -k -v; -j4 and --jobs=4 are -j 4.\n"
     "\n"
     "Only about the first half of the password's characters count, and at most\n"
     "259 characters: a longer line is accepted, but the rest does not count.\n"
     "\n"
     "Exit status: 0 when every path converted (or tested good), 1 when any failed,\n"
     "2 for a usage error, 128 + N when signal N stopped it: the paths after the\n"
-    "one under way were not started, and every path was either converted\n"
-    "completely or left as it was (with -v, 'PATH: stopped' names the one left).\n";
+    "ones under way were not started, and every path was either converted\n"
+    "completely or left as it was (with -v, 'PATH: stopped' names each one left).\n";
 
 using Request = ParsedArguments::Request;
 
@@ -124,10 +131,45 @@ bool take_switch(std::string_view flag, ParsedArguments& parsed) {
   return false;
 }
 
-// "-kv" is "-k -v"; false (and the error set) at the first unknown letter.
-bool set_short_switches(std::string_view argument, ParsedArguments& parsed) {
-  for (const char letter : argument.substr(1))
-    if (!take_switch(std::string{'-', letter}, parsed)) return false;
+// The count of -j or --jobs (`option`); false (and the error set) unless it
+// is a whole number from 1 to kMostJobs.
+bool set_jobs(std::string_view option, std::string_view count, ParsedArguments& parsed) {
+  unsigned jobs = 0;
+  const char* end = count.data() + count.size();
+  const auto [stop, error] = std::from_chars(count.data(), end, jobs);
+  if (!count.empty() && error == std::errc{} && stop == end && jobs >= 1 && jobs <= kMostJobs) {
+    parsed.options.jobs = jobs;
+    return true;
+  }
+  fail(parsed, std::string(option) + " takes a number from 1 to " + std::to_string(kMostJobs) +
+                   ", not '" + printable_argument(count) + "'");
+  return false;
+}
+
+// The count that follows -j or --jobs as the next argument, which `next`
+// then passes; false (and the error set) when there is none.
+bool set_jobs_from_next(std::string_view option, const std::vector<std::string>& arguments,
+                        std::size_t& next, ParsedArguments& parsed) {
+  if (next + 1 >= arguments.size()) {
+    fail(parsed, std::string(option) + " needs a number");
+    return false;
+  }
+  return set_jobs(option, arguments[++next], parsed);
+}
+
+// "-kv" is "-k -v" and "-kj4" is "-k -j 4"; a -j at the end takes the next
+// argument (`next` then passes it). False (and the error set) at the first
+// unknown letter or a bad count.
+bool set_short_switches(const std::vector<std::string>& arguments, std::size_t& next,
+                        ParsedArguments& parsed) {
+  const std::string_view argument = arguments[next];
+  for (std::size_t at = 1; at < argument.size(); ++at) {
+    const std::string flag{'-', argument[at]};
+    if (flag == "-j")
+      return at + 1 < argument.size() ? set_jobs(flag, argument.substr(at + 1), parsed)
+                                      : set_jobs_from_next(flag, arguments, next, parsed);
+    if (!take_switch(flag, parsed)) return false;
+  }
   return true;
 }
 
@@ -170,6 +212,8 @@ ParsedArguments& check_paths(ParsedArguments& parsed) {
 
 }  // namespace
 
+unsigned default_job_count() { return std::clamp(std::thread::hardware_concurrency(), 2U, 8U); }
+
 ParsedArguments parse_arguments(const std::vector<std::string>& arguments) {
   ParsedArguments parsed;
   bool only_paths = false;
@@ -181,7 +225,7 @@ ParsedArguments parse_arguments(const std::vector<std::string>& arguments) {
     } else if (argument == "--") {
       only_paths = true;
     } else if (argument[1] != '-') {
-      if (!set_short_switches(argument, parsed)) return parsed;
+      if (!set_short_switches(arguments, i, parsed)) return parsed;
     } else if (argument == "--help") {
       parsed.request = Request::show_help;
       return parsed;
@@ -191,6 +235,10 @@ ParsedArguments parse_arguments(const std::vector<std::string>& arguments) {
     } else if (argument == "--hash" || argument == "--cipher") {
       if (i + 1 >= count) return fail(parsed, argument + " needs a name");
       if (!set_choice(argument, arguments[++i], parsed)) return parsed;
+    } else if (argument == "--jobs") {
+      if (!set_jobs_from_next(argument, arguments, i, parsed)) return parsed;
+    } else if (argument.starts_with("--jobs=")) {
+      if (!set_jobs("--jobs", std::string_view(argument).substr(7), parsed)) return parsed;
     } else if (!take_switch(argument, parsed)) {
       return parsed;
     }

@@ -15,6 +15,14 @@ namespace kestrune {
 // (-e, -d), the others refused when given and passed over in folders.
 enum class Direction { by_name, encrypt, decrypt };
 
+// More files at once than this gains nothing (every one waits on the same
+// disk), and -j takes no more.
+inline constexpr unsigned kMostJobs = 64;
+
+// The processors, but at least 2 (one file's flush overlaps another's
+// work even on one) and at most 8.
+unsigned default_job_count();
+
 struct CliOptions {
   HashAlgorithm hash = kDefaultChoices.hash;
   CipherAlgorithm cipher = kDefaultChoices.cipher;
@@ -28,6 +36,7 @@ struct CliOptions {
   bool verbose = false;
   bool quiet = false;
   bool progress = true;
+  unsigned jobs = default_job_count();  // files converted at the same time
   std::vector<std::filesystem::path> paths;
 };
 

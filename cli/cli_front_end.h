@@ -16,9 +16,14 @@ namespace kestrune {
 // Prints each failure, and each input that still holds its contents unless
 // told to be quiet, with the path it belongs to: one line each. Shows the
 // progress line while a file converts.
+//
+// One of many converting at once holds its lines instead, for the caller to
+// print in the order of the paths, and counts its bytes into the batch's line.
 class CliFrontEnd final : public FrontEnd {
  public:
   CliFrontEnd(bool quiet, bool show_progress) : quiet_(quiet), progress_line_(show_progress) {}
+  CliFrontEnd(bool quiet, BatchProgressLine& batch)
+      : quiet_(quiet), progress_line_(false), batch_(&batch) {}
 
   void show_failure(const Outcome& failed) override;
   void temporary_left(const std::filesystem::path& temporary, std::error_code cause) override;
@@ -34,10 +39,16 @@ class CliFrontEnd final : public FrontEnd {
   // What the file under way has converted so far, and for how long.
   std::uint64_t bytes_done() const { return bytes_done_; }
   double seconds() const { return progress_line_.seconds_since_start(); }
+  // The lines held since the last call (in a batch; none otherwise).
+  std::string take_lines();
 
  private:
+  void print_line(const std::string& line);
+
   bool quiet_;
   ProgressLine progress_line_;
+  BatchProgressLine* batch_ = nullptr;
+  std::string held_lines_;
   std::filesystem::path current_path_;
   std::uint64_t bytes_done_ = 0;
 };

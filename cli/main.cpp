@@ -7,23 +7,18 @@
 #include <iostream>
 #include <new>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/cli_front_end.h"
+#include "cli/batch_runner.h"
 #include "cli/command_line.h"
-#include "cli/file_action.h"
 #include "cli/folder_walk.h"
 #include "cli/password_prompt.h"
-#include "cli/progress_line.h"
 #include "cli/stop_safe_file_system.h"
 #include "cli/stop_signals.h"
 #include "cli/utf8.h"
 #include "core/container_names.h"
-#include "core/kestrune.h"
-#include "core/messages.h"
 #include "core/secret_memory.h"
 #include "core/services.h"
 
@@ -101,52 +96,12 @@ kestrune::PasswordLine obtain_password(const kestrune::CliOptions& options, std:
   return first;
 }
 
-// Says why each of `paths` cannot start when memory has run out; how many.
-// Naming them needs memory too: when even that fails, one line says so
-// without any.
-int report_unstartable(std::span<const kestrune::PlannedPath> paths,
-                       kestrune::CliFrontEnd& front_end) {
-  try {
-    for (const kestrune::PlannedPath& planned : paths) {
-      front_end.start_file(planned.path);
-      const kestrune::Failure start = kestrune::is_container_name(planned.path)
-                                          ? kestrune::kCantStartDecryption
-                                          : kestrune::kCantStartEncryption;
-      front_end.show_failure(kestrune::Outcome::out_of_memory(start));
-    }
-  } catch (const std::bad_alloc&) {
-    std::fputs("kestrune-cli: out of memory\n", stderr);
-  }
-  return static_cast<int>(paths.size());
-}
-
 // Converts (or with -t tests) each path as a drop of its own; the exit status.
 int convert_paths(const kestrune::CliOptions& options, std::u16string_view password) {
-  const std::vector<kestrune::PlannedPath> paths = kestrune::plan_paths(options);
   const auto file_system =
       kestrune::make_stop_safe_file_system(kestrune::make_native_file_system());
-  kestrune::CliFrontEnd front_end(options.quiet,
-                                  options.progress && kestrune::stderr_redraws_in_place());
-  std::size_t next = 0;
-  int failures = 0;
-  try {
-    kestrune::ConversionEnv env{*file_system, kestrune::native_crypto_service(), front_end};
-    env.keep_inputs = options.keep;
-    env.replace_existing_output = options.force;
-    env.choices.set_hash(options.hash);
-    env.choices.set_cipher(options.cipher);
-    while (next < paths.size() && kestrune::stop_signal() == 0) {
-      const kestrune::Outcome outcome =
-          kestrune::act_on_file(options, env, front_end, paths[next], password);
-      ++next;
-      if (outcome.kind == kestrune::Outcome::Kind::failed) ++failures;
-    }
-  } catch (const std::bad_alloc&) {
-    // Conversions catch their own; this is the memory they all share, so
-    // no path from here on can start.
-    failures += report_unstartable({paths.begin() + static_cast<std::ptrdiff_t>(next), paths.end()},
-                                   front_end);
-  }
+  const std::vector<kestrune::PlannedPath> paths = kestrune::plan_paths(options);
+  const int failures = kestrune::convert_in_batch(options, paths, *file_system, password);
   return failures == 0 ? kExitConverted : kExitFailed;
 }
 

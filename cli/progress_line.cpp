@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <iostream>
 
 namespace kestrune {
 namespace {
@@ -77,6 +78,12 @@ std::string progress_text(const std::string& name, std::uint64_t done, std::uint
   return text;
 }
 
+std::string batch_progress_text(std::size_t files_done, std::size_t files, std::uint64_t bytes,
+                                double seconds) {
+  return std::to_string(files_done) + " of " + std::to_string(files) + " files  " +
+         format_size(bytes) + "  " + format_rate(bytes, seconds);
+}
+
 void ProgressLine::start(const std::string& name) {
   clear();
   name_ = shortened_name(name);
@@ -84,10 +91,14 @@ void ProgressLine::start(const std::string& name) {
 }
 
 void ProgressLine::update(std::uint64_t done, std::uint64_t total) {
+  redraw([&] { return progress_text(name_, done, total, seconds_since_start()); });
+}
+
+void ProgressLine::redraw(const std::function<std::string()>& make_text) {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (now - started_ < kQuietStart || (showing_ && now - drawn_ < kRedrawInterval)) return;
-  const std::string text = progress_text(name_, done, total, seconds_since_start());
+  const std::string text = make_text();
   // Erase to the line's end, so a shorter text leaves nothing of the last.
   std::fprintf(stderr, "\r%s\033[K", text.c_str());
   std::fflush(stderr);
@@ -104,6 +115,41 @@ void ProgressLine::clear() {
 
 double ProgressLine::seconds_since_start() const {
   return std::chrono::duration<double>(Clock::now() - started_).count();
+}
+
+BatchProgressLine::BatchProgressLine(bool enabled, std::size_t files)
+    : line_(enabled), files_(files) {
+  line_.start({});
+}
+
+void BatchProgressLine::add_bytes(std::uint64_t bytes) {
+  const std::lock_guard lock(mutex_);
+  bytes_ += bytes;
+  redraw();
+}
+
+void BatchProgressLine::file_done() {
+  const std::lock_guard lock(mutex_);
+  ++files_done_;
+  redraw();
+}
+
+void BatchProgressLine::print(std::string_view lines) {
+  if (lines.empty()) return;
+  const std::lock_guard lock(mutex_);
+  line_.clear();
+  std::cerr << lines;
+}
+
+void BatchProgressLine::clear() {
+  const std::lock_guard lock(mutex_);
+  line_.clear();
+}
+
+void BatchProgressLine::redraw() {
+  line_.redraw([this] {
+    return batch_progress_text(files_done_, files_, bytes_, line_.seconds_since_start());
+  });
 }
 
 }  // namespace kestrune

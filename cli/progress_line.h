@@ -5,7 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 namespace kestrune {
 
@@ -19,6 +22,10 @@ std::string conversion_summary(const std::string& input, const std::string& outp
 // "big.iso  45%  450.0 MiB of 1.0 GiB  1.1 GiB/s  0:03 left".
 std::string progress_text(const std::string& name, std::uint64_t done, std::uint64_t total,
                           double seconds);
+
+// "37 of 1000 files  45.0 MiB  12.3 MiB/s".
+std::string batch_progress_text(std::size_t files_done, std::size_t files, std::uint64_t bytes,
+                                double seconds);
 
 // True when standard error is a terminal that can redraw a line in place
 // (on Windows, a console that takes the escape sequences).
@@ -38,6 +45,8 @@ class ProgressLine {
 
   void start(const std::string& name);
   void update(std::uint64_t done, std::uint64_t total);
+  // Draws what `text` makes, when it is time to.
+  void redraw(const std::function<std::string()>& text);
   // Erases the line if it is showing.
   void clear();
   double seconds_since_start() const;
@@ -48,6 +57,29 @@ class ProgressLine {
   std::string name_;
   Clock::time_point started_{};
   Clock::time_point drawn_{};
+};
+
+// The line for many files converting at once, and the one way onto standard
+// error while they do, so that no line is printed into the middle of it.
+// Every member may be called from any thread.
+class BatchProgressLine {
+ public:
+  BatchProgressLine(bool enabled, std::size_t files);
+
+  void add_bytes(std::uint64_t bytes);
+  void file_done();
+  // Prints whole lines above the progress line.
+  void print(std::string_view lines);
+  void clear();
+
+ private:
+  void redraw();  // with mutex_ held
+
+  std::mutex mutex_;
+  ProgressLine line_;
+  std::size_t files_;
+  std::size_t files_done_ = 0;
+  std::uint64_t bytes_ = 0;
 };
 
 }  // namespace kestrune

@@ -11,11 +11,11 @@ namespace {
 // temporary left to remove once the rename succeeded.
 class StopSafeWritableFile final : public WritableFile {
  public:
-  explicit StopSafeWritableFile(std::unique_ptr<WritableFile> real) : real_(std::move(real)) {}
-  ~StopSafeWritableFile() override {
-    real_.reset();
-    if (renamed_) set_temporary_phase(TemporaryPhase::none);
-  }
+  StopSafeWritableFile(std::unique_ptr<WritableFile> real,
+                       std::unique_ptr<FollowedTemporary> followed)
+      : real_(std::move(real)), followed_(std::move(followed)) {}
+  // The file is closed before its slot goes.
+  ~StopSafeWritableFile() override { real_.reset(); }
   std::error_code write(std::span<const std::uint8_t> data) override { return real_->write(data); }
   std::error_code take_permissions(const FileStatus& input) override {
     return real_->take_permissions(input);
@@ -23,23 +23,21 @@ class StopSafeWritableFile final : public WritableFile {
   std::error_code sync() override { return real_->sync(); }
   std::error_code check_name() override { return real_->check_name(); }
   std::error_code rename_into_place(bool replace_existing) override {
-    set_temporary_phase(TemporaryPhase::committing);
-    const std::error_code error = real_->rename_into_place(replace_existing);
-    renamed_ = !error;
-    return error;
+    followed_->committing();
+    return real_->rename_into_place(replace_existing);
   }
   std::error_code close() override { return real_->close(); }
   // Once this returns there is no temporary left for a signal to remove.
   std::error_code discard() override {
     const std::error_code error = real_->discard();
-    set_temporary_phase(TemporaryPhase::none);
+    followed_->removed();
     return error;
   }
   std::error_code sync_folder() override { return real_->sync_folder(); }
 
  private:
   std::unique_ptr<WritableFile> real_;
-  bool renamed_ = false;
+  std::unique_ptr<FollowedTemporary> followed_;
 };
 
 class StopSafeFileSystem final : public FileSystem {
@@ -56,14 +54,19 @@ class StopSafeFileSystem final : public FileSystem {
                                    std::filesystem::path& temporary) override {
     std::unique_ptr<WritableFile> real;
     const StopSignalsHeld held;
+    std::unique_ptr<FollowedTemporary> followed;
+    try {
+      followed = std::make_unique<FollowedTemporary>();
+    } catch (const std::bad_alloc&) {
+      return std::make_error_code(std::errc::not_enough_memory);
+    }
     if (auto error = native_->create_temporary(target, real, temporary)) return error;
     // Memory that runs out now must not leave the new file unnamed to anyone.
     try {
-      set_temporary_phase(TemporaryPhase::writing, temporary);
-      file = std::make_unique<StopSafeWritableFile>(std::move(real));
+      followed->writing(temporary);
+      file = std::make_unique<StopSafeWritableFile>(std::move(real), std::move(followed));
     } catch (const std::bad_alloc&) {
       real->discard();
-      set_temporary_phase(TemporaryPhase::none);
       return std::make_error_code(std::errc::not_enough_memory);
     }
     return {};

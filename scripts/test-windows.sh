@@ -84,21 +84,27 @@ check_containers_interchange() {
 }
 
 # Ctrl-C (SIGINT, which Wine turns into the console's CTRL_C_EVENT) stops
-# kestrune-cli.exe mid-file: exit 130, no temporary, the input untouched.
+# kestrune-cli.exe mid-file, and with -j every file under way: exit 130, no
+# temporary, each input untouched.
 check_ctrl_c_stops_the_cli() {
-  local work=$build_dir/ctrl_c status
-  rm -rf "$work" && mkdir -p "$work"
-  head -c 300000000 /dev/urandom >"$work/big" && cp "$work/big" "$work/orig"
-  echo "Ctrl-C during a conversion"
-  status=$(
-    set -m  # or the background program starts with SIGINT ignored
-    printf 'pw\n' | wine_run "$build_dir/cli/kestrune-cli.exe" --password-stdin "$work/big" &
-    runner=$!
-    for _ in $(seq 600); do compgen -G "$work/.big.enc.kestrune-*.tmp" >/dev/null && break; sleep 0.05; done
-    kill -INT "$(pgrep -x -f "$build_dir/cli/kestrune-cli.exe --password-stdin $work/big")"
-    wait "$runner" && echo 0 || echo $?
-  )
-  [ "$status" = 130 ] && [ "$(ls -A "$work")" = "$(printf 'big\norig')" ] && cmp "$work/big" "$work/orig"
+  local work=$build_dir/ctrl_c status jobs name paths
+  for jobs in 1 3; do
+    rm -rf "$work" && mkdir -p "$work" && head -c $((300000000 / jobs)) /dev/urandom >"$work/orig"
+    paths=()
+    [ "$jobs" = 1 ] && paths=("$work/big") || paths=("$work/a" "$work/b" "$work/c")
+    for name in "${paths[@]}"; do cp "$work/orig" "$name"; done
+    echo "Ctrl-C during a conversion (-j $jobs)"
+    status=$(
+      set -m  # or the background program starts with SIGINT ignored
+      printf 'pw\n' | wine_run "$build_dir/cli/kestrune-cli.exe" --password-stdin -j "$jobs" "${paths[@]}" &
+      runner=$!
+      for _ in $(seq 600); do compgen -G "$work/.*.enc.kestrune-*.tmp" >/dev/null && break; sleep 0.05; done
+      kill -INT "$(pgrep -x -f "$build_dir/cli/kestrune-cli.exe --password-stdin -j $jobs ${paths[*]}")"
+      wait "$runner" && echo 0 || echo $?
+    )
+    [ "$status" = 130 ] && [ -z "$(compgen -G "$work/.*.tmp")" ] || return 1
+    for name in "${paths[@]}"; do cmp "$name" "$work/orig" && [ ! -e "$name.enc" ] || return 1; done
+  done
   rm -rf "$work"
 }
 

@@ -51,6 +51,19 @@ TEST(CliArguments, RequestsAndUsageErrorsWithTheirMessages) {
       // A C1 control (the one-byte CSI); bytes that are not UTF-8 reach
       // only the POSIX command line, and cli_test.sh tries those.
       {{"--cipher", "\xc2\x9b", "f"}, Request::usage_error, "unknown cipher '\\xc2\\x9b'"},
+      // A count of files at once is a whole number from 1 to 64, whichever
+      // way it is written.
+      {{"-j", "0", "a"}, Request::usage_error, "-j takes a number from 1 to 64, not '0'"},
+      {{"-j-1", "a"}, Request::usage_error, "-j takes a number from 1 to 64, not '-1'"},
+      {{"--jobs=65", "a"}, Request::usage_error, "--jobs takes a number from 1 to 64, not '65'"},
+      {{"--jobs", "4x", "a"}, Request::usage_error, "--jobs takes a number from 1 to 64, not '4x'"},
+      {{"--jobs=", "a"}, Request::usage_error, "--jobs takes a number from 1 to 64, not ''"},
+      {{"-j", "99999999999999999999", "a"},
+       Request::usage_error,
+       "-j takes a number from 1 to 64, not '99999999999999999999'"},
+      {{"-j", " 2", "a"}, Request::usage_error, "-j takes a number from 1 to 64, not ' 2'"},
+      {{"a", "-j"}, Request::usage_error, "-j needs a number"},
+      {{"a", "--jobs"}, Request::usage_error, "--jobs needs a number"},
       {{"-t", "--", "x\ty"},
        Request::usage_error,
        "--test checks containers only: 'x\\ty' does not end in .enc"},
@@ -109,6 +122,25 @@ TEST(CliArguments, SwitchesLongShortAndCombined) {
   EXPECT_EQ(walking_short.direction, Direction::decrypt);
 }
 
+TEST(CliArguments, JobsInEveryFormAndTheirDefault) {
+  EXPECT_EQ(parse({"a"}).options.jobs, default_job_count());
+  EXPECT_GE(default_job_count(), 2U);
+  EXPECT_LE(default_job_count(), 8U);
+  const std::vector<std::vector<std::string>> forms = {
+      {"-j", "3", "a"}, {"-j3", "a"}, {"--jobs", "3", "a"}, {"--jobs=3", "a"}, {"-kj3", "a"},
+      {"-kj", "3", "a"}};
+  for (const auto& arguments : forms) {
+    const ParsedArguments parsed = parse(arguments);
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    EXPECT_EQ(parsed.request, Request::convert);
+    EXPECT_EQ(parsed.options.jobs, 3U);
+    EXPECT_EQ(parsed.options.paths, std::vector<std::filesystem::path>{"a"});
+  }
+  EXPECT_TRUE(parse({"-kj3", "a"}).options.keep);
+  EXPECT_EQ(parse({"-j1", "a"}).options.jobs, 1U);
+  EXPECT_EQ(parse({"-j", "64", "a"}).options.jobs, 64U);
+}
+
 TEST(CliArguments, ChoicesByTheirLabels) {
   const CliOptions options = parse({"--hash", "SHA512", "--cipher", "3DES", "a"}).options;
   EXPECT_EQ(options.hash, HashAlgorithm::sha512);
@@ -128,7 +160,7 @@ TEST(CliArguments, PathsInOrderAndAfterTheEndOfOptions) {
 TEST(CliArguments, HelpNamesEveryOption) {
   const std::string help(usage_text());
   for (const char* option :
-       {"--keep", "--test", "--verbose", "--quiet", "--no-progress", "--hash", "--cipher",
+       {"--keep", "--test", "--verbose", "--quiet", "--jobs", "--no-progress", "--hash", "--cipher",
         "--password-stdin", "--allow-empty-password", "--help", "--version", "--recursive",
         "--encrypt", "--decrypt", "--force", "-xdev"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
@@ -176,6 +208,22 @@ TEST_F(CliFrontEndOutput, QuietLeavesOutOnlyTheKeptNotices) {
   EXPECT_EQ(text(), "");
   front_end.temporary_left("t", {});
   EXPECT_EQ(text(), "a: left t: remove it\n");
+}
+
+// One of many files at once holds its lines until the batch prints them.
+TEST_F(CliFrontEndOutput, InABatchHoldsItsLinesUntilTaken) {
+  BatchProgressLine batch(false, 2);
+  CliFrontEnd front_end(false, batch);
+  front_end.start_file("a");
+  front_end.show_failure(Outcome::failed(kCantOpenEncryptionFile, {}));
+  front_end.note("a: stopped");
+  EXPECT_EQ(text(), "");
+  const std::string lines = front_end.take_lines();
+  EXPECT_EQ(lines, "a: " + std::string(kCantOpenEncryptionFile.caption) + ": " +
+                       std::string(kCantOpenEncryptionFile.text) + "\na: stopped\n");
+  EXPECT_EQ(front_end.take_lines(), "");
+  batch.print(lines);
+  EXPECT_EQ(text(), lines);
 }
 
 TEST_F(CliFrontEndOutput, CountsTheBytesOfTheFileUnderWay) {

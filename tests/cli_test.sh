@@ -130,6 +130,7 @@ usage_errors_exit_2() {
     usage_error_says "longer than 64 KiB" "$work/long" --password-stdin "$work/z" &&
     usage_error_says "longer than 64 KiB" /dev/zero --password-stdin "$work/z" &&
     usage_error_says "password is empty" "$work/empty" --password-stdin "$work/z" &&
+    usage_error_says "-j takes a number from 1 to 64, not '0'" "$work/pw" -j0 "$work/z" &&
     usage_error_says "unknown hash '\x1b[2J'" "$work/pw" --hash $'\e[2J' "$work/z" &&
     usage_error_says "add -e to encrypt or -d to decrypt" "$work/pw" --password-stdin -rk "$work" &&
     usage_error_says "--encrypt and --decrypt cannot go together" "$work/pw" -e -d "$work/z" &&
@@ -224,6 +225,26 @@ verbose_lines() {
     [[ "$err" == "a.txt.enc -> a.txt (18 B, "*"/s)" ]] || { echo "-v: $err"; return 1; }
 }
 
+# With -j the lines come in the order of the paths all the same: a failure
+# found at once waits for the slow file named before it, and stops none of
+# the files after it.
+jobs_keep_the_order_of_the_paths() {
+  mkdir -p "$work/jobs" && cd "$work/jobs" && head -c 8000000 /dev/urandom >big || return 1
+  local name err status expected="big -> big.enc"
+  for name in b c absent d e f g; do
+    if [ "$name" = absent ]; then
+      expected+=$'\n'"absent: File open ERROR: Can't open source file. (No such file or directory)"
+    else
+      printf '%s' "$name" >"$name" && expected+=$'\n'"$name -> $name.enc"
+    fi
+  done
+  err=$(printf 'pw\n' | "$cli" --password-stdin -v -j 4 --cipher 3DES big b c absent d e f g 2>&1)
+  status=$?
+  err=$(printf '%s\n' "$err" | sed 's/ (.*B, .*)$//')
+  [ "$status" -eq 1 ] && [ "$err" = "$expected" ] || { echo "-j 4: $status $err"; return 1; }
+  [ "$(ls)" = "$(printf '%s.enc\n' b big c d e f g)" ] || { echo "-j 4 left: $(ls)"; return 1; }
+}
+
 # -q silences the kept notices, never the failures.
 quiet_keeps_errors() {
   mkdir -p "$work/quiet" && cd "$work/quiet" && printf 'r' >locked && chmod a-w locked || return 1
@@ -234,7 +255,8 @@ quiet_keeps_errors() {
 }
 
 # A file that takes seconds shows its progress line on a terminal, and the
-# line is gone when the file is; standard error in a file gets none of it.
+# line is gone when the file is (with -j, the batch's line when the batch
+# is); standard error in a file gets none of it.
 # The conversion is paused mid-file, so any machine is slow enough.
 progress_only_on_a_terminal() {
   mkdir -p "$work/progress" && cd "$work/progress" || return 1
@@ -250,6 +272,12 @@ SCRIPT
   [[ "$out" == *$'\r'"big  "*"% "*" of 64.0 MiB  "*"/s"*$'\e[K\r\e[K' ]] ||
     { echo "progress: $(printf '%q' "$out")"; return 1; }
   rm big.enc
+  # Several files at once: the batch's line, whichever file is slow.
+  printf 's' >small
+  out=$(script -qec "bash paused.sh $run -k -j 2 big small" /dev/null)
+  [[ "$out" == *$'\r'"1 of 2 files  "*" MiB  "*"/s"$'\e[K'*$'\r\e[K' ]] ||
+    { echo "batch progress: $(printf '%q' "$out")"; return 1; }
+  rm big.enc small.enc
   out=$(script -qec "bash paused.sh $run -k big 2>err; $run --no-progress -t big.enc <pw" /dev/null)
   [ -z "$out" ] && [ ! -s err ] || { echo "no progress: $(printf '%q' "$out") $(cat err)"; return 1; }
 }
@@ -266,7 +294,8 @@ completion() {
   mkdir -p "$work/complete" && cd "$work/complete" && touch a.enc b.txt || return 1
   completion_offers --ci --cipher && completion_offers --cipher A 'AES128 AES192 AES256' &&
     completion_offers --hash S 'SHA1 SHA256 SHA384 SHA512' && completion_offers -kt '' a.enc &&
-    mkdir -p sub && completion_offers -re '' sub && completion_offers --decrypt '' 'a.enc sub'
+    mkdir -p sub && completion_offers -re '' sub && completion_offers --decrypt '' 'a.enc sub' &&
+    completion_offers --jo --jobs && completion_offers -j '' ''
 }
 
 terminal_prompt_confirms_before_encrypting() {
@@ -294,7 +323,7 @@ signal_stops_the_conversion() {  # SIGNAL STATUS
     # Job control, so the background CLI does not start with SIGINT ignored.
     status=$(
       set -m
-      printf 'pw\n' | "$cli" --password-stdin "$dir/big" "$dir/next" 2>"$dir.err" &
+      printf 'pw\n' | "$cli" --password-stdin -j 1 "$dir/big" "$dir/next" 2>"$dir.err" &
       pid=$! polls=0
       until compgen -G "$dir/.big.enc.kestrune-*.tmp" >/dev/null || [ $polls -ge 500 ]; do
         sleep 0.01; polls=$((polls + 1))
@@ -320,10 +349,10 @@ stop_signals() {
 # completely (its container decrypts to the original, the input gone) or
 # untouched (the input as it was, no container), and never leaves a
 # temporary.
-converted_or_untouched() {  # DIR NAME ORIGINAL
+converted_or_untouched() {  # DIR NAME ORIGINAL [CLI-OPTIONS...]
   [ -z "$(compgen -G "$1/.*.kestrune-*.tmp")" ] || { echo "temporary left in $1"; return 1; }
   if [ -e "$1/$2.enc" ]; then
-    [ ! -e "$1/$2" ] && printf 'pw\n' | "$cli" --password-stdin -k "$1/$2.enc" &&
+    [ ! -e "$1/$2" ] && printf 'pw\n' | "$cli" --password-stdin -k "${@:4}" "$1/$2.enc" &&
       cmp -s "$1/$2" "$3" && rm "$1/$2" || { echo "$2: not converted completely"; return 1; }
   else
     cmp -s "$1/$2" "$3" || { echo "$2: changed"; return 1; }
@@ -368,7 +397,7 @@ signal_at_each_step() {
     # error instead of the exit status looked for.
     printf 'pw\n' | strace -f -o /dev/null -e inject="$call":delay_enter=1500000 \
       env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-      "$cli" --password-stdin -v "$dir/f" "$dir/next" 2>"$dir.err" &
+      "$cli" --password-stdin -v -j1 "$dir/f" "$dir/next" 2>"$dir.err" &
     sleep 0.7
     pid=$(pgrep -P $!) && kill -TERM "$pid" && sleep 0.1 &&
       { [ "$call" = fsync ] || kill -TERM "$pid"; }
@@ -378,6 +407,54 @@ signal_at_each_step() {
     case "$(cat "$dir.err")" in "$dir/f -> $dir/f.enc ("*) ;; *) echo "$call: $(cat "$dir.err")"; return 1 ;; esac
     converted_or_untouched "$dir" f "$dir.orig" || return 1
   done
+}
+
+# With -j a signal stops every file under way as it stops one: at one TERM
+# or two, no temporary stays, each path ends converted whole or untouched,
+# and the exit status is the signal's.
+signals_mid_batch() {
+  local dir="$work/batch-signals" i name status
+  mkdir -p "$dir" && head -c 6000000 /dev/urandom >"$dir.orig"
+  for i in 1 2 3 4 5 6; do
+    for name in a b c d e f; do cp "$dir.orig" "$dir/$name"; done
+    status=$(
+      set -m
+      printf 'pw\n' | "$cli" --password-stdin -j 3 --cipher 3DES "$dir"/? 2>"$dir.err" &
+      pid=$! polls=0
+      until compgen -G "$dir/.*.kestrune-*.tmp" >/dev/null || [ $polls -ge 500 ]; do
+        sleep 0.01; polls=$((polls + 1))
+      done
+      sleep "0.0$i"; kill -TERM "$pid"
+      [ $((i % 2)) -eq 0 ] && sleep 0.001 && kill -TERM "$pid"
+      wait "$pid"; echo $?
+    )
+    [ "$status" -eq 143 ] && [ ! -s "$dir.err" ] ||
+      { echo "-j 3, try $i: status $status, $(cat "$dir.err")"; return 1; }
+    for name in a b c d e f; do
+      converted_or_untouched "$dir" "$name" "$dir.orig" --cipher 3DES || return 1
+    done
+    # The last paths were not started: three at a time cannot reach them.
+    cmp -s "$dir/f" "$dir.orig" || { echo "-j 3, try $i: f started after the signal"; return 1; }
+  done
+}
+
+# One file held while its input is removed (after its rename) and others
+# being written when two TERMs come: the one finishes, the others stop, and
+# nothing is left half done. Only the removal of that input is held, so the
+# other files' threads are free to take the signals.
+signals_while_one_of_many_commits() {
+  local dir="$work/batch-commit" name pid status
+  mkdir -p "$dir" && head -c 20000000 /dev/urandom >"$dir.orig" && printf 's' >"$dir.small"
+  cp "$dir.small" "$dir/a" && cp "$dir.orig" "$dir/b" && cp "$dir.orig" "$dir/c" && cd "$dir" || return 1
+  printf 'pw\n' | strace -f -o /dev/null -P a -e trace=unlinkat -e inject=unlinkat:delay_enter=1500000 \
+    env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+    "$cli" --password-stdin -j 3 --cipher 3DES a b c 2>"$dir.err" &
+  sleep 0.7
+  pid=$(pgrep -P $!) && kill -TERM "$pid" && sleep 0.1 && kill -TERM "$pid"
+  wait $!; status=$?
+  [ "$status" -eq 143 ] && [ -e a.enc ] || { echo "status $status, $(ls -A | tr '\n' ' ')"; return 1; }
+  converted_or_untouched "$dir" a "$dir.small" --cipher 3DES &&
+    for name in b c; do converted_or_untouched "$dir" "$name" "$dir.orig" --cipher 3DES || return 1; done
 }
 
 # While it holds a password the CLI is not dumpable (its /proc files belong
@@ -608,6 +685,8 @@ check "accepted passwords" accepted_passwords
 check "stop signals" stop_signals
 check "repeated signals" repeated_signals_leave_no_half_file
 check "signal at each step" signal_at_each_step
+check "signals mid-batch" signals_mid_batch
+check "signals while one commits" signals_while_one_of_many_commits
 check "out of core dumps" kept_out_of_core_dumps
 check "no key outside secret pages" no_key_outside_secret_pages
 check "prompt ends cleanly" prompt_ends_cleanly
@@ -621,6 +700,7 @@ check "owner refused" permissions_kept_when_the_owner_cannot_be
 check "keep" keep_changes_nothing_but_the_removal
 check "test" test_checks_and_touches_nothing
 check "verbose" verbose_lines
+check "jobs keep the order" jobs_keep_the_order_of_the_paths
 check "quiet" quiet_keeps_errors
 check "progress" progress_only_on_a_terminal
 check "completion" completion
