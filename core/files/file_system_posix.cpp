@@ -2,9 +2,11 @@
 #include <sys/inotify.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <new>
@@ -92,6 +94,42 @@ Descriptor watch_for_edits(int fd) {
   return watch;
 }
 
+// How far a scattered read has got: the part being filled and how much of
+// it is. Empty and full parts are stepped over.
+class ScatterCursor {
+ public:
+  explicit ScatterCursor(std::span<const std::span<std::uint8_t>> parts) : parts_(parts) {
+    skip_full_parts();
+  }
+  bool done() const { return part_ == parts_.size(); }
+  // Describes the room left, in as many parts as `vectors` holds; returns
+  // how many it used.
+  int describe_room(std::span<struct iovec> vectors) const {
+    std::size_t count = 0;
+    for (std::size_t i = part_; i < parts_.size() && count < vectors.size(); ++i) {
+      const std::span<std::uint8_t> room = parts_[i].subspan(i == part_ ? offset_ : 0);
+      vectors[count++] = {room.data(), room.size()};
+    }
+    return static_cast<int>(count);
+  }
+  void advance(std::size_t bytes) {
+    offset_ += bytes;
+    skip_full_parts();
+  }
+
+ private:
+  void skip_full_parts() {
+    while (part_ < parts_.size() && offset_ >= parts_[part_].size()) {
+      offset_ -= parts_[part_].size();
+      ++part_;
+    }
+  }
+
+  std::span<const std::span<std::uint8_t>> parts_;
+  std::size_t part_ = 0;
+  std::size_t offset_ = 0;
+};
+
 class PosixReadableFile final : public ReadableFile {
  public:
   explicit PosixReadableFile(int fd) : fd_(fd), watch_(watch_for_edits(fd)) {}
@@ -105,6 +143,25 @@ class PosixReadableFile final : public ReadableFile {
       }
       if (errno != EINTR) return last_error();
     }
+  }
+  // A short count from readv only says where it stopped (a signal, the
+  // end); the next call goes on from there, and only 0 is the end.
+  std::error_code read_scattered(std::span<const std::span<std::uint8_t>> parts,
+                                 std::size_t& bytes_read) override {
+    bytes_read = 0;
+    ScatterCursor cursor(parts);
+    while (!cursor.done()) {
+      std::array<struct iovec, IOV_MAX> vectors;
+      const ssize_t n = ::readv(fd_.get(), vectors.data(), cursor.describe_room(vectors));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return last_error();
+      }
+      if (n == 0) return {};
+      bytes_read += static_cast<std::size_t>(n);
+      cursor.advance(static_cast<std::size_t>(n));
+    }
+    return {};
   }
   std::error_code status(FileStatus& status) override {
     if (edited()) return FileError::changed_while_read;
