@@ -275,6 +275,26 @@ TEST_F(PosixEdges, ScatteredReadsFillEveryPartInTurnUntilTheEnd) {
   EXPECT_EQ(got, 0u);
 }
 
+// The files a file system reads share its watch for edits: an edit counts
+// for the file edited only, also when a look at another file took in its
+// event, and for as long as any reader of that file is open.
+TEST_F(PosixEdges, EditsCountForTheEditedFileAloneAndEachOfItsReaders) {
+  write_file(folder / "a", pattern_bytes(10));
+  write_file(folder / "b", pattern_bytes(10));
+  std::unique_ptr<ReadableFile> a, b, a_again;
+  FileStatus status;
+  ASSERT_FALSE(file_system->open_for_reading(folder / "a", a, status));
+  ASSERT_FALSE(file_system->open_for_reading(folder / "b", b, status));
+  ASSERT_FALSE(file_system->open_for_reading(folder / "a", a_again, status));
+  a.reset();
+  write_file(folder / "a", pattern_bytes(10));
+  const std::error_code changed = FileError::changed_while_read;
+  EXPECT_FALSE(b->status(status));
+  EXPECT_EQ(a_again->status(status), changed);
+  write_file(folder / "b", pattern_bytes(10));
+  EXPECT_EQ(b->status(status), changed);
+}
+
 TEST_F(PosixEdges, NamesWithoutAFileAreRefusedBeforeReading) {
   std::filesystem::create_directory(folder / "sub");
   write_file(folder / "sub" / "x", pattern_bytes(5000));
