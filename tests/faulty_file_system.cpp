@@ -21,7 +21,9 @@ class FaultyReadableFile final : public ForwardingReadableFile {
                                  std::size_t& bytes_read) override {
     bytes_read = 0;
     if (!faults_.should_fail(Call::read_scattered)) return real_->read_scattered(parts, bytes_read);
-    if (faults_.after_some_data() && !parts.empty()) real_->read_scattered(parts.first(1), bytes_read);
+    // Failing part way, as a second readv would, after the first part came.
+    if (faults_.after_some_data() && !parts.empty())
+      real_->read_scattered(parts.first(1), bytes_read);
     return faults_.fault_error();
   }
   std::error_code status(FileStatus& status) override {
