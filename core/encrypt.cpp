@@ -1,7 +1,8 @@
 #include "core/conversion.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
+#include <span>
 
 #include "core/container.h"
 #include "core/files/file_errors.h"
@@ -17,6 +18,11 @@ constexpr DirectionTexts kEncryptionTexts{kCantOpenSource,      kCantOpenEncrypt
 // The largest a record can grow: the longest chunk, padded.
 constexpr std::size_t kMaxWrittenRecord = kLengthCodeSize + kMaxWrittenBody;
 
+// The most chunks one block asks for: each record takes at least a length
+// code and the shortest request.
+constexpr std::size_t kMaxRequests = Block::kSize / (kLengthCodeSize + kMinChunkRequest) + 1;
+static_assert(kMaxRequests <= Block::kMaxRecords);
+
 // Draws chunk requests until the block could not hold another record, or
 // until they ask for more than the `remaining` input (the short read then
 // tells that the file has ended); returns how many, with their lengths in
@@ -26,7 +32,7 @@ std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::si
   std::size_t used = 0;
   std::size_t count = 0;
   std::uint64_t wanted = 0;
-  while (used + kMaxWrittenRecord <= block.bytes.size() && count < block.record_slots.size() &&
+  while (used + kMaxWrittenRecord <= block.bytes.size() && count < kMaxRequests &&
          wanted <= remaining) {
     const std::uint32_t request = generator.next_request();
     block.record_slots[count++].length = request;
@@ -36,26 +42,30 @@ std::size_t plan_requests(ChunkLengthGenerator& generator, Block& block, std::si
   return count;
 }
 
-// Cuts `plain_bytes` read bytes into the requested chunks (the last one may
-// be short) and moves each to where its record's body goes, last first, so
-// that no chunk overwrites one not yet moved. Returns the record count.
-std::size_t lay_out_records(Block& block, std::size_t requests, std::size_t plain_bytes,
-                            std::size_t cipher_block) {
-  std::size_t records = 0;
-  std::size_t plain_offset = 0;
+// Gives each requested chunk the place of its record's body, as if every
+// chunk came whole: only the file's last chunk can come short, and a
+// body's place depends only on the records before it. Fills `parts` with
+// those places, for the file to be read straight into them.
+void place_requests(Block& block, std::size_t requests, std::size_t cipher_block,
+                    std::span<std::span<std::uint8_t>> parts) {
   std::size_t record_offset = 0;
-  for (; records < requests && plain_offset < plain_bytes; ++records) {
+  for (std::size_t i = 0; i < requests; ++i) {
+    RecordSlot& slot = block.record_slots[i];
+    slot.offset = static_cast<std::uint32_t>(record_offset + kLengthCodeSize);
+    parts[i] = block.bytes.subspan(slot.offset, slot.length);
+    record_offset += kLengthCodeSize + padded_length(slot.length, cipher_block);
+  }
+}
+
+// Cuts the placed chunks to the `plain_bytes` read (the last one may be
+// short); returns how many records they make.
+std::size_t count_records(Block& block, std::size_t requests, std::size_t plain_bytes) {
+  std::size_t records = 0;
+  for (std::size_t plain_offset = 0; records < requests && plain_offset < plain_bytes; ++records) {
     RecordSlot& slot = block.record_slots[records];
     slot.length =
         static_cast<std::uint32_t>(std::min<std::size_t>(slot.length, plain_bytes - plain_offset));
-    slot.offset = static_cast<std::uint32_t>(record_offset + kLengthCodeSize);
     plain_offset += slot.length;
-    record_offset += kLengthCodeSize + padded_length(slot.length, cipher_block);
-  }
-  for (std::size_t i = records; i-- > 0;) {
-    plain_offset -= block.record_slots[i].length;
-    std::memmove(block.bytes.data() + block.record_slots[i].offset,
-                 block.bytes.data() + plain_offset, block.record_slots[i].length);
   }
   return records;
 }
@@ -84,15 +94,16 @@ class EncryptionStages {
     const std::size_t requests = plan_requests(generator_, block, cipher_block_, remaining);
     std::size_t wanted = 0;
     for (std::size_t i = 0; i < requests; ++i) wanted += block.record_slots[i].length;
+    place_requests(block, requests, cipher_block_, parts_);
     std::size_t plain_bytes = 0;
-    if (auto error = read_fully(streams_.input, {block.bytes.data(), wanted}, plain_bytes))
+    if (auto error = streams_.input.read_scattered(std::span(parts_).first(requests), plain_bytes))
       return Outcome::failed(kCantReadSource, error);
     read_so_far_ += plain_bytes;
     block.last = plain_bytes < wanted;
     // A file that grows or shrinks while it is read would be cut silently.
     if (read_so_far_ > streams_.input_size || (block.last && read_so_far_ != streams_.input_size))
       return Outcome::failed(kCantReadSource, FileError::changed_while_read);
-    block.records = lay_out_records(block, requests, plain_bytes, cipher_block_);
+    block.records = count_records(block, requests, plain_bytes);
     block.input_bytes = plain_bytes;
     return Outcome::done();
   }
@@ -116,6 +127,8 @@ class EncryptionStages {
   ChunkLengthGenerator generator_;
   std::size_t cipher_block_;
   std::uint64_t read_so_far_ = 0;
+  // Where the chunks of the block being read go.
+  std::array<std::span<std::uint8_t>, kMaxRequests> parts_{};
 };
 
 Outcome encrypt_records(ConversionEnv& env, RecordStreams& streams, const RecordCipher& coding,

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Measures kestrune-cli on tmpfs against cp, cp && rm, openssl enc and the
 # same file steps without cryptography, and prints Markdown tables: median wall times,
-# paired ratios, peak memory, many small files, and the in-memory record
-# coding benchmark.
+# paired ratios, peak memory, many small files, batches of files on disk
+# against gzip --synchronous, and the in-memory record coding benchmark.
 #
 # Usage: scripts/bench.sh [--quick] [--size-mib N] [--runs N] [--files N]
 #                         [--ciphers "AES256 3DES DES"] [--build DIR] [--no-micro]
-#   --quick      16 MiB, 3 runs, 200 small files: a smoke test of a few seconds
+#                         [--batch-runs N] [--cli-args "ARGS"] [--no-batch]
+#   --quick      16 MiB, 3 runs, 200 small files, batches of 200 × 1 KiB and
+#                10 × 1 MiB timed once: a smoke test of a few seconds
 #   --size-mib   size of the large file (default 1024)
 #   --runs       timed runs per comparison (default 5)
 #   --files      number of 1 KiB files converted in one call, and of one-byte
 #                files dropped on the dialog (default 10000)
+#   --batch-runs timed runs per batch on disk (default: as --runs)
+#   --cli-args   more arguments for kestrune-cli in the batches, e.g. "-j 1"
+#   --no-batch   leave out the batches on disk
 #
 # Each run times Kestrune and its baselines back to back, in an order that
 # rotates from run to run, so a change in the machine's load falls on all of
@@ -26,16 +31,24 @@ ciphers="AES256 3DES DES"
 build=build/default
 micro_min_time=0.5
 run_micro=1
+# Batches on disk, each "FILES:KIB".
+batch_sets="1000:1 10000:1 100:1024"
+batch_runs=""
+cli_args=()
+run_batch=1
 
 while [ $# -gt 0 ]; do
   case "$1" in
-    --quick) size_mib=16 runs=3 files=200 micro_min_time=0.01 ;;
+    --quick) size_mib=16 runs=3 files=200 micro_min_time=0.01 batch_sets="200:1 10:1024" batch_runs=1 ;;
     --size-mib) size_mib="$2"; shift ;;
     --runs) runs="$2"; shift ;;
     --files) files="$2"; shift ;;
     --ciphers) ciphers="$2"; shift ;;
     --build) build="$2"; shift ;;
     --no-micro) run_micro=0 ;;
+    --batch-runs) batch_runs="$2"; shift ;;
+    --cli-args) read -r -a cli_args <<<"$2"; shift ;;
+    --no-batch) run_batch=0 ;;
     *) echo "bench.sh: unknown option $1 (see the comment at the top)" >&2; exit 2 ;;
   esac
   shift
@@ -49,8 +62,12 @@ for tool in "$cli" "$baseline" "$micro" "$gnu_time"; do
   [ -x "$tool" ] || { echo "bench.sh: $tool is missing (build first; 'time' package for $gnu_time)" >&2; exit 1; }
 done
 
+batch_runs="${batch_runs:-$runs}"
 work="$(mktemp -d /dev/shm/kestrune-bench.XXXXXX)"
-trap 'rm -rf "$work"' EXIT
+# Batches are converted on the disk the build folder is on: on tmpfs a
+# flush costs nothing, and with small files flushing is most of the work.
+batch_root="$(mktemp -d "$build/bench-batch.XXXXXX")"
+trap 'rm -rf "$work" "$batch_root"' EXIT
 password_file="$work/password"
 echo "bench-password" >"$password_file"
 
@@ -192,14 +209,32 @@ echo
 
 head -c "$((size_mib << 20))" /dev/urandom >"$plain"
 
+# A compare row with the target it is held to in a last column.
+compare_to_target() {  # target label cipher step...
+  local target="$1" row
+  shift
+  row="$(compare "$@")"
+  echo "$row $target |"
+}
+
+large_file_target() {  # cipher
+  case "$1" in
+    AES*) echo "≤ 1.0× cp && rm" ;;
+    *) echo "≤ 0.25× openssl" ;;
+  esac
+}
+
 echo "## Large file, median wall time"
 echo
-echo "| conversion | kestrune-cli s | cp && rm s | cp s | openssl enc s | file steps s | kestrune / cp && rm | kestrune / cp | kestrune / openssl | kestrune / file steps |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| conversion | kestrune-cli s | cp && rm s | cp s | openssl enc s | file steps s | kestrune / cp && rm | kestrune / cp | kestrune / openssl | kestrune / file steps | target |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
 for cipher in $ciphers; do
   make_containers "$cipher"
-  compare "$cipher encrypt" "$cipher" kestrune_encrypt copy_and_remove copy_file openssl_encrypt file_steps
-  compare "$cipher decrypt" "$cipher" kestrune_decrypt copy_and_remove copy_file openssl_decrypt file_steps
+  target="$(large_file_target "$cipher")"
+  compare_to_target "$target" "$cipher encrypt" "$cipher" kestrune_encrypt copy_and_remove copy_file \
+    openssl_encrypt file_steps
+  compare_to_target "$target" "$cipher decrypt" "$cipher" kestrune_decrypt copy_and_remove copy_file \
+    openssl_decrypt file_steps
   rm -f "$work/container.$cipher" "$work/openssl.$cipher"
 done
 echo
@@ -249,6 +284,104 @@ compare "$files × 1 KiB" - kestrune_small_files copy_and_remove_small_files sam
 echo
 echo "The same calls alone take $(ratio "${median_us[2]}" "${median_us[1]}")× \`cp -a && rm -r\`: no conversion that keeps every safety step can take less."
 echo
+
+# ---- batches on disk -------------------------------------------------------
+
+batch="$batch_root/batch"             # the folder each timed step works in
+batch_plain="$batch_root/plain"       # the batch's files, kept for every run
+batch_containers="$batch_root/enc"    # the same converted by kestrune-cli
+batch_gzipped="$batch_root/gz"        # and by gzip
+batch_bytes="$batch_root/plain.bin"   # all of them back to back
+
+# A folder with -r where the CLI takes one, else every path.
+cli_help="$("$cli" --help)"
+cli_recursive=0
+if [[ $cli_help == *--recursive* ]]; then cli_recursive=1; fi
+
+make_batch() {  # files KiB
+  rm -rf "$batch_plain" "$batch_containers" "$batch_gzipped"
+  mkdir "$batch_plain"
+  head -c "$(($1 * $2 << 10))" /dev/urandom >"$batch_bytes"
+  split -b "$(($2 << 10))" -a 6 "$batch_bytes" "$batch_plain/f"
+  cp -a "$batch_plain" "$batch_containers"
+  "$cli" --password-stdin "$batch_containers"/* <"$password_file" >/dev/null
+  cp -a "$batch_plain" "$batch_gzipped"
+  gzip -1 "$batch_gzipped"/*
+}
+
+# A fresh copy of `source` where the step works, flushed, so that no timed
+# step pays for the writing of the one before.
+stage_batch() {  # source
+  rm -rf "$batch" "$batch.copy"
+  cp -a "$1" "$batch"
+  sync
+}
+
+check_batch() {  # direction
+  if [ "$1" = encrypt ]; then
+    [ -z "$(find "$batch" -type f ! -name '*.enc' -print -quit)" ] || {
+      echo "bench.sh: the batch was not all encrypted" >&2; exit 1; }
+  else
+    cat "$batch"/* | cmp -s - "$batch_bytes" || {
+      echo "bench.sh: the batch's round trip changed its files" >&2; exit 1; }
+  fi
+}
+
+# The inputs of each direction, and how -r is told which one it is.
+declare -A batch_source=([encrypt]="$batch_plain" [decrypt]="$batch_containers")
+declare -A direction_option=([encrypt]=-e [decrypt]=-d)
+
+kestrune_batch() {  # encrypt|decrypt
+  stage_batch "${batch_source[$1]}"
+  local -a paths=("$batch"/*)
+  if ((cli_recursive)); then paths=(-r "${direction_option[$1]}" "$batch"); fi
+  timed "$cli" --password-stdin "${cli_args[@]}" "${paths[@]}" <"$password_file"
+  check_batch "$1"
+}
+
+gzip_batch() {  # encrypt|decrypt
+  if [ "$1" = encrypt ]; then
+    stage_batch "$batch_plain"
+    timed gzip --synchronous -1 "$batch"/*
+  else
+    stage_batch "$batch_gzipped"
+    timed gunzip --synchronous "$batch"/*
+  fi
+}
+
+copy_and_remove_batch() {  # encrypt|decrypt
+  stage_batch "${batch_source[$1]}"
+  timed sh -c 'cp -a "$1" "$2" && rm -r "$1"' sh "$batch" "$batch.copy"
+}
+
+batch_target() {  # files KiB
+  if [ "$1" = 1000 ] && [ "$2" = 1 ]; then echo "≤ 0.5× gzip, default -j"; else echo "–"; fi
+}
+
+if ((run_batch)); then
+  echo "## Batches on disk, one call, median wall time"
+  echo
+  echo "In a folder on $(df --output=source "$batch_root" | tail -1) ($(stat -f -c %T "$batch_root")), where the build folder is, not tmpfs: a flush costs something there. Each timed step starts on fresh copies, flushed (\`sync\`), after the settling step; ${batch_runs} runs per comparison."
+  echo "kestrune-cli \`--password-stdin$( ((cli_recursive)) && echo " -r -e|-d FOLDER" || echo " FILE...")${cli_args[*]:+ ${cli_args[*]}}\`; gzip: \`gzip --synchronous -1\` / \`gunzip --synchronous\` on every file, which flush each output before removing its input; \`cp -a DIR NEW && rm -r DIR\` flushes nothing."
+  echo
+  echo "| batch | kestrune-cli s | gzip --synchronous s | cp -a && rm -r s | kestrune / gzip | kestrune / cp -a && rm -r | target |"
+  echo "|---|---|---|---|---|---|---|"
+  saved_runs=$runs
+  runs=$batch_runs
+  for set in $batch_sets; do
+    count="${set%%:*}" kib="${set##*:}"
+    make_batch "$count" "$kib"
+    size="$( ((kib >= 1024)) && echo "$((kib >> 10)) MiB" || echo "$kib KiB")"
+    target="$(batch_target "$count" "$kib")"
+    for direction in encrypt decrypt; do
+      compare_to_target "$target" "$count × $size, $direction" "$direction" kestrune_batch gzip_batch \
+        copy_and_remove_batch
+    done
+  done
+  runs=$saved_runs
+  rm -rf "$batch" "$batch.copy" "$batch_plain" "$batch_containers" "$batch_gzipped" "$batch_bytes"
+  echo
+fi
 
 dialog="$build/bench/dialog_latency"
 if [ -x "$dialog" ]; then

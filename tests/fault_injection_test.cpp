@@ -39,6 +39,7 @@ Failure expected_failure(const Direction& direction, Call call) {
     case Call::open_for_reading: return direction.open_input;
     case Call::create_temporary: return direction.open_output;
     case Call::read:
+    case Call::read_scattered:
     case Call::input_status: return direction.read;
     default: return direction.write;
   }
@@ -49,7 +50,8 @@ std::vector<std::errc> errors_of(Call call) {
   using E = std::errc;
   switch (call) {
     case Call::open_for_reading: return {E::permission_denied, E::io_error, E::interrupted};
-    case Call::read: return {E::io_error, E::interrupted};
+    case Call::read:
+    case Call::read_scattered: return {E::io_error, E::interrupted};
     case Call::create_temporary:
       return {E::no_space_on_device, E::permission_denied, E::read_only_file_system};
     case Call::write: return {E::no_space_on_device, E::io_error, E::file_too_large};
@@ -164,7 +166,7 @@ void fault_every_call(const Direction& direction, std::size_t size, Call call, T
   for (std::size_t ordinal = 1; ordinal <= calls; ++ordinal) {
     for (std::errc error : errors_of(call)) {
       for (bool after_some_data : {false, true}) {
-        if (after_some_data && call != Call::read) continue;
+        if (after_some_data && call != Call::read && call != Call::read_scattered) continue;
         SCOPED_TRACE(std::string(name_of(call)) + " call " + std::to_string(ordinal) +
                      " fails with " + std::make_error_code(error).message() +
                      (after_some_data ? " after some data" : ""));

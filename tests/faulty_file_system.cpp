@@ -17,6 +17,15 @@ class FaultyReadableFile final : public ForwardingReadableFile {
     // With no data left to give, the error cannot wait for the next read.
     return error || bytes_read > 0 ? error : faults_.fault_error();
   }
+  std::error_code read_scattered(std::span<const std::span<std::uint8_t>> parts,
+                                 std::size_t& bytes_read) override {
+    bytes_read = 0;
+    if (!faults_.should_fail(Call::read_scattered)) return real_->read_scattered(parts, bytes_read);
+    // Failing part way, as a second readv would, after the first part came.
+    if (faults_.after_some_data() && !parts.empty())
+      real_->read_scattered(parts.first(1), bytes_read);
+    return faults_.fault_error();
+  }
   std::error_code status(FileStatus& status) override {
     return faults_.should_fail(Call::input_status) ? faults_.fault_error() : real_->status(status);
   }
@@ -76,6 +85,7 @@ class FaultyWritableFile final : public ForwardingWritableFile {
 std::string_view name_of(Call call) {
   static constexpr std::string_view kNames[] = {"open_for_reading",
                                                 "read",
+                                                "read_scattered",
                                                 "create_temporary",
                                                 "write",
                                                 "sync",

@@ -15,6 +15,7 @@ namespace kestrune::test {
 enum class Call {
   open_for_reading,
   read,
+  read_scattered,
   create_temporary,
   write,
   sync,
@@ -36,7 +37,8 @@ class FaultyFileSystem final : public ForwardingFileSystem {
 
   // Makes call number `ordinal` (from 1) of `call` fail with `error`. With
   // `after_some_data`, a read first returns part of what was asked and the
-  // error comes with the next read.
+  // error comes with the next read; a scattered read fills its first part,
+  // then fails.
   void fail(Call call, std::size_t ordinal, std::errc error, bool after_some_data = false) {
     fault_call_ = call;
     fault_ordinal_ = ordinal;

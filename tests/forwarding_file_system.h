@@ -15,6 +15,10 @@ class ForwardingReadableFile : public ReadableFile {
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     return real_->read(buffer, bytes_read);
   }
+  std::error_code read_scattered(std::span<const std::span<std::uint8_t>> parts,
+                                 std::size_t& bytes_read) override {
+    return real_->read_scattered(parts, bytes_read);
+  }
   std::error_code status(FileStatus& status) override { return real_->status(status); }
 
  protected:

@@ -256,6 +256,47 @@ TEST_F(PosixEdges, InputEditedInPlaceDuringItsConversionIsKept) {
   }
 }
 
+// More parts than one readv takes, empty ones among them, and a file that
+// ends inside a part: each part is filled in turn, and the count stops
+// where the file did.
+TEST_F(PosixEdges, ScatteredReadsFillEveryPartInTurnUntilTheEnd) {
+  const Bytes plain = random_bytes(6000, 9);
+  write_file(folder / "f", plain);
+  std::unique_ptr<ReadableFile> file;
+  FileStatus status;
+  ASSERT_FALSE(file_system->open_for_reading(folder / "f", file, status));
+  Bytes buffer(3 * 2500, 0);
+  std::vector<std::span<std::uint8_t>> parts;
+  for (std::size_t offset = 0, i = 0; i < 2500; offset += i % 6, ++i)
+    parts.push_back(std::span(buffer).subspan(offset, i % 6));
+  std::size_t got = 0;
+  ASSERT_FALSE(file->read_scattered(parts, got));
+  EXPECT_EQ(got, plain.size());
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 6000), plain);
+  EXPECT_FALSE(file->read_scattered(parts, got));
+  EXPECT_EQ(got, 0u);
+}
+
+// The files a file system reads share its watch for edits: an edit counts
+// for the file edited only, also when a look at another file took in its
+// event, and for as long as any reader of that file is open.
+TEST_F(PosixEdges, EditsCountForTheEditedFileAloneAndEachOfItsReaders) {
+  write_file(folder / "a", pattern_bytes(10));
+  write_file(folder / "b", pattern_bytes(10));
+  std::unique_ptr<ReadableFile> a, b, a_again;
+  FileStatus status;
+  ASSERT_FALSE(file_system->open_for_reading(folder / "a", a, status));
+  ASSERT_FALSE(file_system->open_for_reading(folder / "b", b, status));
+  ASSERT_FALSE(file_system->open_for_reading(folder / "a", a_again, status));
+  a.reset();
+  write_file(folder / "a", pattern_bytes(10));
+  const std::error_code changed = FileError::changed_while_read;
+  EXPECT_FALSE(b->status(status));
+  EXPECT_EQ(a_again->status(status), changed);
+  write_file(folder / "b", pattern_bytes(10));
+  EXPECT_EQ(b->status(status), changed);
+}
+
 TEST_F(PosixEdges, NamesWithoutAFileAreRefusedBeforeReading) {
   std::filesystem::create_directory(folder / "sub");
   write_file(folder / "sub" / "x", pattern_bytes(5000));

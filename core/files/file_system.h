@@ -63,6 +63,25 @@ class ReadableFile {
   // Reads up to buffer.size() bytes; `bytes_read` of 0 without an error is
   // the end of the file. A short count is not an error and not the end.
   virtual std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) = 0;
+  // Reads into `parts` one after another, each filled before the next,
+  // until all are full or the file ends: fewer bytes than the parts hold
+  // means the end. `bytes_read` says how far, on failure too. Puts each
+  // piece of the file where it belongs without a second pass over it; a
+  // platform that can fill them all in one call does so.
+  virtual std::error_code read_scattered(std::span<const std::span<std::uint8_t>> parts,
+                                         std::size_t& bytes_read) {
+    bytes_read = 0;
+    for (std::span<std::uint8_t> part : parts) {
+      while (!part.empty()) {
+        std::size_t got = 0;
+        if (auto error = read(part, got)) return error;
+        if (got == 0) return {};
+        bytes_read += got;
+        part = part.subspan(got);
+      }
+    }
+    return {};
+  }
   // The open file's status now (size, times), to tell whether it changed
   // while it was read. Fails with FileError::changed_while_read where the
   // platform saw a write to it since it was opened, whatever its clock.

@@ -3,14 +3,19 @@
 #include <sys/inotify.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "core/files/file_errors.h"
 #include "core/files/file_system_posix.h"
@@ -81,21 +86,117 @@ FileStatus status_of(const struct stat& info) {
 constexpr std::uint32_t kEditEvents =
     IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
 
-// Watches the open file itself, through its descriptor's name in /proc, so
-// the watch is on the file read even if its path was swapped meanwhile. A
-// watch that cannot be had (no inotify left, no /proc) leaves the size and
-// time checks alone to catch edits.
-Descriptor watch_for_edits(int fd) {
-  Descriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  if (watch.get() < 0) return watch;
-  const std::string own_name = "/proc/self/fd/" + std::to_string(fd);
-  if (::inotify_add_watch(watch.get(), own_name.c_str(), kEditEvents) < 0) return Descriptor(-1);
-  return watch;
-}
+// The watches on every file one file system reads, in one inotify instance:
+// closing an instance waits out the kernel's grace period, about 10 ms,
+// which with many small files took longer than converting them. Events are
+// told apart by watch; files read at once, on several threads, share it.
+class EditWatches {
+ public:
+  EditWatches() : inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+  // Watches the open file itself, through its descriptor's name in /proc,
+  // so the watch is on the file read even if its path was swapped
+  // meanwhile. -1 when no watch can be had (no inotify left, no /proc):
+  // the size and time checks alone catch edits then. The same file read
+  // twice at once gets the same watch, and an edit counts for both.
+  int watch(int fd) {
+    const std::string own_name = "/proc/self/fd/" + std::to_string(fd);
+    std::lock_guard lock(mutex_);
+    if (inotify_.get() < 0) return -1;
+    const int watch = ::inotify_add_watch(inotify_.get(), own_name.c_str(), kEditEvents);
+    if (watch >= 0) ++watched_[watch].readers;
+    return watch;
+  }
+
+  void unwatch(int watch) {
+    std::lock_guard lock(mutex_);
+    const auto found = watched_.find(watch);
+    if (found == watched_.end() || --found->second.readers > 0) return;
+    watched_.erase(found);
+    ::inotify_rm_watch(inotify_.get(), watch);
+  }
+
+  // Any event at all is an edit: the watches ask for nothing else. An
+  // overflowing queue may have lost any file's events, so it counts for all.
+  bool edited(int watch) {
+    std::lock_guard lock(mutex_);
+    alignas(struct inotify_event) char events[4096];
+    ssize_t length = 0;
+    while ((length = ::read(inotify_.get(), events, sizeof events)) > 0) {
+      for (ssize_t at = 0; at < length;) {
+        const auto* event = reinterpret_cast<const struct inotify_event*>(events + at);
+        note_event(*event);
+        at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+      }
+    }
+    const auto found = watched_.find(watch);
+    return found != watched_.end() && found->second.edited;
+  }
+
+ private:
+  struct Watched {
+    std::size_t readers = 0;
+    bool edited = false;
+  };
+
+  void note_event(const struct inotify_event& event) {
+    if ((event.mask & IN_Q_OVERFLOW) != 0)
+      for (auto& [watch, watched] : watched_) watched.edited = true;
+    // A watch already removed has nobody left to tell.
+    if (const auto found = watched_.find(event.wd); found != watched_.end())
+      found->second.edited = true;
+  }
+
+  std::mutex mutex_;
+  Descriptor inotify_;
+  std::unordered_map<int, Watched> watched_;
+};
+
+// How far a scattered read has got: the part being filled and how much of
+// it is. Empty and full parts are stepped over.
+class ScatterCursor {
+ public:
+  explicit ScatterCursor(std::span<const std::span<std::uint8_t>> parts) : parts_(parts) {
+    skip_full_parts();
+  }
+  bool done() const { return part_ == parts_.size(); }
+  // Describes the room left, in as many parts as `vectors` holds; returns
+  // how many it used.
+  int describe_room(std::span<struct iovec> vectors) const {
+    std::size_t count = 0;
+    for (std::size_t i = part_; i < parts_.size() && count < vectors.size(); ++i) {
+      const std::span<std::uint8_t> room = parts_[i].subspan(i == part_ ? offset_ : 0);
+      vectors[count++] = {room.data(), room.size()};
+    }
+    return static_cast<int>(count);
+  }
+  void advance(std::size_t bytes) {
+    offset_ += bytes;
+    skip_full_parts();
+  }
+
+ private:
+  void skip_full_parts() {
+    while (part_ < parts_.size() && offset_ >= parts_[part_].size()) {
+      offset_ -= parts_[part_].size();
+      ++part_;
+    }
+  }
+
+  std::span<const std::span<std::uint8_t>> parts_;
+  std::size_t part_ = 0;
+  std::size_t offset_ = 0;
+};
 
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(int fd) : fd_(fd), watch_(watch_for_edits(fd)) {}
+  PosixReadableFile(Descriptor fd, std::shared_ptr<EditWatches> watches)
+      : fd_(std::move(fd)), watches_(std::move(watches)), watch_(watches_->watch(fd_.get())) {}
+  PosixReadableFile(const PosixReadableFile&) = delete;
+  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+  ~PosixReadableFile() override {
+    if (watch_ >= 0) watches_->unwatch(watch_);
+  }
   std::error_code read(std::span<std::uint8_t> buffer, std::size_t& bytes_read) override {
     bytes_read = 0;
     for (;;) {
@@ -107,8 +208,27 @@ class PosixReadableFile final : public ReadableFile {
       if (errno != EINTR) return last_error();
     }
   }
+  // A short count from readv only says where it stopped (a signal, the
+  // end); the next call goes on from there, and only 0 is the end.
+  std::error_code read_scattered(std::span<const std::span<std::uint8_t>> parts,
+                                 std::size_t& bytes_read) override {
+    bytes_read = 0;
+    ScatterCursor cursor(parts);
+    while (!cursor.done()) {
+      std::array<struct iovec, IOV_MAX> vectors;
+      const ssize_t n = ::readv(fd_.get(), vectors.data(), cursor.describe_room(vectors));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return last_error();
+      }
+      if (n == 0) return {};
+      bytes_read += static_cast<std::size_t>(n);
+      cursor.advance(static_cast<std::size_t>(n));
+    }
+    return {};
+  }
   std::error_code status(FileStatus& status) override {
-    if (edited()) return FileError::changed_while_read;
+    if (watch_ >= 0 && watches_->edited(watch_)) return FileError::changed_while_read;
     struct stat info {};
     if (::fstat(fd_.get(), &info) != 0) return last_error();
     status = status_of(info);
@@ -116,15 +236,9 @@ class PosixReadableFile final : public ReadableFile {
   }
 
  private:
-  // Any event at all is an edit: the watch asks for nothing else.
-  bool edited() const {
-    if (watch_.get() < 0) return false;
-    alignas(struct inotify_event) char events[sizeof(struct inotify_event) + NAME_MAX + 1];
-    return ::read(watch_.get(), events, sizeof events) > 0;
-  }
-
   Descriptor fd_;
-  Descriptor watch_;
+  std::shared_ptr<EditWatches> watches_;
+  int watch_;
 };
 
 bool is_carried_attribute(std::string_view name) {
@@ -378,7 +492,7 @@ class PosixFileSystem final : public FileSystem {
     if (auto error = read_carried_attributes(fd.get(), status.carried)) return error;
     // O_NONBLOCK is the only status flag it was opened with.
     if (::fcntl(fd.get(), F_SETFL, 0) != 0) return last_error();
-    file = std::make_unique<PosixReadableFile>(fd.release());
+    file = std::make_unique<PosixReadableFile>(std::move(fd), watches_);
     return {};
   }
 
@@ -461,6 +575,9 @@ class PosixFileSystem final : public FileSystem {
     placed.created = status_of(info);
     return {};
   }
+
+  // Shared with every file read, which may outlive this.
+  std::shared_ptr<EditWatches> watches_ = std::make_shared<EditWatches>();
 };
 
 }  // namespace
