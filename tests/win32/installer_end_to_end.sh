@@ -260,7 +260,7 @@ check_verb_for_files() {
   import -window "$window" "$work/$count-files-waiting.png"
   for file in "${files[@]}"; do [ -e "$file" ] || fail "$file did not wait for the password"; done
   type_password_and_enter "$window"
-  for file in "${files[@]}"; do wait_for "$file to be encrypted" test -s "$file.enc"; done
+  for file in "${files[@]}"; do wait_for "$file to be encrypted" test -s "$file.enc" -a ! -e "$file"; done
   close_the_window
   for launch in "${launches[@]}"; do wait "$launch" || fail "a launch exited with $?"; done
   for file in "${files[@]}"; do
@@ -289,7 +289,7 @@ check_send_to() {
   for file in "${files[@]}"; do [ -e "$file" ] || fail "$file did not wait for the password"; done
   type_password_and_enter "$window"
   for file in "${files[@]}"; do
-    wait_for "$file to be encrypted" test -s "$file.enc"
+    wait_for "$file to be encrypted" test -s "$file.enc" -a ! -e "$file"
     printf '%s\n' "$password" | "$kestrune_cli" --password-stdin "$file.enc" ||
       fail "$file.enc does not open with the typed password"
     cmp "$file" "$work/originals/$file" || fail "$file did not come back byte for byte"
