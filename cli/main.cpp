@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <new>
@@ -136,17 +138,31 @@ int run(int argc, char** argv) {
   return status;
 }
 
+// Says that nothing started, without needing memory to say it.
+int report_no_path_started() {
+  std::fprintf(stderr, "kestrune-cli: no path was started (%s)\n", std::strerror(ENOMEM));
+  return kExitFailed;
+}
+
+// The C++ runtime sets its memory for exceptions aside as the program
+// loads; when there was no heap even for that, running out of memory later
+// could not be reported but only abort. A block of that size tells.
+bool heap_available() {
+  void* volatile probe = std::malloc(128 * 1024);
+  std::free(probe);
+  return probe != nullptr;
+}
+
 }  // namespace
 
 // Memory can run out before any file starts (the arguments, the password's
 // pages): that ends the program with a message, never an abort.
 int main(int argc, char** argv) {
   kestrune::keep_process_out_of_dumps();
+  if (!heap_available()) return report_no_path_started();
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::cerr << "kestrune-cli: no path was started ("
-              << std::make_error_code(std::errc::not_enough_memory).message() << ")\n";
-    return kExitFailed;
+    return report_no_path_started();
   }
 }
